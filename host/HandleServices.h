@@ -1,0 +1,26 @@
+// Host handle services with a Windows global memory fallback, and the restore
+// of the plug-in context from the host's data slot.
+#pragma once
+
+#include <cstdint>
+
+#include "host/HostInterface.h"
+
+// Marker in the header of a fallback handle: the four-character code FOTO.
+constexpr uint32_t kFallbackMarker = 0x464F544F;
+
+// True when the table is present, of version 1, has at least 8 procedures and
+// the new, dispose, get-size and set-size procedures are all set.
+bool HandleProcsUsable(const host::HandleProcs* procs);
+// A new handle of size bytes (zero-filled in the fallback), or null.
+host::Handle NewHandle(const host::HandleProcs* procs, int32_t size);
+void DisposeHandle(const host::HandleProcs* procs, host::Handle handle);
+// The handle's data, or null. Fallback blocks stay locked for their lifetime.
+char* LockHandle(const host::HandleProcs* procs, host::Handle handle, bool moveHigh);
+void UnlockHandle(const host::HandleProcs* procs, host::Handle handle);
+
+// Locks the context behind *data, creating and initialising it when the slot
+// is 0; points it at this call's record and result, stores 0 in the result and
+// sets gContext and gContextLocked. Returns 0, or -108 when the block cannot
+// be made or locked (the slot is left as it was). Null arguments throw EError.
+int16_t RestoreContext(host::FilterRecord* record, intptr_t* data, int16_t* result);

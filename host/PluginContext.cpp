@@ -1,0 +1,35 @@
+#include "host/PluginContext.h"
+
+#include <cstring>
+#include <new>
+
+PluginContext* gContext = nullptr;
+bool gContextLocked = false;
+
+PluginContext* checkContext(PluginContext* context) {
+  Require(context != nullptr && context->filterRecord != nullptr);
+  return context;
+}
+
+bool recordResult(int16_t code) {
+  PluginContext* context = checkContext(gContext);
+  if (code == kNoErr) return true;
+  if (*context->result == kNoErr) *context->result = code;
+  return false;
+}
+
+void InitContext(PluginContext* context) {
+  Require(context != nullptr);
+  int16_t* result = context->result;
+  host::FilterRecord* record = context->filterRecord;
+  // The block holds no live object yet: construct the members in place.
+  new (&context->exportFile) BinaryFile();
+  new (&context->importFile) BinaryFile();
+  new (&context->converter) std::unique_ptr<IConvertBuffer>();
+  context->result = result;
+  context->filterRecord = record;
+  context->pluginType = 1;
+  std::memset(context->exportPath, 0, kPathSize);
+  std::memset(context->importPath, 0, kPathSize);
+  std::memset(context->jobPath, 0, kPathSize);
+}

@@ -1,0 +1,45 @@
+// The state kept between host calls, in the block behind the host's data slot.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "convert/IConvertBuffer.h"
+#include "exchange/BinaryFile.h"
+#include "host/Error.h"
+#include "host/HostInterface.h"
+
+constexpr size_t kPathSize = 260;
+
+// Lives in host-allocated memory: InitContext constructs it in place and it is
+// never destroyed (the host keeps the block); the entry point releases the
+// files and the converter on every error path.
+struct PluginContext {
+  int16_t* result;                            // this call's host result slot
+  host::FilterRecord* filterRecord;           // this call's parameter block
+  int32_t pluginType;                         // 0 export, 1 filter, else unknown
+  BinaryFile exportFile;
+  BinaryFile importFile;
+  std::unique_ptr<IConvertBuffer> converter;  // the pass in progress, or null
+  char exportPath[kPathSize];
+  char importPath[kPathSize];
+  char jobPath[kPathSize];
+};
+
+// The context of the current call, locked; null outside a filter selector.
+extern PluginContext* gContext;
+// True once this call locked the data handle.
+extern bool gContextLocked;
+
+// Returns the context; throws EError when it or its FilterRecord is missing.
+PluginContext* checkContext(PluginContext* context);
+
+// Keeps the first failure of a call: stores a non-zero code in the current
+// context's result slot unless one is there already. True only for code 0.
+// Throws EError without a current context.
+bool recordResult(int16_t code);
+
+// Constructs a new context in place in a zero-filled block: files closed, no
+// converter, plug-in type 1, paths zero-filled. result and filterRecord are
+// left as the caller set them.
+void InitContext(PluginContext* context);

@@ -1,0 +1,80 @@
+#include "host/PluginMain.h"
+
+#include <new>
+
+#include "host/HandleServices.h"
+#include "host/PluginContext.h"
+#include "host/RunSequence.h"
+#include "ui/About.h"
+
+namespace {
+
+void RunFilterSelector(int16_t selector) {
+  switch (selector) {
+    case host::kSelectorPrepare:
+      Prepare();
+      break;
+    case host::kSelectorStart:
+      Start();
+      break;
+    case host::kSelectorContinue:
+    case host::kSelectorFinish:
+      Continue();
+      break;
+    default:  // Parameters and unknown selectors: nothing beyond the restore
+      break;
+  }
+}
+
+// After a failure that escaped the operations: nothing stays open or held,
+// and the host is asked for no more image data.
+void ReleaseContextResources() {
+  PluginContext* context = gContext;
+  if (context == nullptr) return;
+  Close(context->importFile);
+  Close(context->exportFile);
+  context->converter.reset();
+  try {
+    ClearRequestRects();
+  } catch (...) {
+  }
+}
+
+}  // namespace
+
+extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock, intptr_t* data,
+                                          int16_t* result) {
+  if (parameterBlock == nullptr || data == nullptr || result == nullptr) return;
+  gContext = nullptr;
+  gContextLocked = false;
+
+  const bool isAbout = selector == host::kSelectorAbout;
+  auto* record = isAbout ? nullptr : static_cast<host::FilterRecord*>(parameterBlock);
+  int16_t failure = kNoErr;
+  try {
+    if (isAbout) {
+      *result = ShowAbout(static_cast<const host::AboutRecord*>(parameterBlock));
+    } else {
+      *result = RestoreContext(record, data, result);
+      if (*result == kNoErr) RunFilterSelector(selector);
+    }
+  } catch (EError error) {
+    failure = error;
+  } catch (const std::bad_alloc&) {
+    failure = kMemFullErr;
+  } catch (...) {
+    failure = kParamErr;
+  }
+  if (failure != kNoErr) {
+    ReleaseContextResources();
+    *result = failure;
+  }
+
+  if (!isAbout) {
+    const host::HandleProcs* procs = record->handleProcs;
+    if (gContextLocked && *data != 0) UnlockHandle(procs, reinterpret_cast<host::Handle>(*data));
+    if (record->parameters != nullptr) UnlockHandle(procs, record->parameters);
+  }
+  gContext = nullptr;
+  gContextLocked = false;
+}

@@ -1,0 +1,16 @@
+// What the plug-in does for the Prepare, Start, Continue and Finish selectors.
+#pragma once
+
+#include <cstdint>
+
+// Checks that the image can be handled (-30201 otherwise), announces 32-bit
+// coordinates when the host offers them and asks for no buffer space.
+void Prepare();
+// The whole round trip: export, job description, launch, import. Returns the
+// answer of the last recordResult.
+bool Start();
+// Serves Continue and Finish: leaves the host nothing more to deliver.
+bool Continue();
+// Empties the in, out and mask request rectangles in the form the host uses.
+// -50 without a current context or FilterRecord.
+int16_t ClearRequestRects();

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: both Windows targets under Wine (in
+# a virtual X display, for the dialog tests) and the native sanitizer build.
+set -euo pipefail
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build"
+"$root/tools/build.sh" --native
+
+status=0
+run_ctest() {
+  local dir="$1"
+  echo "=== tests: $(basename "$dir") ==="
+  (cd "$dir" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2) || status=1
+}
+run_ctest "$build/i686"
+run_ctest "$build/x86_64"
+run_ctest "$build/native"
+exit $status
