@@ -1,0 +1,46 @@
+// The few system calls of the path toolkit, with one Windows and one POSIX
+// implementation. Natively the paths are only those of tests: a backslash is
+// passed on as an ordinary byte.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace sys {
+
+// Writes the user's temporary folder, with its trailing separator and a
+// terminator, into the buffer. Returns its length without the terminator, 0
+// on failure, or the size needed (terminator included) when it does not fit;
+// then the buffer's content is unspecified.
+uint32_t QueryTempPath(char* buffer, uint32_t size);
+
+// True when the runtime's file status call succeeds for the path.
+bool QueryPathStatus(const std::string& path);
+
+// Deletes one file; false when it cannot be deleted.
+bool RemoveFile(const std::string& path);
+
+struct FolderEntry {
+  std::string name;
+  bool isFolder = false;
+};
+
+// One folder search by a pattern "<folder>\*", closed on destruction.
+class FolderSearch {
+ public:
+  explicit FolderSearch(const std::string& pattern);
+  ~FolderSearch();
+  FolderSearch(const FolderSearch&) = delete;
+  FolderSearch& operator=(const FolderSearch&) = delete;
+
+  // The next entry, "." and ".." included; false when there are no more or
+  // the search could not start.
+  bool Next(FolderEntry& entry);
+
+ private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+}  // namespace sys
