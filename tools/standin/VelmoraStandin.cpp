@@ -1,0 +1,447 @@
+// Velmora.exe for tests: a small console program that plays the stand-alone
+// application's part. It takes the job description's path as its only
+// argument, checks the job description line by line, reads the exported image
+// named there and leaves the processed image where the job says, changed or
+// broken as the test asks.
+//
+// What it does is chosen by the first line of "standin.ctl" in the folder of
+// the job description or, when that file is missing, by the environment
+// variable VELMORA_STANDIN_MODE; the default is copy:
+//   copy         processed image = exported image
+//   invert       16-bit samples become 65535 - v, float samples 1.0f - v
+//   none         write nothing
+//   badheader    the maximum value line says 255
+//   otherkind    a float map for a pixmap and a pixmap for a float map, of
+//                the right size
+//   short        the copy without its last byte
+//   long         the copy followed by extra bytes
+//   huge         a header claiming 2147483000 x 2147483000 pixels
+//   sleep:<ms>   wait that long, then copy
+//   exit:<code>  copy, then end with that exit code
+//   crash        end through a real access violation, writing nothing
+//
+// Every run first appends "argc=<n>", "cmdline=<command line>" and, when
+// present, "arg1=<first argument>" (one per line, LF ended) to "standin.log"
+// in the folder of the job description, or to the file that the environment
+// variable VELMORA_STANDIN_LOG names.
+//
+// Exit codes: 0 done, 2 wrong argument count, 3 malformed job description,
+// 4 missing or malformed exported image, 5 processed image not written,
+// 6 unknown mode; exit:<code> gives its own.
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitUsage = 2;
+constexpr int kExitBadJob = 3;
+constexpr int kExitBadImage = 4;
+constexpr int kExitWriteFailed = 5;
+constexpr int kExitBadMode = 6;
+
+// Reports a failure on stderr and gives the exit code to end with.
+int Fail(int code, const std::string& message) {
+  std::fprintf(stderr, "Velmora stand-in: %s\n", message.c_str());
+  return code;
+}
+
+std::string FolderOf(const std::string& path) {
+  const size_t slash = path.find_last_of("\\/");
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
+
+std::string Join(const std::string& folder, const std::string& name) {
+  if (folder.empty()) return name;
+  const char last = folder.back();
+  return (last == '\\' || last == '/') ? folder + name : folder + "\\" + name;
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+bool WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  if (!out) return false;
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+  out.close();
+  return !out.fail();
+}
+
+void AppendLog(const std::string& path, int argc, const char* argument) {
+  std::ofstream log(path, std::ios::binary | std::ios::app);
+  if (!log) return;
+  log << "argc=" << argc << "\n"
+      << "cmdline=" << GetCommandLineA() << "\n";
+  if (argument != nullptr) log << "arg1=" << argument << "\n";
+}
+
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+// ---------------------------------------------------------------- mode ----
+
+enum class Mode {
+  kCopy,
+  kInvert,
+  kNone,
+  kBadHeader,
+  kOtherKind,
+  kShort,
+  kLong,
+  kHuge,
+  kSleep,
+  kExit,
+  kCrash
+};
+
+struct Behaviour {
+  Mode mode = Mode::kCopy;
+  long number = 0;  // milliseconds for sleep, the exit code for exit
+};
+
+bool ParseNumber(const std::string& text, long& out) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  out = std::strtol(text.c_str(), &end, 10);
+  return *end == '\0';
+}
+
+std::optional<Behaviour> ParseMode(std::string text) {
+  while (!text.empty() && (text.back() == '\r' || text.back() == '\n' || text.back() == ' ')) {
+    text.pop_back();
+  }
+  Behaviour b;
+  struct Plain {
+    const char* name;
+    Mode mode;
+  };
+  static const Plain kPlain[] = {
+      {"", Mode::kCopy},       {"copy", Mode::kCopy},           {"invert", Mode::kInvert},
+      {"none", Mode::kNone},   {"badheader", Mode::kBadHeader}, {"otherkind", Mode::kOtherKind},
+      {"short", Mode::kShort}, {"long", Mode::kLong},           {"huge", Mode::kHuge},
+      {"crash", Mode::kCrash}};
+  for (const Plain& p : kPlain) {
+    if (text == p.name) {
+      b.mode = p.mode;
+      return b;
+    }
+  }
+  if (text.rfind("sleep:", 0) == 0 && ParseNumber(text.substr(6), b.number) && b.number >= 0) {
+    b.mode = Mode::kSleep;
+    return b;
+  }
+  if (text.rfind("exit:", 0) == 0 && ParseNumber(text.substr(5), b.number)) {
+    b.mode = Mode::kExit;
+    return b;
+  }
+  return std::nullopt;
+}
+
+std::string ModeText(const std::string& folder) {
+  if (auto control = ReadWholeFile(Join(folder, "standin.ctl"))) {
+    return control->substr(0, control->find('\n'));
+  }
+  return EnvironmentValue("VELMORA_STANDIN_MODE");
+}
+
+// ----------------------------------------------------- job description ----
+
+struct Job {
+  std::string importPath;
+  std::string exportedName;
+  std::string exportPath;
+  std::string processedName;
+};
+
+// Splits into lines that each end with CR LF; false when a line lacks it or
+// holds a lone CR or LF.
+bool SplitCrLfLines(const std::string& text, std::vector<std::string>& lines) {
+  size_t start = 0;
+  while (start < text.size()) {
+    const size_t end = text.find("\r\n", start);
+    if (end == std::string::npos) return false;
+    std::string line = text.substr(start, end - start);
+    if (line.find_first_of("\r\n") != std::string::npos) return false;
+    lines.push_back(std::move(line));
+    start = end + 2;
+  }
+  return true;
+}
+
+// The value of "<name>value</name>", or nothing when the line is not that.
+std::optional<std::string> ElementValue(const std::string& line, const std::string& name) {
+  const std::string open = "<" + name + ">";
+  const std::string close = "</" + name + ">";
+  if (line.size() < open.size() + close.size()) return std::nullopt;
+  if (line.compare(0, open.size(), open) != 0) return std::nullopt;
+  if (line.compare(line.size() - close.size(), close.size(), close) != 0) return std::nullopt;
+  return line.substr(open.size(), line.size() - open.size() - close.size());
+}
+
+std::string Extension(const std::string& name) {
+  const size_t dot = name.rfind('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot + 1);
+}
+
+// Empty on success, otherwise what is wrong.
+std::string ParseJob(const std::string& text, Job& job) {
+  std::vector<std::string> lines;
+  if (!SplitCrLfLines(text, lines)) return "every line must end with CR LF";
+  if (lines.size() != 13) return "expected 13 lines, found " + std::to_string(lines.size());
+  struct Fixed {
+    size_t index;
+    const char* text;
+  };
+  const Fixed kFixed[] = {{0, "<?xml version=\"1.0\"?>"},
+                          {1, "<General>"},
+                          {7, "<ImageList>"},
+                          {9, "</ImageList>"},
+                          {12, "</General>"}};
+  for (const Fixed& f : kFixed) {
+    if (lines[f.index] != f.text)
+      return "line " + std::to_string(f.index + 1) + " is not " + f.text;
+  }
+  struct Element {
+    size_t index;
+    const char* name;
+    std::string* value;
+  };
+  std::string source, pluginType, imageCount, sourcePath;
+  const Element kElements[] = {
+      {2, "SourceApplication", &source},   {3, "PluginType", &pluginType},
+      {4, "ImageCount", &imageCount},      {5, "ImportPath", &job.importPath},
+      {6, "SourcePath", &sourcePath},      {8, "Image0000", &job.exportedName},
+      {10, "ExportPath", &job.exportPath}, {11, "ExportImage", &job.processedName}};
+  for (const Element& e : kElements) {
+    auto value = ElementValue(lines[e.index], e.name);
+    if (!value) return "line " + std::to_string(e.index + 1) + " is not the element " + e.name;
+    *e.value = *value;
+  }
+  if (source != "Photoshop") return "SourceApplication is not Photoshop";
+  if (pluginType != "EXPORT" && pluginType != "FILTER" && pluginType != "UNKNOWN") {
+    return "PluginType " + pluginType + " is unknown";
+  }
+  if (imageCount != "1") return "ImageCount is not 1";
+  if (sourcePath != "NA") return "SourcePath is not NA";
+  if (job.importPath.empty()) return "ImportPath is empty";
+  if (job.importPath.back() == '\\') return "ImportPath ends with a backslash";
+  if (job.importPath != job.exportPath) return "ImportPath and ExportPath differ";
+  const std::string kind = Extension(job.exportedName);
+  if (kind != "ppm" && kind != "pfm") return "Image0000 is neither .ppm nor .pfm";
+  if (Extension(job.processedName) != kind) return "ExportImage is not of the kind of Image0000";
+  if (job.exportedName.find_first_of("\\/") != std::string::npos ||
+      job.processedName.find_first_of("\\/") != std::string::npos) {
+    return "image names must not hold a folder";
+  }
+  return std::string();
+}
+
+// ------------------------------------------------------ exchange image ----
+
+struct Image {
+  bool isFloat = false;  // "PF" float map, otherwise "P6" 16-bit pixmap
+  uint32_t width = 0;
+  uint32_t height = 0;
+  std::string samples;  // exactly width * height * 3 samples
+};
+
+size_t BytesPerSample(bool isFloat) { return isFloat ? 4 : 2; }
+
+// A positive decimal without sign or leading zeros that fits an int32.
+bool ParseDimension(const std::string& text, uint32_t& out) {
+  if (text.empty() || text.size() > 10 || text[0] == '0') return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (value > 0x7fffffffu) return false;
+  out = static_cast<uint32_t>(value);
+  return true;
+}
+
+// Empty on success, otherwise what is wrong.
+std::string ParseImage(const std::string& bytes, const std::string& kind, Image& image) {
+  std::string values[4];
+  size_t position = 0;
+  for (std::string& value : values) {
+    const size_t end = bytes.find('\n', position);
+    if (end == std::string::npos || end - position > 31) return "header line missing or too long";
+    value = bytes.substr(position, end - position);
+    position = end + 1;
+  }
+  if (values[0] == "P6" && kind == "ppm") {
+    image.isFloat = false;
+    if (values[3] != "65535") return "pixmap maximum value is not 65535";
+  } else if (values[0] == "PF" && kind == "pfm") {
+    image.isFloat = true;
+    if (values[3] != "-1") return "float map scale is not -1";
+  } else {
+    return "magic " + values[0] + " does not fit the name's extension " + kind;
+  }
+  if (!ParseDimension(values[1], image.width) || !ParseDimension(values[2], image.height)) {
+    return "width or height is not a positive decimal";
+  }
+  const uint64_t expected =
+      uint64_t{image.width} * image.height * 3 * BytesPerSample(image.isFloat);
+  if (bytes.size() - position != expected) {
+    return "sample bytes: expected " + std::to_string(expected) + ", found " +
+           std::to_string(bytes.size() - position);
+  }
+  image.samples = bytes.substr(position);
+  return std::string();
+}
+
+std::string Header(bool isFloat, uint64_t width, uint64_t height, const char* maxValue) {
+  return std::string(isFloat ? "PF" : "P6") + "\n" + std::to_string(width) + "\n" +
+         std::to_string(height) + "\n" + maxValue + "\n";
+}
+
+std::string CanonicalHeader(const Image& image) {
+  return Header(image.isFloat, image.width, image.height, image.isFloat ? "-1" : "65535");
+}
+
+uint16_t GetBigEndian16(const char* p) {
+  return static_cast<uint16_t>((static_cast<uint8_t>(p[0]) << 8) | static_cast<uint8_t>(p[1]));
+}
+
+void PutBigEndian16(char* p, uint16_t v) {
+  p[0] = static_cast<char>(v >> 8);
+  p[1] = static_cast<char>(v & 0xff);
+}
+
+// The machine is little-endian, as are float map samples.
+float GetFloat(const char* p) {
+  float v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
+}
+
+void PutFloat(char* p, float v) { std::memcpy(p, &v, sizeof v); }
+
+std::string Inverted(const Image& image) {
+  std::string out = image.samples;
+  const size_t step = BytesPerSample(image.isFloat);
+  for (size_t i = 0; i + step <= out.size(); i += step) {
+    if (image.isFloat) {
+      PutFloat(&out[i], 1.0f - GetFloat(&out[i]));
+    } else {
+      PutBigEndian16(&out[i], static_cast<uint16_t>(65535 - GetBigEndian16(&out[i])));
+    }
+  }
+  return out;
+}
+
+// The same pixels in the other file kind: 16-bit values map to 0..1 floats
+// and back, clamped.
+std::string OtherKind(const Image& image) {
+  const size_t count = image.samples.size() / BytesPerSample(image.isFloat);
+  std::string out(count * BytesPerSample(!image.isFloat), '\0');
+  for (size_t i = 0; i < count; ++i) {
+    if (image.isFloat) {
+      float v = GetFloat(&image.samples[i * 4]);
+      v = v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v);
+      PutBigEndian16(&out[i * 2], static_cast<uint16_t>(v * 65535.0f + 0.5f));
+    } else {
+      PutFloat(&out[i * 4], GetBigEndian16(&image.samples[i * 2]) / 65535.0f);
+    }
+  }
+  return Header(!image.isFloat, image.width, image.height, image.isFloat ? "65535" : "-1") + out;
+}
+
+std::string Processed(const Image& image, Mode mode) {
+  const std::string copy = CanonicalHeader(image) + image.samples;
+  switch (mode) {
+    case Mode::kInvert:
+      return CanonicalHeader(image) + Inverted(image);
+    case Mode::kBadHeader:
+      return Header(image.isFloat, image.width, image.height, "255") + image.samples;
+    case Mode::kOtherKind:
+      return OtherKind(image);
+    case Mode::kShort:
+      return copy.substr(0, copy.size() - 1);
+    case Mode::kLong:
+      return copy + std::string(16, '\xab');
+    case Mode::kHuge:
+      return Header(image.isFloat, 2147483000u, 2147483000u, image.isFloat ? "-1" : "65535") +
+             image.samples;
+    default:
+      return copy;
+  }
+}
+
+// An access violation that nobody handles. The top-level filter lets the
+// process end with the exception's code instead of starting a debugger,
+// which under Wine could wait for someone to close its window.
+[[noreturn]] void Crash() {
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
+  SetUnhandledExceptionFilter(
+      [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+  std::fflush(nullptr);
+  volatile int* nowhere = nullptr;
+  *nowhere = 1;
+  std::abort();  // not reached
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const char* argument = argc >= 2 ? argv[1] : nullptr;
+  const std::string jobFolder = argument != nullptr ? FolderOf(argument) : std::string(".");
+  const std::string logOverride = EnvironmentValue("VELMORA_STANDIN_LOG");
+  AppendLog(logOverride.empty() ? Join(jobFolder, "standin.log") : logOverride, argc, argument);
+
+  if (argc != 2) return Fail(kExitUsage, "usage: Velmora.exe <job description path>");
+  const std::string modeText = ModeText(jobFolder);
+  const std::optional<Behaviour> behaviour = ParseMode(modeText);
+  if (!behaviour) return Fail(kExitBadMode, "unknown mode '" + modeText + "'");
+
+  const std::optional<std::string> jobText = ReadWholeFile(argument);
+  if (!jobText) return Fail(kExitBadJob, std::string("cannot read ") + argument);
+  Job job;
+  const std::string jobError = ParseJob(*jobText, job);
+  if (!jobError.empty()) return Fail(kExitBadJob, "malformed job description: " + jobError);
+
+  const std::string exportedPath = Join(job.importPath, job.exportedName);
+  const std::optional<std::string> exported = ReadWholeFile(exportedPath);
+  if (!exported) return Fail(kExitBadImage, "cannot read " + exportedPath);
+  Image image;
+  const std::string imageError = ParseImage(*exported, Extension(job.exportedName), image);
+  if (!imageError.empty())
+    return Fail(kExitBadImage, "malformed " + exportedPath + ": " + imageError);
+
+  switch (behaviour->mode) {
+    case Mode::kCrash:
+      Crash();
+    case Mode::kNone:
+      return kExitOk;
+    case Mode::kSleep:
+      Sleep(static_cast<DWORD>(behaviour->number));
+      break;
+    default:
+      break;
+  }
+
+  const std::string processedPath = Join(job.exportPath, job.processedName);
+  if (!WriteWholeFile(processedPath, Processed(image, behaviour->mode))) {
+    return Fail(kExitWriteFailed, "cannot write " + processedPath);
+  }
+  return behaviour->mode == Mode::kExit ? static_cast<int>(behaviour->number) : kExitOk;
+}
