@@ -1,0 +1,100 @@
+#include "exchange/ExportPass.h"
+
+#include "exchange/ConverterLease.h"
+#include "exchange/ExchangeImageFile.h"
+#include "host/PluginContext.h"
+
+namespace {
+
+int16_t ExportRows(PluginContext* context) {
+  IConvertBuffer& converter = *context->converter;
+  if (!converter.Init()) return kParamErr;
+  const uint32_t chunkLength = converter.GetMaxPixels();
+  const uint32_t channels = converter.GetInChannels();
+  if (chunkLength == 0) return kParamErr;
+  if (!HostChannelsMatchInput(context, channels)) return kParamErr;
+
+  int32_t height = 0;
+  int32_t width = 0;
+  GetImageSize(context->filterRecord, height, width);
+  const uint32_t chunksPerRow = GetChunksPerRow(static_cast<uint32_t>(width), chunkLength);
+  const ImageSize size{height, width};
+  int16_t result = WriteHeader(context, converter.GetOutHeader(&size));
+  if (result != kNoErr) return result;
+
+  TransferRequest request;
+  // Both loops test at their end: the first chunk is always requested.
+  int32_t row = 0;
+  do {
+    uint32_t chunk = 0;
+    do {
+      SetRowChunk(request, chunk, chunkLength, static_cast<uint32_t>(width),
+                  static_cast<uint32_t>(row), 0, static_cast<int32_t>(channels));
+      const void* data = nullptr;
+      int32_t rowBytes = 0;
+      result = FetchInputChunk(context, &request, &data, &rowBytes);
+      if (result != kNoErr) return result;
+      uint32_t bytes = static_cast<uint32_t>(rowBytes);
+      result = ConvertExportChunk(context, &data, &bytes, GetPixelCount(request));
+      if (result != kNoErr) return result;
+      result = WriteExportChunk(context, data, bytes);
+      if (result != kNoErr) return result;
+      result = CheckAbort(context);
+      if (result != kNoErr) return result;
+    } while (++chunk < chunksPerRow);
+  } while (++row < height);
+  return kNoErr;
+}
+
+}  // namespace
+
+int16_t OpenExportFile(PluginContext* context) {
+  checkContext(context);
+  if (!Close(context->exportFile)) return kOpenErr;
+  return Open(context->exportFile, context->exportPath, true, true) ? kNoErr : kOpenErr;
+}
+
+int16_t CloseExportFile(PluginContext* context) {
+  checkContext(context);
+  return Close(context->exportFile) ? kNoErr : kParamErr;
+}
+
+int16_t ExportHostImage(PluginContext* context) {
+  checkContext(context);
+  if (!CreateExportConverter(context)) return kParamErr;
+  ConverterLease lease(context);
+  return ExportRows(context);
+}
+
+int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request,
+                        const void** data, int32_t* rowBytes) {
+  checkContext(context);
+  Require(request != nullptr && data != nullptr && rowBytes != nullptr);
+  *data = nullptr;
+  *rowBytes = 0;
+  const int16_t result = RequestFromHost(context, *request);
+  if (result != kNoErr) return result;
+  *data = context->filterRecord->inData;
+  *rowBytes = context->filterRecord->inRowBytes;
+  return kNoErr;
+}
+
+int16_t ConvertExportChunk(PluginContext* context, const void** data, uint32_t* size,
+                           uint32_t pixels) {
+  checkContext(context);
+  Require(data != nullptr && *data != nullptr && size != nullptr && pixels != 0);
+  IConvertBuffer* converter = context->converter.get();
+  Require(converter != nullptr);
+  // The host's row size stands for the delivered data's size, so a delivery
+  // shorter than the chunk is refused.
+  if (!converter->SetInput(*data, *size, pixels)) return kParamErr;
+  if (!converter->Convert(pixels)) return kParamErr;
+  if (!converter->GetOutput(data, size, pixels)) return kParamErr;
+  return kNoErr;
+}
+
+int16_t WriteExportChunk(PluginContext* context, const void* data, uint32_t size) {
+  checkContext(context);
+  Require(data != nullptr);
+  return Write(context->exportFile, data, size) ? kNoErr : kWriteErr;
+}

@@ -1,0 +1,27 @@
+// The export pass: the whole host image, row chunk by row chunk through
+// advanceState, converted and written as the exchange image file.
+#pragma once
+
+#include <cstdint>
+
+#include "exchange/HostTransfer.h"
+
+struct PluginContext;
+
+// Closes a still open exportFile (-23 when that fails), then creates or
+// truncates exportPath for writing (-23 when that fails).
+int16_t OpenExportFile(PluginContext* context);
+// Writes the header and every chunk. Returns the first failure: -50, -20,
+// -128 or the host's advanceState code. The converter is released always.
+int16_t ExportHostImage(PluginContext* context);
+// 0 when closed (or not open), -50 when the close fails.
+int16_t CloseExportFile(PluginContext* context);
+
+// Asks the host for one request and hands out inData and inRowBytes.
+int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request,
+                        const void** data, int32_t* rowBytes);
+// Feeds the delivered data through the converter; data and size then
+// describe the converter's output.
+int16_t ConvertExportChunk(PluginContext* context, const void** data, uint32_t* size,
+                           uint32_t pixels);
+int16_t WriteExportChunk(PluginContext* context, const void* data, uint32_t size);

@@ -1,0 +1,105 @@
+#include "exchange/ImportPass.h"
+
+#include <cstring>
+
+#include "exchange/ConverterLease.h"
+#include "exchange/ExchangeImageFile.h"
+#include "host/PluginContext.h"
+
+namespace {
+
+int16_t ImportRows(PluginContext* context) {
+  IConvertBuffer* converter = context->converter.get();
+  if (!converter->Init()) return kParamErr;
+  const uint32_t chunkLength = converter->GetMaxPixels();
+  const uint32_t channels = converter->GetOutChannels();
+  if (chunkLength == 0) return kParamErr;
+  if (!HostChannelsMatchOutput(context, channels)) return kParamErr;
+
+  int32_t height = 0;
+  int32_t width = 0;
+  GetImageSize(context->filterRecord, height, width);
+  const uint32_t chunksPerRow = GetChunksPerRow(static_cast<uint32_t>(width), chunkLength);
+
+  ExchangeHeader found;
+  int16_t result = ReadHeader(context, found);
+  if (result != kNoErr) return result;
+  const ImageSize size{height, width};
+  // Nothing reaches the host unless the file describes exactly this image.
+  if (found != converter->GetInHeader(&size)) return kReadErr;
+
+  TransferRequest request;
+  int32_t row = 0;
+  do {
+    uint32_t chunk = 0;
+    do {
+      SetRowChunk(request, chunk, chunkLength, static_cast<uint32_t>(width),
+                  static_cast<uint32_t>(row), 0, static_cast<int32_t>(channels));
+      result = ReadImportChunk(context, &request, converter);
+      if (result != kNoErr) return result;
+      result = ConvertImportChunk(context, &request, converter);
+      if (result != kNoErr) return result;
+      result = StoreOutputChunk(context, &request, converter);
+      if (result != kNoErr) return result;
+      result = CheckAbort(context);
+      if (result != kNoErr) return result;
+    } while (++chunk < chunksPerRow);
+  } while (++row < height);
+  return kNoErr;
+}
+
+}  // namespace
+
+int16_t OpenImportFile(PluginContext* context) {
+  checkContext(context);
+  if (!Close(context->importFile)) return kOpenErr;
+  return Open(context->importFile, context->importPath, false, false) ? kNoErr : kOpenErr;
+}
+
+int16_t CloseImportFile(PluginContext* context) {
+  checkContext(context);
+  return Close(context->importFile) ? kNoErr : kParamErr;
+}
+
+int16_t ImportProcessedImage(PluginContext* context) {
+  checkContext(context);
+  if (!CreateImportConverter(context)) return kParamErr;
+  ConverterLease lease(context);
+  return ImportRows(context);
+}
+
+int16_t ReadImportChunk(PluginContext* context, const TransferRequest* request,
+                        IConvertBuffer* converter) {
+  checkContext(context);
+  Require(request != nullptr && converter != nullptr);
+  const uint64_t bytes = static_cast<uint64_t>(converter->GetInPixelSize()) * GetPixelCount(*request);
+  if (bytes == 0 || bytes > converter->GetInBufferSize()) return kReadErr;
+  return Read(context->importFile, converter->GetInBuffer(), static_cast<uint32_t>(bytes))
+             ? kNoErr
+             : kReadErr;
+}
+
+int16_t ConvertImportChunk(PluginContext* context, const TransferRequest* request,
+                           IConvertBuffer* converter) {
+  checkContext(context);
+  Require(request != nullptr && converter != nullptr);
+  return converter->Convert(GetPixelCount(*request)) ? kNoErr : kParamErr;
+}
+
+int16_t StoreOutputChunk(PluginContext* context, const TransferRequest* request,
+                         IConvertBuffer* converter) {
+  checkContext(context);
+  Require(request != nullptr && converter != nullptr);
+  const uint64_t bytes =
+      static_cast<uint64_t>(converter->GetOutPixelSize()) * GetPixelCount(*request);
+  if (bytes == 0 || bytes > converter->GetOutBufferSize()) return kParamErr;
+  const int16_t result = RequestFromHost(context, *request);
+  if (result != kNoErr) return result;
+  host::FilterRecord* record = context->filterRecord;
+  // A host row smaller than the chunk cannot take it; storing nothing and
+  // going on would report an import that never happened.
+  if (static_cast<int64_t>(bytes) > record->outRowBytes) return kParamErr;
+  Require(record->outData != nullptr);
+  std::memcpy(record->outData, converter->GetOutBuffer(), static_cast<size_t>(bytes));
+  return kNoErr;
+}

@@ -1,0 +1,31 @@
+// The import pass: the processed exchange image file, checked against the
+// host image and written back into it row chunk by row chunk.
+#pragma once
+
+#include <cstdint>
+
+#include "exchange/HostTransfer.h"
+
+struct PluginContext;
+class IConvertBuffer;
+
+// Closes a still open importFile (-23 when that fails), then opens importPath
+// read-only (-23 when that fails, in practice: no processed file).
+int16_t OpenImportFile(PluginContext* context);
+// Reads the header and every chunk. -50, -19 (no match, short file), -128 or
+// the host's advanceState code; rows before a failing chunk stay stored.
+int16_t ImportProcessedImage(PluginContext* context);
+// 0 when closed (or not open), -50 when the close fails.
+int16_t CloseImportFile(PluginContext* context);
+
+// The file bytes of one request into the converter's input buffer; -19.
+int16_t ReadImportChunk(PluginContext* context, const TransferRequest* request,
+                        IConvertBuffer* converter);
+// Converts them; -50 when the converter refuses.
+int16_t ConvertImportChunk(PluginContext* context, const TransferRequest* request,
+                           IConvertBuffer* converter);
+// Asks the host for the request and copies the chunk into outData. -50 when
+// the chunk's bytes are 0, exceed the converter's buffer or the host's
+// outRowBytes; the host's code when advanceState fails.
+int16_t StoreOutputChunk(PluginContext* context, const TransferRequest* request,
+                         IConvertBuffer* converter);

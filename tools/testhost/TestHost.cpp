@@ -1,0 +1,335 @@
+#include "tools/testhost/TestHost.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+
+namespace testhost {
+namespace {
+
+constexpr size_t kGuard = 64;
+constexpr uint8_t kGuardByte = 0xCD;
+// Returned by the host for a request it cannot serve, as real hosts refuse
+// rectangles outside the image.
+constexpr host::OSErr kBadRequest = -30100;
+
+TestHost* gActive = nullptr;
+
+// Handle procedures of the host: plain heap blocks behind a master pointer.
+struct HostHandles {
+  std::map<host::Handle, std::unique_ptr<char*>> masters;
+  std::map<host::Handle, std::vector<char>> blocks;
+};
+HostHandles& Handles() {
+  static HostHandles handles;
+  return handles;
+}
+host::Handle NewProc(int32_t size) {
+  if (size < 0) return nullptr;
+  auto master = std::make_unique<char*>(nullptr);
+  host::Handle handle = master.get();
+  auto& block = Handles().blocks[handle];
+  block.assign(static_cast<size_t>(size) + 1, 0);
+  *master = block.data();
+  Handles().masters[handle] = std::move(master);
+  return handle;
+}
+void DisposeProc(host::Handle handle) {
+  Handles().blocks.erase(handle);
+  Handles().masters.erase(handle);
+}
+int32_t GetSizeProc(host::Handle handle) {
+  auto it = Handles().blocks.find(handle);
+  return it == Handles().blocks.end() ? 0 : static_cast<int32_t>(it->second.size() - 1);
+}
+host::OSErr SetSizeProc(host::Handle, int32_t) { return -108; }
+host::Ptr LockProc(host::Handle handle, host::Boolean) {
+  return Handles().masters.count(handle) ? *handle : nullptr;
+}
+void UnlockProc(host::Handle) {}
+
+int16_t ModeFor(bool gray, int32_t depth) {
+  if (gray) return depth == 8 ? host::kModeGrayScale : depth == 16 ? host::kModeGray16 : host::kModeGray32;
+  return depth == 8 ? host::kModeRGBColor : depth == 16 ? host::kModeRGB48 : host::kModeRGB96;
+}
+
+void FillGuard(std::vector<uint8_t>& buffer) {
+  std::memset(buffer.data(), kGuardByte, kGuard);
+  std::memset(buffer.data() + buffer.size() - kGuard, kGuardByte, kGuard);
+}
+bool GuardIntact(const std::vector<uint8_t>& buffer) {
+  if (buffer.size() < 2 * kGuard) return true;
+  for (size_t i = 0; i < kGuard; ++i) {
+    if (buffer[i] != kGuardByte || buffer[buffer.size() - 1 - i] != kGuardByte) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+TestHost::TestHost(const HostOptions& options) : options_(options) {
+  const size_t samples = static_cast<size_t>(options.width) * static_cast<size_t>(options.height) *
+                         static_cast<size_t>(options.planes);
+  image_.assign(samples * SampleSize(), 0);
+  rowsWritten_.assign(static_cast<size_t>(options.height), false);
+  // The record is followed by guard bytes: the plug-in must not write past it.
+  recordStorage_.assign(sizeof(host::FilterRecord) + 2 * kGuard, 0);
+  FillGuard(recordStorage_);
+  record_ = reinterpret_cast<host::FilterRecord*>(recordStorage_.data() + kGuard);
+
+  host::FilterRecord& r = *record_;
+  r.serialNumber = 0;
+  r.abortProc = &TestHost::AbortThunk;
+  r.advanceState = options.advanceState ? &TestHost::AdvanceThunk : nullptr;
+  r.imageMode = ModeFor(options.gray, options.depth);
+  r.depth = options.depth;
+  r.planes = options.planes;
+  const int16_t layerPlanes = options.layerPlanes < 0 ? options.planes : options.layerPlanes;
+  r.inLayerPlanes = layerPlanes;
+  r.outLayerPlanes = layerPlanes;
+  // 16-bit fields hold the size as far as it fits; big documents use the
+  // 32-bit extension.
+  r.imageSize.v = static_cast<int16_t>(options.height > 32767 ? 32767 : options.height);
+  r.imageSize.h = static_cast<int16_t>(options.width > 32767 ? 32767 : options.width);
+  r.filterRect = {0, 0, r.imageSize.v, r.imageSize.h};
+  r.maxSpace = 64 * 1024 * 1024;
+  r.bufferSpace = 1234;
+  r.hostSig = host::MakeOSType('T', 'E', 'S', 'T');
+  r.filterCase = 1;
+  r.supportsPadding = 1;
+  if (options.bigDocument) {
+    big_.imageSize32 = {options.height, options.width};
+    big_.filterRect32 = {0, 0, options.height, options.width};
+    r.bigDocumentData = &big_;
+  }
+  if (options.handleProcs) {
+    procs_.handleProcsVersion = 1;
+    procs_.numHandleProcs = 8;
+    procs_.newProc = &NewProc;
+    procs_.disposeProc = &DisposeProc;
+    procs_.getSizeProc = &GetSizeProc;
+    procs_.setSizeProc = &SetSizeProc;
+    procs_.lockProc = &LockProc;
+    procs_.unlockProc = &UnlockProc;
+    r.handleProcs = &procs_;
+  }
+}
+
+TestHost::~TestHost() {
+  if (gActive == this) gActive = nullptr;
+}
+
+double TestHost::Sample(int32_t x, int32_t y, int plane) const {
+  const size_t index =
+      (static_cast<size_t>(y) * static_cast<size_t>(options_.width) + static_cast<size_t>(x)) *
+          static_cast<size_t>(options_.planes) +
+      static_cast<size_t>(plane);
+  const uint8_t* p = image_.data() + index * SampleSize();
+  switch (options_.depth) {
+    case 8:
+      return *p;
+    case 16: {
+      uint16_t v;
+      std::memcpy(&v, p, 2);
+      return v;
+    }
+    default: {
+      float f;
+      std::memcpy(&f, p, 4);
+      return f;
+    }
+  }
+}
+
+void TestHost::SetSample(int32_t x, int32_t y, int plane, double value) {
+  const size_t index =
+      (static_cast<size_t>(y) * static_cast<size_t>(options_.width) + static_cast<size_t>(x)) *
+          static_cast<size_t>(options_.planes) +
+      static_cast<size_t>(plane);
+  uint8_t* p = image_.data() + index * SampleSize();
+  switch (options_.depth) {
+    case 8:
+      *p = static_cast<uint8_t>(value);
+      break;
+    case 16: {
+      auto v = static_cast<uint16_t>(value);
+      std::memcpy(p, &v, 2);
+      break;
+    }
+    default: {
+      auto f = static_cast<float>(value);
+      std::memcpy(p, &f, 4);
+      break;
+    }
+  }
+}
+
+int16_t TestHost::Call(PluginEntry entry, int16_t selector) {
+  gActive = this;
+  result_ = 0;
+  entry(selector, record_, &data_, &result_);
+  CommitPending();  // hosts take outData when the selector returns
+  gActive = nullptr;
+  return result_;
+}
+
+int16_t TestHost::CallAbout(PluginEntry entry, intptr_t hwnd, bool withPlatformData) {
+  host::PlatformData platform{hwnd};
+  host::AboutRecord about{};
+  about.platformData = withPlatformData ? &platform : nullptr;
+  gActive = this;
+  result_ = 0;
+  entry(host::kSelectorAbout, &about, &data_, &result_);
+  gActive = nullptr;
+  return result_;
+}
+
+host::OSErr TestHost::AdvanceThunk() { return gActive == nullptr ? -1 : gActive->Advance(); }
+
+host::Boolean TestHost::AbortThunk() {
+  if (gActive == nullptr) return 0;
+  ++gActive->abortCalls_;
+  return gActive->options_.cancelAfterAborts > 0 &&
+                 gActive->abortCalls_ >= gActive->options_.cancelAfterAborts
+             ? 1
+             : 0;
+}
+
+Request TestHost::CurrentRequest() const {
+  const host::FilterRecord& r = *record_;
+  Request q{};
+  q.loPlane = r.inLoPlane;
+  q.hiPlane = r.inHiPlane;
+  if (r.bigDocumentData != nullptr && r.bigDocumentData->PluginUsing32BitCoordinates != 0) {
+    const host::VRect in = r.bigDocumentData->inRect32;
+    q.top = in.top;
+    q.left = in.left;
+    q.bottom = in.bottom;
+    q.right = in.right;
+    q.used32BitCoordinates = true;
+  } else {
+    const host::Rect in = r.inRect;
+    q.top = in.top;
+    q.left = in.left;
+    q.bottom = in.bottom;
+    q.right = in.right;
+    q.used32BitCoordinates = false;
+  }
+  return q;
+}
+
+bool TestHost::ValidRequest(const Request& q, std::string& why) const {
+  const host::FilterRecord& r = *record_;
+  // The out request must match the in request: the plug-in asks for both.
+  bool outMatches;
+  if (q.used32BitCoordinates) {
+    const host::VRect out = r.bigDocumentData->outRect32;
+    outMatches = out.top == q.top && out.left == q.left && out.bottom == q.bottom &&
+                 out.right == q.right;
+  } else {
+    const host::Rect out = r.outRect;
+    outMatches = out.top == q.top && out.left == q.left && out.bottom == q.bottom &&
+                 out.right == q.right;
+  }
+  if (!outMatches || r.outLoPlane != q.loPlane || r.outHiPlane != q.hiPlane) {
+    why = "out request differs from in request";
+    return false;
+  }
+  if (q.top < 0 || q.left < 0 || q.bottom > options_.height || q.right > options_.width ||
+      q.top >= q.bottom || q.left >= q.right) {
+    why = "rectangle outside the image";
+    return false;
+  }
+  if (q.loPlane < 0 || q.hiPlane >= options_.planes || q.loPlane > q.hiPlane) {
+    why = "planes outside the image";
+    return false;
+  }
+  if (r.inputRate != host::kFixedOne || r.maskRate != host::kFixedOne) {
+    why = "sampling rate is not 1.0";
+    return false;
+  }
+  return true;
+}
+
+host::OSErr TestHost::Advance() {
+  ++advanceCalls_;
+  CommitPending();  // the previous request's output is taken now
+  if (options_.failAdvanceOnCall > 0 && advanceCalls_ == options_.failAdvanceOnCall) {
+    return options_.failAdvanceCode;
+  }
+  const Request q = CurrentRequest();
+  requests_.push_back(q);
+  std::string why;
+  if (!ValidRequest(q, why)) {
+    lastError_ = why;
+    return kBadRequest;
+  }
+  const size_t sampleSize = SampleSize();
+  const size_t planes = static_cast<size_t>(q.hiPlane - q.loPlane + 1);
+  const size_t columns = static_cast<size_t>(q.right - q.left);
+  const size_t rows = static_cast<size_t>(q.bottom - q.top);
+  const size_t inRowBytes = columns * planes * sampleSize + static_cast<size_t>(options_.inRowPadding);
+  const size_t outRowBytes = columns * planes * sampleSize + static_cast<size_t>(options_.outRowPadding);
+
+  inBuffer_.assign(inRowBytes * rows + 2 * kGuard, 0xEE);
+  outBuffer_.assign(outRowBytes * rows + 2 * kGuard, 0xEE);
+  FillGuard(inBuffer_);
+  FillGuard(outBuffer_);
+  // Both buffers start with the current pixels of the request.
+  for (size_t y = 0; y < rows; ++y) {
+    for (size_t x = 0; x < columns; ++x) {
+      const size_t imageIndex = ((static_cast<size_t>(q.top) + y) * static_cast<size_t>(options_.width) +
+                                 static_cast<size_t>(q.left) + x) *
+                                    static_cast<size_t>(options_.planes) +
+                                static_cast<size_t>(q.loPlane);
+      const uint8_t* source = image_.data() + imageIndex * sampleSize;
+      std::memcpy(inBuffer_.data() + kGuard + y * inRowBytes + x * planes * sampleSize, source,
+                  planes * sampleSize);
+      std::memcpy(outBuffer_.data() + kGuard + y * outRowBytes + x * planes * sampleSize, source,
+                  planes * sampleSize);
+    }
+  }
+  record_->inData = inBuffer_.data() + kGuard;
+  record_->inRowBytes = static_cast<int32_t>(inRowBytes);
+  record_->outData = outBuffer_.data() + kGuard;
+  record_->outRowBytes = static_cast<int32_t>(outRowBytes);
+  pending_ = true;
+  pendingRequest_ = q;
+  pendingOutRowBytes_ = static_cast<int32_t>(outRowBytes);
+  return 0;
+}
+
+void TestHost::CommitPending() {
+  if (!pending_) return;
+  pending_ = false;
+  const Request& q = pendingRequest_;
+  const size_t sampleSize = SampleSize();
+  const size_t planes = static_cast<size_t>(q.hiPlane - q.loPlane + 1);
+  const size_t columns = static_cast<size_t>(q.right - q.left);
+  const size_t rows = static_cast<size_t>(q.bottom - q.top);
+  const uint8_t* out = outBuffer_.data() + kGuard;
+  bool changed = false;
+  for (size_t y = 0; y < rows; ++y) {
+    for (size_t x = 0; x < columns; ++x) {
+      const size_t imageIndex = ((static_cast<size_t>(q.top) + y) * static_cast<size_t>(options_.width) +
+                                 static_cast<size_t>(q.left) + x) *
+                                    static_cast<size_t>(options_.planes) +
+                                static_cast<size_t>(q.loPlane);
+      uint8_t* target = image_.data() + imageIndex * sampleSize;
+      const uint8_t* source =
+          out + y * static_cast<size_t>(pendingOutRowBytes_) + x * planes * sampleSize;
+      if (std::memcmp(target, source, planes * sampleSize) != 0) changed = true;
+      std::memcpy(target, source, planes * sampleSize);
+    }
+    if (changed) rowsWritten_[static_cast<size_t>(q.top) + y] = true;
+  }
+}
+
+bool TestHost::BuffersIntact() const {
+  return GuardIntact(inBuffer_) && GuardIntact(outBuffer_) && GuardIntact(recordStorage_);
+}
+
+int TestHost::LiveHandles() const { return static_cast<int>(Handles().blocks.size()); }
+
+}  // namespace testhost

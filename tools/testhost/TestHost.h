@@ -1,0 +1,105 @@
+// A filter host for tests and for the command-line host: it holds one image
+// in the host's own sample type and serves the plug-in's advanceState
+// requests the way real hosts do (interleaved planes, padded row bytes,
+// output committed on the next request or when the selector returns).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "host/HostInterface.h"
+
+namespace testhost {
+
+using PluginEntry = void (*)(int16_t selector, void* block, intptr_t* data, int16_t* result);
+
+struct Request {
+  int32_t top, left, bottom, right;
+  int16_t loPlane, hiPlane;
+  bool used32BitCoordinates;
+};
+
+struct HostOptions {
+  int32_t width = 1;
+  int32_t height = 1;
+  int16_t planes = 3;      // image planes (4 for a layer with transparency)
+  int32_t depth = 16;      // 8, 16 or 32
+  bool gray = false;       // gray modes instead of RGB
+  int16_t layerPlanes = -1;  // inLayerPlanes/outLayerPlanes; -1: same as planes
+  int32_t inRowPadding = 0;   // extra bytes at the end of every inData row
+  int32_t outRowPadding = 0;  // extra bytes at the end of every outData row
+  bool bigDocument = false;   // offer the 32-bit coordinate extension
+  bool handleProcs = true;    // offer handle procedures
+  bool advanceState = true;   // offer advanceState at all
+  int failAdvanceOnCall = 0;  // 1-based call that fails; 0: never
+  int16_t failAdvanceCode = -1;
+  int cancelAfterAborts = 0;  // abortProc answers true from this 1-based call on
+};
+
+class TestHost {
+ public:
+  explicit TestHost(const HostOptions& options);
+  ~TestHost();
+  TestHost(const TestHost&) = delete;
+  TestHost& operator=(const TestHost&) = delete;
+
+  // Sample access in the host's own range (8-bit 0..255, 16-bit 0..32768,
+  // float as is), as a double.
+  double Sample(int32_t x, int32_t y, int plane) const;
+  void SetSample(int32_t x, int32_t y, int plane, double value);
+  // Raw image bytes, interleaved planes, rows without padding.
+  const std::vector<uint8_t>& Image() const { return image_; }
+  std::vector<uint8_t>& Image() { return image_; }
+  size_t SampleSize() const { return static_cast<size_t>(options_.depth / 8); }
+
+  // Calls the plug-in with one selector as a host does and commits pending
+  // output afterwards. The parameter block is the filter record (the about
+  // record for selector 0).
+  int16_t Call(PluginEntry entry, int16_t selector);
+  // About with the given window handle (0: none).
+  int16_t CallAbout(PluginEntry entry, intptr_t hwnd, bool withPlatformData = true);
+
+  host::FilterRecord& Record() { return *record_; }
+  host::BigDocumentStruct& BigDocument() { return big_; }
+  const std::vector<Request>& Requests() const { return requests_; }
+  int AdvanceCalls() const { return advanceCalls_; }
+  int AbortCalls() const { return abortCalls_; }
+  intptr_t& DataSlot() { return data_; }
+  // True when the plug-in never wrote outside inData/outData and the record.
+  bool BuffersIntact() const;
+  // Rows (as y) that received committed output at least once.
+  const std::vector<bool>& RowsWritten() const { return rowsWritten_; }
+  // Live handles made through the handle procedures.
+  int LiveHandles() const;
+  const std::string& LastError() const { return lastError_; }
+
+ private:
+  static host::OSErr AdvanceThunk();
+  static host::Boolean AbortThunk();
+  host::OSErr Advance();
+  void CommitPending();
+  Request CurrentRequest() const;
+  bool ValidRequest(const Request& request, std::string& why) const;
+
+  HostOptions options_;
+  std::vector<uint8_t> image_;
+  std::vector<uint8_t> recordStorage_;
+  host::FilterRecord* record_;
+  host::BigDocumentStruct big_{};
+  host::HandleProcs procs_{};
+  std::vector<uint8_t> inBuffer_;
+  std::vector<uint8_t> outBuffer_;
+  bool pending_ = false;
+  Request pendingRequest_{};
+  int32_t pendingOutRowBytes_ = 0;
+  std::vector<Request> requests_;
+  std::vector<bool> rowsWritten_;
+  int advanceCalls_ = 0;
+  int abortCalls_ = 0;
+  intptr_t data_ = 0;
+  int16_t result_ = 0;
+  std::string lastError_;
+};
+
+}  // namespace testhost

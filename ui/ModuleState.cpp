@@ -1,0 +1,13 @@
+#include <windows.h>
+
+#include "ui/About.h"
+
+namespace {
+HINSTANCE gModuleInstance = nullptr;
+}
+
+void* GetModuleInstance() {
+  return gModuleInstance != nullptr ? gModuleInstance : GetModuleHandleA(nullptr);
+}
+
+void SetModuleInstance(void* instance) { gModuleInstance = static_cast<HINSTANCE>(instance); }
