@@ -58,7 +58,7 @@ class IniReader {
 
  private:
   void ParseText();
-  char* TrimBlanks(char* piece);
+  static char* TrimBlanks(char* piece);
 
   BinaryFile file_;
   uint32_t length_ = 0;

@@ -1,0 +1,62 @@
+#include "formats/JobDescription.h"
+
+#include <string>
+
+#include "formats/XmlWriter.h"
+#include "host/PluginContext.h"
+#include "launch/PathToolkit.h"
+#include "launch/WorkFolder.h"
+
+namespace {
+
+const char* PluginTypeText(int32_t pluginType) {
+  switch (pluginType) {
+    case 0:
+      return "EXPORT";
+    case 1:
+      return "FILTER";
+    default:
+      return "UNKNOWN";
+  }
+}
+
+}  // namespace
+
+int16_t WriteJobDescription(PluginContext* context) {
+  checkContext(context);
+  // The folder already holds the exported image: make sure it exists, keep
+  // its files.
+  std::string folder;
+  if (!PrepareWorkFolder(folder, false)) return kParamErr;
+  std::string exportName;
+  if (!GetExportFileName(context, exportName)) return kParamErr;
+  std::string processedName;
+  if (!GetProcessedFileName(context, processedName)) return kParamErr;
+
+  // The application is started with jobPath: a path that would be stored cut
+  // must not be written at all.
+  const std::string jobPath = JoinPath(folder, kJobFileName);
+  if (jobPath.size() >= kPathSize) return kParamErr;
+
+  XmlWriter writer;
+  if (!writer.OpenDocument(jobPath.c_str())) return kParamErr;
+  CopyPath(context->jobPath, kPathSize, jobPath.c_str());
+
+  writer.BeginElement("General", true);
+  writer.AddElement("SourceApplication", "Photoshop");
+  writer.AddElement("PluginType", PluginTypeText(context->pluginType));
+  writer.AddIntElement("ImageCount", 1);
+  writer.AddElement("ImportPath", folder.c_str());
+  writer.AddElement("SourcePath", "NA");
+  writer.BeginElement("ImageList", true);
+  writer.AddElement("Image0000", exportName.c_str());
+  writer.EndElement("ImageList");
+  writer.AddElement("ExportPath", folder.c_str());
+  writer.AddElement("ExportImage", processedName.c_str());
+  writer.EndElement("General");
+
+  // A partial job description must not reach the application.
+  const bool written = writer.Flush();
+  const bool closed = writer.CloseDocument();
+  return written && closed ? kNoErr : kParamErr;
+}

@@ -1,0 +1,61 @@
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "launch/SystemPaths.h"
+
+namespace sys {
+
+uint32_t QueryTempPath(char* buffer, uint32_t size) {
+  const char* variable = std::getenv("TMPDIR");
+  std::string folder = variable != nullptr && *variable != '\0' ? variable : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  const uint32_t length = static_cast<uint32_t>(folder.size());
+  if (buffer == nullptr || length + 1 > size) return length + 1;
+  std::memcpy(buffer, folder.c_str(), length + 1);
+  return length;
+}
+
+bool QueryPathStatus(const std::string& path) {
+  struct stat status;
+  return ::stat(path.c_str(), &status) == 0;
+}
+
+bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+struct FolderSearch::State {
+  DIR* dir = nullptr;
+  std::string folder;
+};
+
+FolderSearch::FolderSearch(const std::string& pattern) : state_(new State) {
+  // The pattern is "<folder>\*": search the folder itself.
+  std::string folder = pattern;
+  if (!folder.empty() && folder.back() == '*') folder.pop_back();
+  if (!folder.empty() && (folder.back() == '\\' || folder.back() == '/') && folder.size() > 1) {
+    folder.pop_back();
+  }
+  if (folder.empty()) return;
+  state_->folder = folder;
+  state_->dir = ::opendir(folder.c_str());
+}
+
+FolderSearch::~FolderSearch() {
+  if (state_->dir != nullptr) ::closedir(state_->dir);
+}
+
+bool FolderSearch::Next(FolderEntry& entry) {
+  if (state_->dir == nullptr) return false;
+  const dirent* found = ::readdir(state_->dir);
+  if (found == nullptr) return false;
+  entry.name = found->d_name;
+  struct stat status;
+  const std::string path = state_->folder + '/' + entry.name;
+  entry.isFolder = ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+  return true;
+}
+
+}  // namespace sys

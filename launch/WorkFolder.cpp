@@ -1,0 +1,117 @@
+#include "launch/WorkFolder.h"
+
+#include <cstring>
+
+#include "exchange/BinaryFile.h"
+#include "host/PluginContext.h"
+#include "launch/PathToolkit.h"
+#include "launch/SystemPaths.h"
+
+bool GetTempFolder(std::string& path) {
+  path.clear();
+  char buffer[kPathSize] = {};
+  const uint32_t length = sys::QueryTempPath(buffer, kPathSize);
+  if (length == 0 || length >= kPathSize) return false;
+  path = EnsureTrailingBackslash(buffer);
+  return true;
+}
+
+bool PrepareWorkFolder(std::string& path, bool empty) {
+  if (!GetTempFolder(path)) return false;
+  path = JoinPath(path, kWorkFolderName);
+  if (PathExists(path)) {
+    // Even a plain file of that name counts as present: opening inside it
+    // fails later and is reported there.
+    if (empty) EmptyFolder(path);
+    return true;
+  }
+  return CreateFolder(path);
+}
+
+EPixelFormat GetFileFormat(int32_t hostFormat) {
+  switch (hostFormat) {
+    case RGB8:
+    case Gray8:
+      return RGB8;
+    case RGB16:
+    case Gray16:
+      return RGB16;
+    case RGB32F:
+    case Gray32F:
+      return RGB32F;
+    default:
+      return None;
+  }
+}
+
+EFileKind GetFileKind(int32_t fileFormat) {
+  switch (fileFormat) {
+    case RGB8:
+    case RGB16:
+      return ePixmap16;
+    case RGB32F:
+      return eFloatMap;
+    default:
+      return eNoFileKind;
+  }
+}
+
+namespace {
+
+const char* GetExtension(EFileKind kind) {
+  switch (kind) {
+    case ePixmap16:
+      return "ppm";
+    case eFloatMap:
+      return "pfm";
+    default:
+      return nullptr;
+  }
+}
+
+bool FormFileName(PluginContext* context, const char* suffix, std::string& name) {
+  checkContext(context);
+  name = GetBaseName(context->filterRecord);
+  if (name.empty()) return false;
+  name += suffix;
+  name += '.';
+  const char* extension =
+      GetExtension(GetFileKind(GetFileFormat(GetHostPixelFormat(context->filterRecord))));
+  if (extension == nullptr) {
+    name.clear();
+  } else {
+    name += extension;
+  }
+  return !name.empty();
+}
+
+// Stores the full path of a file of the working folder, refusing a path that
+// would have to be cut: a cut path names another file.
+int16_t SetWorkFilePath(char (&destination)[kPathSize], bool processed) {
+  PluginContext* context = checkContext(gContext);
+  std::memset(destination, 0, kPathSize);
+  std::string folder;
+  if (!PrepareWorkFolder(folder, true)) return kParamErr;
+  std::string name;
+  const bool named =
+      processed ? GetProcessedFileName(context, name) : GetExportFileName(context, name);
+  if (!named) return kParamErr;
+  const std::string path = JoinPath(folder, name);
+  if (path.size() >= kPathSize) return kParamErr;
+  CopyPath(destination, kPathSize, path.c_str());
+  return kNoErr;
+}
+
+}  // namespace
+
+bool GetExportFileName(PluginContext* context, std::string& name) {
+  return FormFileName(context, "", name);
+}
+
+bool GetProcessedFileName(PluginContext* context, std::string& name) {
+  return FormFileName(context, kProcessedSuffix, name);
+}
+
+int16_t SetExportPath() { return SetWorkFilePath(checkContext(gContext)->exportPath, false); }
+
+int16_t SetImportPath() { return SetWorkFilePath(checkContext(gContext)->importPath, true); }
