@@ -1,0 +1,360 @@
+// The one implementation of IConvertBuffer: a class template over the output
+// sample type, the input sample type and the direction (0: host samples in,
+// exchange-file samples out; 1: file samples in, host samples out).
+//
+// Host samples are native-endian: 8-bit 0..255, 16-bit 0..32768, float.
+// File samples are 16-bit big-endian 0..65535 or native little-endian floats.
+// Bytes are never swapped when data is copied in or out; the sample rules
+// below do all decoding and encoding.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <type_traits>
+
+#include "convert/IConvertBuffer.h"
+#include "convert/PixelFormat.h"
+#include "host/Error.h"
+
+// Capacity of each embedded buffer, in samples, and the cap on pixels per call.
+constexpr uint32_t kBufferSamples = 3000;
+constexpr uint32_t kMaxPixels = 1000;
+
+// Fills count samples with value. Throws EError for a null buffer; a count of
+// 0 does nothing.
+template <typename T>
+void FillSamples(T* buffer, uint32_t count, T value) {
+  Require(buffer != nullptr);
+  for (uint32_t k = 0; k < count; ++k) buffer[k] = value;
+}
+
+namespace convert_detail {
+
+inline bool IsKnownFormat(int32_t format) { return format >= RGB8 && format <= Gray32F; }
+inline bool IsOneChannel(int32_t format) { return format >= Gray8 && format <= Gray32F; }
+
+// low when low > x, else high when high < x, else x: a NaN passes through.
+template <typename T>
+T Clamp(T x, T low, T high) {
+  return low > x ? low : (high < x ? high : x);
+}
+
+// Big-endian 16-bit samples, independent of the machine's byte order.
+inline uint32_t LoadBigEndian(const uint16_t* sample) {
+  unsigned char bytes[2];
+  std::memcpy(bytes, sample, 2);
+  return (static_cast<uint32_t>(bytes[0]) << 8) | bytes[1];
+}
+inline void StoreBigEndian(uint16_t* sample, uint32_t value) {
+  const unsigned char bytes[2] = {static_cast<unsigned char>(value >> 8),
+                                  static_cast<unsigned char>(value)};
+  std::memcpy(sample, bytes, 2);
+}
+
+// Floats travel as their bit patterns: on i686 a float that passes through
+// the x87 stack turns a signalling NaN quiet, and the copy must be exact.
+inline uint32_t LoadBits(const float* sample) {
+  uint32_t bits;
+  std::memcpy(&bits, sample, 4);
+  return bits;
+}
+inline void StoreBits(float* sample, uint32_t bits) { std::memcpy(sample, &bits, 4); }
+inline float BitsToFloat(uint32_t bits) {
+  float value;
+  std::memcpy(&value, &bits, 4);
+  return value;
+}
+
+// One rule per instantiation. Apply reads one stored input sample and gives
+// the converted sample as a number (a float as its bits); Put stores such a
+// number in the output buffer's representation.
+template <typename Out, typename In, int Direction>
+struct SampleRule;
+
+// Host 8-bit to file: the byte in both halves, so 0 gives 0 and 255 65535.
+template <>
+struct SampleRule<unsigned short, unsigned char, 0> {
+  static uint32_t Apply(const unsigned char* x) { return *x * 257u; }
+  static void Put(unsigned short* out, uint32_t v) { StoreBigEndian(out, v); }
+};
+
+// File to host 8-bit: the high byte, which undoes the widening exactly.
+template <>
+struct SampleRule<unsigned char, unsigned short, 1> {
+  static uint32_t Apply(const unsigned short* x) { return LoadBigEndian(x) >> 8; }
+  static void Put(unsigned char* out, uint32_t v) { *out = static_cast<unsigned char>(v); }
+};
+
+// Host 16-bit (0..32768) to file (0..65535), rounded to nearest; anything
+// above the host's range is full scale.
+template <>
+struct SampleRule<unsigned short, unsigned short, 0> {
+  static uint32_t Apply(const unsigned short* x) {
+    const uint32_t h = *x;
+    return h <= 32768u ? (h * 65535u + 16384u) / 32768u : 65535u;
+  }
+  static void Put(unsigned short* out, uint32_t v) { StoreBigEndian(out, v); }
+};
+
+// File 16-bit to host (0..32768): (v * 32768 + 32767) / 65535. Writing v as
+// 2k or 2k + 1 shows this is exactly (v + 1) / 2 for every v up to 65535,
+// which is cheaper than the division and is checked against the formula for
+// every file value by the tests.
+template <>
+struct SampleRule<unsigned short, unsigned short, 1> {
+  static uint32_t Apply(const unsigned short* x) { return (LoadBigEndian(x) + 1u) >> 1; }
+  static void Put(unsigned short* out, uint32_t v) { *out = static_cast<unsigned short>(v); }
+};
+
+// Floats are copied unchanged in both directions.
+template <int Direction>
+struct SampleRule<float, float, Direction> {
+  static uint32_t Apply(const float* x) { return LoadBits(x); }
+  static void Put(float* out, uint32_t bits) { StoreBits(out, bits); }
+};
+
+// Averaging of integer samples in single precision: each partial sum and the
+// product with the reciprocal are rounded to float, then the mean is rounded
+// half away from zero and clamped to the output's range. For three channels
+// this is the nearest integer to the exact mean (which never ends in a half).
+template <typename Out, typename In, int Direction>
+void AverageInto(Out* out, const In* in, uint32_t channels, float inverse) {
+  using Rule = SampleRule<Out, In, Direction>;
+  float sum = 0.0f;
+  for (uint32_t c = 0; c < channels; ++c) {
+    sum = static_cast<float>(sum + static_cast<float>(Rule::Apply(in + c)));
+  }
+  const float mean = static_cast<float>(sum * inverse);
+  // A NaN compares false and takes the -0.5 branch, as negative means do.
+  const float rounded = static_cast<float>(mean >= 0.0f ? mean + 0.5f : mean + -0.5f);
+  const float limit = static_cast<float>(std::numeric_limits<Out>::max());
+  Rule::Put(out, static_cast<uint32_t>(Clamp(rounded, 0.0f, limit)));
+}
+
+// Averaging of float samples: the mean is taken in double precision and
+// rounded to float once, so equal channels give back exactly their value;
+// single-precision summing would alter about a third of all values. The clamp
+// to 0..1 keeps a NaN.
+template <int Direction>
+void FloatAverageInto(float* out, const float* in, uint32_t channels) {
+  double sum = 0.0;
+  for (uint32_t c = 0; c < channels; ++c) {
+    // Assigned step by step so that each result is rounded to double even
+    // where intermediate values are kept wider (x87).
+    const double sample = BitsToFloat(LoadBits(in + c));
+    sum = sum + sample;
+  }
+  const double exactMean = sum / static_cast<double>(channels);
+  const float mean = static_cast<float>(exactMean);
+  float clamped = Clamp(mean, 0.0f, 1.0f);
+  uint32_t bits;
+  std::memcpy(&bits, &clamped, 4);
+  StoreBits(out, bits);
+}
+
+}  // namespace convert_detail
+
+template <typename Out, typename In, int Direction>
+class CConvertBuffer : public IConvertBuffer {
+  static_assert(Direction == 0 || Direction == 1, "direction is 0 (export) or 1 (import)");
+
+ public:
+  // Stores the two format codes (output first) and clears; Init is separate.
+  CConvertBuffer(int32_t outputFormat, int32_t inputFormat)
+      : inFormat(static_cast<EPixelFormat>(inputFormat)),
+        outFormat(static_cast<EPixelFormat>(outputFormat)) {
+    ClearState();
+  }
+  ~CConvertBuffer() override { ClearState(); }
+
+  CConvertBuffer(const CConvertBuffer&) = delete;
+  CConvertBuffer& operator=(const CConvertBuffer&) = delete;
+
+  bool Init() override {
+    ClearState();
+    inChannels = GetChannelCount(inFormat);
+    outChannels = GetChannelCount(outFormat);
+    if (inChannels == 0 || outChannels == 0) return false;
+    inChannelsInverse = static_cast<float>(1.0f / static_cast<float>(inChannels));
+    const uint32_t widest = inChannels > outChannels ? inChannels : outChannels;
+    maxPixels = kBufferSamples / widest < kMaxPixels ? kBufferSamples / widest : kMaxPixels;
+    if (maxPixels == 0) return false;
+    inPixelSize = inChannels * static_cast<uint32_t>(sizeof(In));
+    outPixelSize = outChannels * static_cast<uint32_t>(sizeof(Out));
+    inBufferSize = maxPixels * inPixelSize;
+    outBufferSize = maxPixels * outPixelSize;
+    inSampleCount = maxPixels * inChannels;
+    outSampleCount = maxPixels * outChannels;
+    return true;
+  }
+
+  void Clear() override { ClearState(); }
+
+  // Every count, size and the reciprocal are set: what Init leaves on success.
+  bool IsReady() const {
+    return inChannels != 0 && outChannels != 0 && maxPixels != 0 && inPixelSize != 0 &&
+           outPixelSize != 0 && inBufferSize != 0 && outBufferSize != 0 && inSampleCount != 0 &&
+           outSampleCount != 0 && inChannelsInverse > 0.0f;
+  }
+
+  uint32_t GetMaxPixels() const override {
+    Require(IsReady());
+    return maxPixels;
+  }
+  uint32_t GetInChannels() const override {
+    Require(IsReady());
+    return inChannels;
+  }
+  uint32_t GetOutChannels() const override {
+    Require(IsReady());
+    return outChannels;
+  }
+
+  bool SetInput(const void* data, uint32_t size, uint32_t pixels) override {
+    Require(data != nullptr);
+    Require(size != 0);
+    Require(pixels != 0 && pixels <= maxPixels);
+    Require(IsReady());
+    const uint32_t bytes = pixels * inPixelSize;
+    if (bytes > inBufferSize || bytes > size) return false;
+    std::memcpy(inBuffer, data, bytes);
+    return true;
+  }
+
+  bool Convert(uint32_t pixels) override {
+    Require(pixels != 0 && pixels <= maxPixels);
+    Require(IsReady());
+    if (!convert_detail::IsKnownFormat(inFormat)) return false;
+    if (convert_detail::IsOneChannel(inFormat)) {
+      Broadcast(pixels);
+      return true;
+    }
+    if (!convert_detail::IsKnownFormat(outFormat)) return false;
+    if (convert_detail::IsOneChannel(outFormat)) {
+      Average(pixels);
+    } else {
+      PerChannel(pixels);
+    }
+    return true;
+  }
+
+  bool GetOutput(const void** data, uint32_t* size, uint32_t pixels) override {
+    Require(data != nullptr);
+    Require(size != nullptr);
+    Require(pixels != 0 && pixels <= maxPixels);
+    Require(IsReady());
+    const uint32_t bytes = pixels * outPixelSize;
+    if (bytes > outBufferSize) return false;
+    *data = outBuffer;
+    *size = bytes;
+    return true;
+  }
+
+  ExchangeHeader GetInHeader(const ImageSize* size) const override {
+    Require(size != nullptr);
+    return MakeExchangeHeader(inFormat, *size);
+  }
+  ExchangeHeader GetOutHeader(const ImageSize* size) const override {
+    Require(size != nullptr);
+    return MakeExchangeHeader(outFormat, *size);
+  }
+
+  const void* GetInBuffer() const override { return inBuffer; }
+  void* GetInBuffer() override { return inBuffer; }
+  uint32_t GetInBufferSize() const override { return inBufferSize; }
+  uint32_t GetInPixelSize() const override { return inPixelSize; }
+  const void* GetOutBuffer() const override { return outBuffer; }
+  void* GetOutBuffer() override { return outBuffer; }
+  uint32_t GetOutBufferSize() const override { return outBufferSize; }
+  uint32_t GetOutPixelSize() const override { return outPixelSize; }
+
+ private:
+  using Rule = convert_detail::SampleRule<Out, In, Direction>;
+
+  // Not virtual, so that construction and destruction clear this class's
+  // state without a virtual call.
+  void ClearState() {
+    inChannelsInverse = 0.0f;
+    inChannels = outChannels = maxPixels = 0;
+    inPixelSize = outPixelSize = inBufferSize = outBufferSize = 0;
+    inSampleCount = outSampleCount = 0;
+    FillSamples(inBuffer, kBufferSamples, In{});
+    FillSamples(outBuffer, kBufferSamples, Out{});
+  }
+
+  // Every sample index a path touches must lie below the usable sample count.
+  // The indices grow with the pixel, so checking the last pixel's once per
+  // call is the same as checking each access, and keeps the loops lean.
+  void RequireIndices(uint32_t lastRead, uint32_t lastWrite) const {
+    Require(lastRead < inSampleCount);
+    Require(lastWrite < outSampleCount);
+  }
+
+  // One input sample per pixel, converted once, into every output channel.
+  void Broadcast(uint32_t pixels) {
+    const uint32_t ic = inChannels;
+    const uint32_t oc = outChannels;
+    RequireIndices((pixels - 1) * ic, pixels * oc - 1);
+    const In* in = inBuffer;
+    Out* out = outBuffer;
+    if (oc == 3) {
+      for (uint32_t p = 0; p < pixels; ++p, in += ic, out += 3) {
+        const uint32_t v = Rule::Apply(in);
+        Rule::Put(out, v);
+        Rule::Put(out + 1, v);
+        Rule::Put(out + 2, v);
+      }
+      return;
+    }
+    for (uint32_t p = 0; p < pixels; ++p, in += ic, out += oc) {
+      const uint32_t v = Rule::Apply(in);
+      for (uint32_t c = 0; c < oc; ++c) Rule::Put(out + c, v);
+    }
+  }
+
+  // Channel c of each input pixel into channel c of the output pixel. With
+  // equal channel counts the pixels are contiguous runs in both buffers, so
+  // the chunk is converted as one flat run in the same order.
+  void PerChannel(uint32_t pixels) {
+    Require(inChannels == outChannels);
+    const uint32_t samples = pixels * inChannels;
+    RequireIndices(samples - 1, samples - 1);
+    if constexpr (std::is_same_v<Out, In> && std::is_floating_point_v<Out>) {
+      std::memcpy(outBuffer, inBuffer, samples * sizeof(Out));
+    } else {
+      for (uint32_t k = 0; k < samples; ++k) Rule::Put(outBuffer + k, Rule::Apply(inBuffer + k));
+    }
+  }
+
+  // The mean of each input pixel's converted channels into one output sample.
+  void Average(uint32_t pixels) {
+    const uint32_t ic = inChannels;
+    const uint32_t oc = outChannels;
+    RequireIndices(pixels * ic - 1, (pixels - 1) * oc);
+    const In* in = inBuffer;
+    Out* out = outBuffer;
+    for (uint32_t p = 0; p < pixels; ++p, in += ic, out += oc) {
+      if constexpr (std::is_floating_point_v<Out>) {
+        convert_detail::FloatAverageInto<Direction>(out, in, ic);
+      } else {
+        convert_detail::AverageInto<Out, In, Direction>(out, in, ic, inChannelsInverse);
+      }
+    }
+  }
+
+  uint32_t inChannels;
+  uint32_t outChannels;
+  uint32_t maxPixels;
+  uint32_t inPixelSize;
+  uint32_t outPixelSize;
+  uint32_t inBufferSize;
+  uint32_t outBufferSize;
+  uint32_t inSampleCount;
+  uint32_t outSampleCount;
+  float inChannelsInverse;
+  EPixelFormat inFormat;
+  EPixelFormat outFormat;
+  In inBuffer[kBufferSamples];
+  Out outBuffer[kBufferSamples];
+};

@@ -1,0 +1,413 @@
+// Converter behaviour through IConvertBuffer: sample rules, the three
+// per-pixel paths, chunking, clearing and every argument and state check.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "ConvertTestSupport.h"
+#include "convert/ConvertBuffer.h"
+#include "host/Error.h"
+
+namespace {
+
+using namespace convert_test;
+
+using Export8 = CConvertBuffer<unsigned short, unsigned char, 0>;
+using Import8 = CConvertBuffer<unsigned char, unsigned short, 1>;
+using Export16 = CConvertBuffer<unsigned short, unsigned short, 0>;
+using Import16 = CConvertBuffer<unsigned short, unsigned short, 1>;
+using ExportFloat = CConvertBuffer<float, float, 0>;
+using ImportFloat = CConvertBuffer<float, float, 1>;
+
+template <typename C>
+std::unique_ptr<C> Ready(int32_t outFormat, int32_t inFormat) {
+  auto converter = std::make_unique<C>(outFormat, inFormat);
+  EXPECT_TRUE(converter->Init());
+  return converter;
+}
+
+uint32_t Bits(float value) {
+  uint32_t bits;
+  std::memcpy(&bits, &value, 4);
+  return bits;
+}
+
+const float kInf = std::numeric_limits<float>::infinity();
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+constexpr uint32_t kSignallingNaNBits = 0x7F800001u;
+constexpr uint32_t kNegativeNaNBits = 0xFFC12345u;
+
+// --- Sample rules -----------------------------------------------------------
+
+TEST(SampleRules, RGB8ExportWidensEachByteIntoBothHalves) {
+  auto converter = Ready<Export8>(RGB16, RGB8);
+  const std::vector<uint8_t> pixel = {0, 128, 255};
+  EXPECT_EQ(ExportRow(*converter, pixel),
+            (std::vector<uint8_t>{0x00, 0x00, 0x80, 0x80, 0xFF, 0xFF}));
+}
+
+TEST(SampleRules, Host16ExportRoundsToNearestAndSaturatesAboveRange) {
+  auto converter = Ready<Export16>(RGB16, RGB16);
+  const std::vector<uint16_t> host = {0, 1, 2, 16384, 32767, 32768, 32769, 40000, 65535};
+  const std::vector<uint32_t> file = FileValues(ExportRow(*converter, ToBytes(host)));
+  EXPECT_EQ(file, (std::vector<uint32_t>{0, 2, 4, 32768, 65533, 65535, 65535, 65535, 65535}));
+}
+
+TEST(SampleRules, Gray16ExportOfHalfScaleGivesThreeBigEndianSamples) {
+  auto converter = Ready<Export16>(RGB16, Gray16);
+  const std::vector<uint16_t> host = {16384};
+  EXPECT_EQ(ExportRow(*converter, ToBytes(host)),
+            (std::vector<uint8_t>{0x80, 0x00, 0x80, 0x00, 0x80, 0x00}));
+}
+
+TEST(SampleRules, File16ImportRoundsToNearestHostLevel) {
+  auto converter = Ready<Import16>(RGB16, RGB16);
+  const std::vector<uint8_t> file = FileSamples({0xFFFF, 0x0001, 0x0002, 0xFFFE, 0x8000, 0x0000});
+  EXPECT_EQ(FromBytes<uint16_t>(ImportRow(*converter, file)),
+            (std::vector<uint16_t>{32768, 1, 1, 32767, 16384, 0}));
+}
+
+TEST(SampleRules, File16ImportInto8BitKeepsTheHighByte) {
+  auto converter = Ready<Import8>(RGB8, RGB16);
+  const std::vector<uint8_t> file = FileSamples({0x12FF, 0xFF00, 0x00FF});
+  EXPECT_EQ(ImportRow(*converter, file), (std::vector<uint8_t>{0x12, 0xFF, 0x00}));
+}
+
+TEST(SampleRules, FloatsAreCopiedBitForBitInBothDirections) {
+  const std::vector<uint32_t> bits = {
+      Bits(1.5f),  Bits(0.25f), Bits(kNaN),         Bits(kInf),       Bits(-kInf),   Bits(-0.0f),
+      Bits(-2.0f), 0x00000001u, kSignallingNaNBits, kNegativeNaNBits, Bits(3.0e38f), Bits(1.0f)};
+  auto exporter = Ready<ExportFloat>(RGB32F, RGB32F);
+  auto importer = Ready<ImportFloat>(RGB32F, RGB32F);
+  EXPECT_EQ(FromBytes<uint32_t>(ExportRow(*exporter, ToBytes(bits))), bits);
+  EXPECT_EQ(FromBytes<uint32_t>(ImportRow(*importer, ToBytes(bits))), bits);
+}
+
+// --- Broadcast and averaging -------------------------------------------------
+
+TEST(GrayPaths, GrayHostsBroadcastEachSampleIntoThreeFileChannels) {
+  auto gray8 = Ready<Export8>(RGB16, Gray8);
+  EXPECT_EQ(FileValues(ExportRow(*gray8, {7, 255})),
+            (std::vector<uint32_t>{7 * 257, 7 * 257, 7 * 257, 65535, 65535, 65535}));
+
+  auto gray16 = Ready<Export16>(RGB16, Gray16);
+  EXPECT_EQ(FileValues(ExportRow(*gray16, ToBytes(std::vector<uint16_t>{1, 40000}))),
+            (std::vector<uint32_t>{2, 2, 2, 65535, 65535, 65535}));
+
+  // Values outside 0..1, infinities and NaNs (signalling too) are not touched.
+  const std::vector<uint32_t> host = {Bits(1.5f), Bits(-0.5f), Bits(kInf), kSignallingNaNBits,
+                                      Bits(0.3f)};
+  auto grayFloat = Ready<ExportFloat>(RGB32F, Gray32F);
+  const std::vector<uint32_t> file = FromBytes<uint32_t>(ExportRow(*grayFloat, ToBytes(host)));
+  ASSERT_EQ(file.size(), host.size() * 3);
+  for (size_t p = 0; p < host.size(); ++p) {
+    for (size_t c = 0; c < 3; ++c) EXPECT_EQ(file[p * 3 + c], host[p]) << p << "," << c;
+  }
+}
+
+TEST(GrayPaths, EightBitAverageOfHighBytesRoundsToNearest) {
+  auto converter = Ready<Import8>(Gray8, RGB16);
+  // Low bytes differ to show that only the high bytes count.
+  const std::vector<uint8_t> file =
+      FileSamples({0x0AFF, 0x0A00, 0x0B80, 0x0A10, 0x0BFF, 0x0B00, 0xFFFF, 0xFF00, 0xFE00});
+  EXPECT_EQ(ImportRow(*converter, file), (std::vector<uint8_t>{10, 11, 255}));
+}
+
+// Triples (k, k, k), (k, k, k+1) and (k, k+1, k+1) reach every possible sum
+// of three host levels up to maxHost;
+// the nearest integer to s / 3 is (s + 1) / 3 since s / 3 never ends in a half.
+template <typename Importer, typename HostSample>
+void ExpectEveryThreeChannelSumAveragesToNearest(uint32_t maxHost, uint32_t (*toFile)(uint32_t),
+                                                 int32_t grayFormat) {
+  auto converter = Ready<Importer>(grayFormat, RGB16);
+  std::vector<uint32_t> file;
+  std::vector<uint32_t> expected;
+  for (uint32_t k = 0; k <= maxHost; ++k) {
+    for (uint32_t ones = 0; ones < (k < maxHost ? 3u : 1u); ++ones) {
+      for (uint32_t c = 0; c < 3; ++c) file.push_back(toFile(c < 3 - ones ? k : k + 1));
+      expected.push_back((3 * k + ones + 1) / 3);
+    }
+  }
+  const std::vector<HostSample> host =
+      FromBytes<HostSample>(ImportRow(*converter, FileSamples(file)));
+  ASSERT_EQ(host.size(), expected.size());
+  size_t mismatches = 0;
+  for (size_t p = 0; p < host.size(); ++p) mismatches += host[p] != expected[p];
+  EXPECT_EQ(mismatches, 0u);
+}
+
+TEST(GrayPaths, EveryEightBitSumAveragesToTheNearestInteger) {
+  ExpectEveryThreeChannelSumAveragesToNearest<Import8, uint8_t>(
+      255, [](uint32_t high) { return high << 8 | 0x5A; }, Gray8);
+}
+
+TEST(GrayPaths, EverySixteenBitSumAveragesToTheNearestInteger) {
+  // File values that the import maps to exactly k, taken from the export's
+  // rounding: (k * 65535 + 16384) / 32768.
+  ExpectEveryThreeChannelSumAveragesToNearest<Import16, uint16_t>(
+      32768, [](uint32_t k) { return (k * 65535 + 16384) / 32768; }, Gray16);
+}
+
+TEST(GrayPaths, SixteenBitAverageUsesTheConvertedHostLevels) {
+  auto converter = Ready<Import16>(Gray16, RGB16);
+  // Converted: 32768, 32768, 32767 -> 32767.67 -> 32768; 1, 1, 2 -> 1.33 -> 1.
+  const std::vector<uint8_t> file = FileSamples({0xFFFF, 0xFFFF, 0xFFFE, 1, 2, 3});
+  EXPECT_EQ(FromBytes<uint16_t>(ImportRow(*converter, file)), (std::vector<uint16_t>{32768, 1}));
+}
+
+TEST(GrayPaths, FloatAverageClampsToUnitRangeAndKeepsNaN) {
+  auto converter = Ready<ImportFloat>(Gray32F, RGB32F);
+  const std::vector<float> file = {
+      1.5f,    0.25f,   kNaN,     // NaN mean stays NaN
+      1.5f,    1.5f,    1.5f,     // above 1 -> 1
+      -1.0f,   -2.0f,   0.5f,     // negative -> 0
+      kInf,    0.0f,    0.0f,     // infinite -> 1
+      -kInf,   1.0f,    1.0f,     // -infinite -> 0
+      kInf,    -kInf,   0.5f,     // inf - inf -> NaN
+      3.0e38f, 3.0e38f, 3.0e38f,  // no overflow to infinity in the sum; clamped to 1
+      0.75f,   0.75f,   0.75f,    // equal channels come back as they are
+      0.0f,    0.0f,    1.0f};
+  const std::vector<float> host = FromBytes<float>(ImportRow(*converter, ToBytes(file)));
+  ASSERT_EQ(host.size(), 9u);
+  EXPECT_TRUE(std::isnan(host[0]));
+  EXPECT_EQ(host[1], 1.0f);
+  EXPECT_EQ(host[2], 0.0f);
+  EXPECT_EQ(host[3], 1.0f);
+  EXPECT_EQ(host[4], 0.0f);
+  EXPECT_TRUE(std::isnan(host[5]));
+  EXPECT_EQ(host[6], 1.0f);
+  EXPECT_EQ(host[7], 0.75f);
+  EXPECT_EQ(host[8], 1.0f / 3.0f);
+}
+
+TEST(GrayPaths, FloatAverageIsTheFloatNearestTheExactMean) {
+  auto converter = Ready<ImportFloat>(Gray32F, RGB32F);
+  std::mt19937 random(20261207);
+  std::uniform_real_distribution<float> unit(0.0f, 1.0f);
+  std::vector<float> file(3 * converter->GetMaxPixels());
+  for (float& sample : file) sample = unit(random);
+  const std::vector<float> host = FromBytes<float>(ImportRow(*converter, ToBytes(file)));
+  ASSERT_EQ(host.size() * 3, file.size());
+  for (size_t p = 0; p < host.size(); ++p) {
+    // The three floats lie within 2^24 of each other's scale, so their sum is
+    // exact in long double; the division error is far below half a float step.
+    const long double exact =
+        (static_cast<long double>(file[3 * p]) + file[3 * p + 1] + file[3 * p + 2]) / 3.0L;
+    const float got = host[p];
+    const long double error = std::fabs(static_cast<long double>(got) - exact);
+    EXPECT_LE(error, std::fabs(static_cast<long double>(std::nextafter(got, 2.0f)) - exact)) << p;
+    EXPECT_LE(error, std::fabs(static_cast<long double>(std::nextafter(got, -1.0f)) - exact)) << p;
+  }
+}
+
+// --- Chunks ------------------------------------------------------------------
+
+TEST(Chunks, RowOf2500PixelsGoesAsChunksOf1000And1000And500) {
+  auto converter = Ready<Export8>(RGB16, RGB8);
+  std::vector<uint8_t> row(2500 * 3);
+  for (size_t k = 0; k < row.size(); ++k) row[k] = static_cast<uint8_t>(k * 7 + k / 256);
+  std::vector<uint32_t> chunks;
+  const std::vector<uint32_t> file = FileValues(ExportRow(*converter, row, &chunks));
+  EXPECT_EQ(chunks, (std::vector<uint32_t>{1000, 1000, 500}));
+  ASSERT_EQ(file.size(), row.size());
+  for (size_t k = 0; k < row.size(); ++k) ASSERT_EQ(file[k], row[k] * 257u) << k;
+}
+
+TEST(Chunks, ShortChunkAfterLongOneLeavesTheRestOfBothBuffers) {
+  auto converter = Ready<Export16>(RGB16, Gray16);
+  std::vector<uint16_t> first(1000);
+  for (uint16_t k = 0; k < 1000; ++k) first[k] = static_cast<uint16_t>(k * 30);
+  ExportRow(*converter, ToBytes(first));
+  const std::vector<uint16_t> second(10, 32768);
+  const std::vector<uint8_t> secondBytes = ToBytes(second);
+  ASSERT_TRUE(converter->SetInput(secondBytes.data(), 20, 10));
+  ASSERT_TRUE(converter->Convert(10));
+
+  const auto* in = static_cast<const uint16_t*>(converter->GetInBuffer());
+  std::vector<uint8_t> outBytes(converter->GetOutBufferSize());
+  std::memcpy(outBytes.data(), converter->GetOutBuffer(), outBytes.size());
+  const std::vector<uint32_t> out = FileValues(outBytes);
+  for (uint32_t p = 0; p < 1000; ++p) {
+    const uint32_t host = p < 10 ? 32768u : p * 30u;
+    ASSERT_EQ(in[p], host) << p;
+    for (uint32_t c = 0; c < 3; ++c) ASSERT_EQ(out[p * 3 + c], (host * 65535 + 16384) / 32768) << p;
+  }
+}
+
+// --- Checks that throw and shortfalls that return false ----------------------
+
+TEST(Checks, SetInputRejectsNullEmptyAndBadCountsAndUnreadyConverters) {
+  auto converter = Ready<Export8>(RGB16, RGB8);
+  std::vector<uint8_t> data(3 * 1001, 9);
+  const uint32_t size = static_cast<uint32_t>(data.size());
+  EXPECT_EERROR(converter->SetInput(nullptr, size, 1));
+  EXPECT_EERROR(converter->SetInput(data.data(), 0, 1));
+  EXPECT_EERROR(converter->SetInput(data.data(), size, 0));
+  EXPECT_EERROR(converter->SetInput(data.data(), size, 1001));
+  EXPECT_TRUE(converter->SetInput(data.data(), size, 1000));
+
+  Export8 unready(RGB16, RGB8);
+  EXPECT_EERROR(unready.SetInput(data.data(), size, 1));
+  converter->Clear();
+  EXPECT_EERROR(converter->SetInput(data.data(), size, 1));
+}
+
+TEST(Checks, SetInputWithDataOneByteShortReturnsFalseAndCopiesNothing) {
+  auto converter = Ready<Export16>(RGB16, RGB16);
+  const std::vector<uint16_t> before(3 * 4, 1234);
+  ASSERT_TRUE(converter->SetInput(before.data(), 24, 4));
+  const std::vector<uint16_t> data(3 * 4, 4321);
+  EXPECT_FALSE(converter->SetInput(data.data(), 23, 4));
+  const auto* in = static_cast<const uint16_t*>(converter->GetInBuffer());
+  for (size_t k = 0; k < before.size(); ++k) EXPECT_EQ(in[k], 1234) << k;
+  EXPECT_TRUE(converter->SetInput(data.data(), 24, 4));
+  EXPECT_EQ(in[11], 4321);
+}
+
+TEST(Checks, ConvertRejectsBadCountsAndUnreadyConverters) {
+  auto converter = Ready<ImportFloat>(Gray32F, RGB32F);
+  EXPECT_EERROR(converter->Convert(0));
+  EXPECT_EERROR(converter->Convert(1001));
+  EXPECT_TRUE(converter->Convert(1000));
+  EXPECT_TRUE(converter->Convert(1));
+  ImportFloat unready(Gray32F, RGB32F);
+  EXPECT_EERROR(unready.Convert(1));
+  converter->Clear();
+  EXPECT_EERROR(converter->Convert(1));
+}
+
+TEST(Checks, GetOutputRejectsNullOutPointersBadCountsAndUnreadyConverters) {
+  auto converter = Ready<Import8>(RGB8, RGB16);
+  const void* data = nullptr;
+  uint32_t size = 77;
+  EXPECT_EERROR(converter->GetOutput(nullptr, &size, 1));
+  EXPECT_EERROR(converter->GetOutput(&data, nullptr, 1));
+  EXPECT_EERROR(converter->GetOutput(&data, &size, 0));
+  EXPECT_EERROR(converter->GetOutput(&data, &size, 1001));
+  EXPECT_EQ(data, nullptr);
+  EXPECT_EQ(size, 77u);
+  ASSERT_TRUE(converter->GetOutput(&data, &size, 1000));
+  EXPECT_EQ(data, converter->GetOutBuffer());
+  EXPECT_EQ(size, 3000u);
+  Import8 unready(RGB8, RGB16);
+  EXPECT_EERROR(unready.GetOutput(&data, &size, 1));
+}
+
+TEST(Checks, CountsAndChannelsNeedASuccessfulInit) {
+  Import16 converter(Gray16, RGB16);
+  EXPECT_FALSE(converter.IsReady());
+  EXPECT_EERROR(converter.GetMaxPixels());
+  EXPECT_EERROR(converter.GetInChannels());
+  EXPECT_EERROR(converter.GetOutChannels());
+  ASSERT_TRUE(converter.Init());
+  EXPECT_EQ(converter.GetMaxPixels(), 1000u);
+  EXPECT_EQ(converter.GetInChannels(), 3u);
+  EXPECT_EQ(converter.GetOutChannels(), 1u);
+  converter.Clear();
+  EXPECT_EERROR(converter.GetMaxPixels());
+  EXPECT_EERROR(converter.GetInChannels());
+  EXPECT_EERROR(converter.GetOutChannels());
+}
+
+TEST(Checks, FormatZeroThrowsInInitAndUnknownFormatsFailIt) {
+  Export8 zeroIn(RGB16, None);
+  EXPECT_EERROR(zeroIn.Init());
+  Import8 zeroOut(None, RGB16);
+  EXPECT_EERROR(zeroOut.Init());
+  EXPECT_FALSE(zeroOut.IsReady());
+
+  Export8 seven(RGB16, 7);
+  EXPECT_FALSE(seven.Init());
+  EXPECT_FALSE(seven.IsReady());
+  EXPECT_EERROR(seven.GetMaxPixels());
+  EXPECT_EERROR(seven.Convert(1));
+  Import8 negative(-1, RGB16);
+  EXPECT_FALSE(negative.Init());
+  EXPECT_EQ(negative.GetInBufferSize(), 0u);
+}
+
+TEST(Checks, HeadersNeedASizeAndSamplesFillNeedsABuffer) {
+  ExportFloat converter(RGB32F, Gray32F);
+  EXPECT_EERROR(converter.GetInHeader(nullptr));
+  EXPECT_EERROR(converter.GetOutHeader(nullptr));
+  EXPECT_EERROR(FillSamples<float>(nullptr, 3, 0.0f));
+  EXPECT_EERROR(FillSamples<float>(nullptr, 0, 0.0f));
+  float untouched = 5.0f;
+  FillSamples(&untouched, 0, 0.0f);
+  EXPECT_EQ(untouched, 5.0f);
+}
+
+TEST(Checks, ChannelCountOfFormatZeroThrowsAndOfUnknownCodesIsZero) {
+  EXPECT_EERROR(GetChannelCount(None));
+  EXPECT_EQ(GetChannelCount(7), 0u);
+  EXPECT_EQ(GetChannelCount(-3), 0u);
+  for (int32_t f = RGB8; f <= RGB32F; ++f) EXPECT_EQ(GetChannelCount(f), 3u);
+  for (int32_t f = Gray8; f <= Gray32F; ++f) EXPECT_EQ(GetChannelCount(f), 1u);
+}
+
+// --- Life cycle and headers ----------------------------------------------------
+
+TEST(LifeCycle, ClearZeroesSizesAndBothBuffersAndKeepsTheFormats) {
+  auto converter = Ready<Export16>(RGB16, Gray16);
+  const std::vector<uint16_t> host(1000, 12345);
+  ExportRow(*converter, ToBytes(host));
+  converter->Clear();
+  EXPECT_FALSE(converter->IsReady());
+  EXPECT_EQ(converter->GetInBufferSize(), 0u);
+  EXPECT_EQ(converter->GetOutBufferSize(), 0u);
+  EXPECT_EQ(converter->GetInPixelSize(), 0u);
+  EXPECT_EQ(converter->GetOutPixelSize(), 0u);
+  const auto* in = static_cast<const uint16_t*>(converter->GetInBuffer());
+  const auto* out = static_cast<const uint16_t*>(converter->GetOutBuffer());
+  for (uint32_t k = 0; k < kBufferSamples; ++k) {
+    ASSERT_EQ(in[k], 0) << k;
+    ASSERT_EQ(out[k], 0) << k;
+  }
+  const ImageSize size{2, 3};
+  EXPECT_EQ(converter->GetInHeader(&size).maxValue, 65535);
+  ASSERT_TRUE(converter->Init());
+  EXPECT_EQ(converter->GetInChannels(), 1u);
+  EXPECT_EQ(converter->GetOutChannels(), 3u);
+}
+
+TEST(LifeCycle, InitStartsAgainFromAClearedState) {
+  auto converter = Ready<Import8>(Gray8, RGB16);
+  const std::vector<uint8_t> file = FileSamples({0x4000, 0x4000, 0x4000});
+  ImportRow(*converter, file);
+  ASSERT_EQ(static_cast<const uint8_t*>(converter->GetOutBuffer())[0], 0x40);
+  ASSERT_TRUE(converter->Init());
+  EXPECT_EQ(static_cast<const uint8_t*>(converter->GetOutBuffer())[0], 0);
+  EXPECT_EQ(static_cast<const uint16_t*>(converter->GetInBuffer())[0], 0);
+  EXPECT_EQ(converter->GetMaxPixels(), 1000u);
+}
+
+TEST(LifeCycle, HeadersFollowTheFormatCodesAndTheSizeOrder) {
+  const ImageSize size{480, 640};
+  Export8 gray8(RGB16, Gray8);
+  const ExchangeHeader out = gray8.GetOutHeader(&size);
+  EXPECT_EQ(out.magic, "P6");
+  EXPECT_EQ(out.width, 640);
+  EXPECT_EQ(out.height, 480);
+  EXPECT_EQ(out.maxValue, 65535);
+  const ExchangeHeader in = gray8.GetInHeader(&size);
+  EXPECT_EQ(in.magic, "P6");
+  EXPECT_EQ(in.maxValue, 255);
+
+  ImportFloat unknown(Gray32F, 9);
+  const ExchangeHeader nine = unknown.GetInHeader(&size);
+  EXPECT_EQ(nine.magic, "");
+  EXPECT_EQ(nine.maxValue, 0);
+  EXPECT_EQ(nine.width, 640);
+  EXPECT_EQ(nine.height, 480);
+  const ExchangeHeader gray = unknown.GetOutHeader(&size);
+  EXPECT_EQ(gray.magic, "PF");
+  EXPECT_EQ(gray.maxValue, -1);
+}
+
+}  // namespace
