@@ -1,12 +1,56 @@
 #include "host/RunSequence.h"
 
+#include "convert/PixelFormat.h"
+#include "exchange/ExportPass.h"
+#include "exchange/HostTransfer.h"
+#include "exchange/ImportPass.h"
+#include "formats/JobDescription.h"
 #include "host/PluginContext.h"
+#include "launch/Launcher.h"
+#include "launch/WorkFolder.h"
 
-void Prepare() { checkContext(gContext); }
+void Prepare() {
+  PluginContext* context = checkContext(gContext);
+  host::FilterRecord* record = context->filterRecord;
+  if (GetHostPixelFormat(record) == None) {
+    recordResult(kExportBadMode);
+    return;
+  }
+  if (record->bigDocumentData != nullptr) record->bigDocumentData->PluginUsing32BitCoordinates = 1;
+  record->bufferSpace = 0;
+}
+
+namespace {
+
+// Export, job description, launch and import; each step's code goes to
+// recordResult, and the first failure decides which steps still run.
+void RunRoundTrip(PluginContext* context) {
+  if (!recordResult(SetExportPath())) return;
+  if (!recordResult(SetImportPath())) return;
+  if (!recordResult(OpenExportFile(context))) return;
+
+  bool ready = recordResult(ExportHostImage(context));
+  // A failed export must not hand a partial image to the application.
+  if (ready) ready = recordResult(WriteJobDescription(context));
+  if (!recordResult(CloseExportFile(context))) return;
+  if (!ready) return;
+
+  const LaunchRequest request{context->jobPath, true};
+  if (!recordResult(LaunchApplication(request, request.wait))) return;
+
+  // No processed file means the user closed the application without
+  // saving: nothing to import and nothing to report.
+  if (OpenImportFile(context) != kNoErr) return;
+  recordResult(ImportProcessedImage(context));
+  recordResult(CloseImportFile(context));
+}
+
+}  // namespace
 
 bool Start() {
-  checkContext(gContext);
-  return true;
+  PluginContext* context = checkContext(gContext);
+  RunRoundTrip(context);
+  return recordResult(ClearRequestRects());
 }
 
 bool Continue() {
@@ -16,5 +60,10 @@ bool Continue() {
 
 int16_t ClearRequestRects() {
   if (gContext == nullptr || gContext->filterRecord == nullptr) return kParamErr;
+  host::FilterRecord* record = gContext->filterRecord;
+  const HostRect empty{0, 0, 0, 0};
+  SetInRect(record, empty);
+  SetOutRect(record, empty);
+  SetMaskRect(record, empty);
   return kNoErr;
 }

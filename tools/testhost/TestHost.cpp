@@ -69,6 +69,7 @@ bool GuardIntact(const std::vector<uint8_t>& buffer) {
 }  // namespace
 
 TestHost::TestHost(const HostOptions& options) : options_(options) {
+  gActive = this;  // the newest host serves the callbacks
   const size_t samples = static_cast<size_t>(options.width) * static_cast<size_t>(options.height) *
                          static_cast<size_t>(options.planes);
   image_.assign(samples * SampleSize(), 0);
@@ -170,7 +171,6 @@ int16_t TestHost::Call(PluginEntry entry, int16_t selector) {
   result_ = 0;
   entry(selector, record_, &data_, &result_);
   CommitPending();  // hosts take outData when the selector returns
-  gActive = nullptr;
   return result_;
 }
 
@@ -181,7 +181,6 @@ int16_t TestHost::CallAbout(PluginEntry entry, intptr_t hwnd, bool withPlatformD
   gActive = this;
   result_ = 0;
   entry(host::kSelectorAbout, &about, &data_, &result_);
-  gActive = nullptr;
   return result_;
 }
 

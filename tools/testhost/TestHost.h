@@ -73,12 +73,14 @@ class TestHost {
   // Live handles made through the handle procedures.
   int LiveHandles() const;
   const std::string& LastError() const { return lastError_; }
+  // Takes the plug-in's last output, as a host does when the selector
+  // returns; for tests that run a pass without a selector call.
+  void CommitPending();
 
  private:
   static host::OSErr AdvanceThunk();
   static host::Boolean AbortThunk();
   host::OSErr Advance();
-  void CommitPending();
   Request CurrentRequest() const;
   bool ValidRequest(const Request& request, std::string& why) const;
 
