@@ -1,0 +1,228 @@
+#include "formats/JobDescription.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+
+#include "host/Error.h"
+#include "host/PluginContext.h"
+#include "launch/WorkFolder.h"
+#include "tests/launch/TestFolders.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+using namespace testing_support;
+
+namespace {
+
+std::string ExpectedDocument(const std::string& workFolder, const char* pluginType,
+                             const char* extension) {
+  const std::string e = extension;
+  return std::string("<?xml version=\"1.0\"?>\r\n") +
+         "<General>\r\n"
+         "<SourceApplication>Photoshop</SourceApplication>\r\n"
+         "<PluginType>" +
+         pluginType + "</PluginType>\r\n" +
+         "<ImageCount>1</ImageCount>\r\n"
+         "<ImportPath>" +
+         workFolder + "</ImportPath>\r\n" +
+         "<SourcePath>NA</SourcePath>\r\n"
+         "<ImageList>\r\n"
+         "<Image0000>Velmora." +
+         e + "</Image0000>\r\n" +
+         "</ImageList>\r\n"
+         "<ExportPath>" +
+         workFolder + "</ExportPath>\r\n" + "<ExportImage>Velmora_Processed." + e +
+         "</ExportImage>\r\n" + "</General>\r\n";
+}
+
+void SetOldJobPath(PluginContext* context) {
+  std::strcpy(context->jobPath, "C:\\previous\\Data.lif");
+}
+
+// Each case redirects the temporary folder into a fresh folder of its own.
+class JobDescriptionTest : public ::testing::Test {
+ protected:
+  TestFolder folder_;
+  ScopedTempFolder temp_{folder_.Path()};
+  std::string work_ = ExpectedWorkFolder(folder_.Path());
+  std::string job_ = work_ + "\\Data.lif";
+};
+
+TEST_F(JobDescriptionTest, WritesThe13LinesForA16BitImage) {
+  TestContext context(host::kModeRGB48, 16, 3);
+  ASSERT_EQ(WriteJobDescription(context.get()), 0);
+  const std::string expected = ExpectedDocument(work_, "FILTER", "ppm");
+  EXPECT_EQ(ReadFile(job_), expected);
+  EXPECT_EQ(std::string(context->jobPath), job_);
+  // Exactly 13 lines, each ended by CR LF, and nothing after the last.
+  size_t lines = 0;
+  for (size_t at = expected.find("\r\n"); at != std::string::npos;
+       at = expected.find("\r\n", at + 2)) {
+    ++lines;
+  }
+  EXPECT_EQ(lines, 13u);
+  EXPECT_EQ(expected.substr(expected.size() - 12), "</General>\r\n");
+}
+
+TEST_F(JobDescriptionTest, Writes8BitImagesAsPixmapsToo) {
+  TestContext context(host::kModeGrayScale, 8, 1);
+  ASSERT_EQ(WriteJobDescription(context.get()), 0);
+  EXPECT_EQ(ReadFile(job_), ExpectedDocument(work_, "FILTER", "ppm"));
+}
+
+TEST_F(JobDescriptionTest, NamesFloatMapsForA32BitImage) {
+  TestContext context(host::kModeRGB96, 32, 3);
+  ASSERT_EQ(WriteJobDescription(context.get()), 0);
+  EXPECT_EQ(ReadFile(job_), ExpectedDocument(work_, "FILTER", "pfm"));
+  TestContext gray(host::kModeGray32, 32, 1);
+  ASSERT_EQ(WriteJobDescription(gray.get()), 0);
+  EXPECT_EQ(ReadFile(job_), ExpectedDocument(work_, "FILTER", "pfm"));
+}
+
+TEST_F(JobDescriptionTest, NamesThePluginType) {
+  const struct {
+    int32_t type;
+    const char* text;
+  } cases[] = {{0, "EXPORT"}, {1, "FILTER"}, {2, "UNKNOWN"}, {-1, "UNKNOWN"}};
+  for (const auto& c : cases) {
+    TestContext context(host::kModeRGBColor, 8, 3);
+    context->pluginType = c.type;
+    ASSERT_EQ(WriteJobDescription(context.get()), 0) << c.type;
+    EXPECT_EQ(ReadFile(job_), ExpectedDocument(work_, c.text, "ppm")) << c.type;
+  }
+}
+
+TEST_F(JobDescriptionTest, ReplacesALongerDescriptionCompletely) {
+  MakeFolder(work_);
+  WriteFile(job_, std::string(5000, '<'));
+  TestContext context(host::kModeRGBColor, 8, 3);
+  ASSERT_EQ(WriteJobDescription(context.get()), 0);
+  EXPECT_EQ(ReadFile(job_), ExpectedDocument(work_, "FILTER", "ppm"));
+}
+
+TEST_F(JobDescriptionTest, CreatesTheWorkingFolderWithoutEmptyingIt) {
+  TestContext context(host::kModeRGBColor, 8, 3);
+  ASSERT_EQ(WriteJobDescription(context.get()), 0);
+  EXPECT_TRUE(std::filesystem::is_directory(work_));
+#ifdef _WIN32
+  WriteFile(work_ + "\\Velmora.ppm", "exported image");
+  ASSERT_EQ(WriteJobDescription(context.get()), 0);
+  EXPECT_EQ(ReadFile(work_ + "\\Velmora.ppm"), "exported image");
+#endif
+}
+
+TEST_F(JobDescriptionTest, FailsWithoutWritingForUnsupportedImages) {
+  TestContext context(host::kModeCMYKColor, 8, 4);
+  SetOldJobPath(context.get());
+  EXPECT_EQ(WriteJobDescription(context.get()), kParamErr);
+  EXPECT_FALSE(Exists(job_));
+  EXPECT_STREQ(context->jobPath, "C:\\previous\\Data.lif");
+}
+
+TEST_F(JobDescriptionTest, FailsWhenTheFileCannotBeOpened) {
+  MakeFolder(job_);  // a folder where the file should go
+  TestContext context(host::kModeRGBColor, 8, 3);
+  SetOldJobPath(context.get());
+  EXPECT_EQ(WriteJobDescription(context.get()), kParamErr);
+  EXPECT_STREQ(context->jobPath, "C:\\previous\\Data.lif");
+}
+
+TEST_F(JobDescriptionTest, NeedsAContextWithAHostRecord) {
+  EXPECT_THROW(WriteJobDescription(nullptr), EError);
+  TestContext context(host::kModeRGBColor, 8, 3);
+  context->filterRecord = nullptr;
+  EXPECT_THROW(WriteJobDescription(context.get()), EError);
+  EXPECT_FALSE(Exists(job_));
+}
+
+TEST_F(JobDescriptionTest, WritesMarkupCharactersOfThePathUnchanged) {
+  const std::string odd = folder_.File("a&b;c'd");
+  MakeFolder(odd);
+  ScopedTempFolder temp(odd);
+  TestContext context(host::kModeRGBColor, 8, 3);
+  ASSERT_EQ(WriteJobDescription(context.get()), 0);
+  const std::string work = ExpectedWorkFolder(odd);
+  EXPECT_EQ(ReadFile(work + "\\Data.lif"), ExpectedDocument(work, "FILTER", "ppm"));
+}
+
+TEST(JobDescriptionPaths, RefusesAJobPathThatDoesNotFitBeforeOpeningAnything) {
+  TestFolder folder;
+  std::string probe;
+  size_t overhead;
+  {
+    ScopedTempFolder temp(folder.Path());
+    ASSERT_TRUE(GetTempFolder(probe));
+    overhead = probe.size() - folder.Path().size();
+  }
+  // The temporary folder, "velmorafilter", a backslash and "Data.lif".
+  const size_t fixed = overhead + std::strlen("velmorafilter") + 1 + std::strlen("Data.lif");
+
+  const std::string exact = MakeFolderOfLength(folder.Path(), 259 - fixed);
+  {
+    ScopedTempFolder temp(exact);
+    TestContext context(host::kModeRGBColor, 8, 3);
+    ASSERT_EQ(WriteJobDescription(context.get()), 0);
+    EXPECT_EQ(std::strlen(context->jobPath), 259u);
+    EXPECT_EQ(std::string(context->jobPath), ExpectedWorkFolder(exact) + "\\Data.lif");
+    EXPECT_EQ(ReadFile(context->jobPath).size(),
+              ExpectedDocument(ExpectedWorkFolder(exact), "FILTER", "ppm").size());
+  }
+  const std::string over = MakeFolderOfLength(folder.Path(), 260 - fixed);
+  {
+    ScopedTempFolder temp(over);
+    TestContext context(host::kModeRGBColor, 8, 3);
+    SetOldJobPath(context.get());
+    EXPECT_EQ(WriteJobDescription(context.get()), kParamErr);
+    EXPECT_STREQ(context->jobPath, "C:\\previous\\Data.lif");
+    EXPECT_FALSE(Exists(ExpectedWorkFolder(over) + "\\Data.lif"));
+  }
+}
+
+TEST(JobDescriptionPaths, FailsWithoutATemporaryFolder) {
+  TestFolder folder;
+  ScopedTempFolder temp(folder.File("missing"));
+  TestContext context(host::kModeRGBColor, 8, 3);
+  SetOldJobPath(context.get());
+  EXPECT_EQ(WriteJobDescription(context.get()), kParamErr);
+  EXPECT_STREQ(context->jobPath, "C:\\previous\\Data.lif");
+}
+
+#ifndef _WIN32
+// Natively the job file is a plain name in the temporary folder, so a link of
+// that name can lead its bytes to a device that is always full.
+TEST_F(JobDescriptionTest, FailsWhenTheDescriptionCannotBeWrittenCompletely) {
+  if (!Exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  MakeFolder(work_);
+  ASSERT_EQ(::symlink("/dev/full", job_.c_str()), 0);
+  TestContext context(host::kModeRGBColor, 8, 3);
+  EXPECT_EQ(WriteJobDescription(context.get()), kParamErr);
+}
+
+int RunXmllint(const std::string& path) {
+  const std::string command = "/usr/bin/xmllint --noout '" + path + "' 2>/dev/null";
+  return std::system(command.c_str());
+}
+
+TEST_F(JobDescriptionTest, IsWellFormedForARealXmlChecker) {
+  if (!Exists("/usr/bin/xmllint")) FAIL() << "xmllint is not installed";
+  TestContext context(host::kModeRGB96, 32, 3);
+  ASSERT_EQ(WriteJobDescription(context.get()), 0);
+  EXPECT_EQ(RunXmllint(context->jobPath), 0) << ReadFile(context->jobPath);
+
+  // The checker is really looking: the same writer with markup in the path
+  // gives a document it refuses, since nothing is escaped.
+  const std::string odd = folder_.File("a&b");
+  MakeFolder(odd);
+  ScopedTempFolder temp(odd);
+  ASSERT_EQ(WriteJobDescription(context.get()), 0);
+  EXPECT_NE(RunXmllint(context->jobPath), 0);
+}
+#endif
+
+}  // namespace
