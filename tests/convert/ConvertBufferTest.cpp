@@ -219,14 +219,48 @@ TEST(Chunks, RowOf2500PixelsGoesAsChunksOf1000And1000And500) {
   for (size_t k = 0; k < row.size(); ++k) ASSERT_EQ(file[k], row[k] * 257u) << k;
 }
 
-TEST(Chunks, ShortChunkAfterLongOneLeavesTheRestOfBothBuffers) {
+// Converts a full chunk of one byte pattern, then overwrites the whole input
+// buffer with another and converts 10 pixels: only those 10 may change.
+void ExpectShortChunkLeavesTheRestOfTheOutput(IConvertBuffer& converter, const char* what) {
+  SCOPED_TRACE(what);
+  const uint32_t inBytes = converter.GetInBufferSize();
+  const uint32_t outBytes = converter.GetOutBufferSize();
+  auto* in = static_cast<uint8_t*>(converter.GetInBuffer());
+  const auto* out = static_cast<const uint8_t*>(converter.GetOutBuffer());
+
+  for (uint32_t k = 0; k < inBytes; ++k) in[k] = static_cast<uint8_t>(k * 13 + 1);
+  ASSERT_TRUE(converter.Convert(1000));
+  const std::vector<uint8_t> full(out, out + outBytes);
+  for (uint32_t k = 0; k < inBytes; ++k) in[k] = static_cast<uint8_t>(k * 29 + 7);
+  ASSERT_TRUE(converter.Convert(1000));
+  const std::vector<uint8_t> second(out, out + outBytes);
+  ASSERT_NE(full, second);
+
+  for (uint32_t k = 0; k < inBytes; ++k) in[k] = static_cast<uint8_t>(k * 13 + 1);
+  ASSERT_TRUE(converter.Convert(1000));
+  for (uint32_t k = 0; k < inBytes; ++k) in[k] = static_cast<uint8_t>(k * 29 + 7);
+  ASSERT_TRUE(converter.Convert(10));
+  const uint32_t head = 10 * converter.GetOutPixelSize();
+  for (uint32_t k = 0; k < outBytes; ++k) {
+    ASSERT_EQ(out[k], k < head ? second[k] : full[k]) << k;
+  }
+}
+
+TEST(Chunks, ShortChunkAfterLongOneLeavesTheRestOfTheOutput) {
+  ExpectShortChunkLeavesTheRestOfTheOutput(*Ready<Export16>(RGB16, Gray16), "broadcast");
+  ExpectShortChunkLeavesTheRestOfTheOutput(*Ready<Import16>(RGB16, RGB16), "per-channel");
+  ExpectShortChunkLeavesTheRestOfTheOutput(*Ready<ImportFloat>(RGB32F, RGB32F), "float copy");
+  ExpectShortChunkLeavesTheRestOfTheOutput(*Ready<Import8>(Gray8, RGB16), "averaging");
+  ExpectShortChunkLeavesTheRestOfTheOutput(*Ready<ImportFloat>(Gray32F, RGB32F), "float averaging");
+}
+
+TEST(Chunks, ShortInputAfterLongOneLeavesTheRestOfTheInput) {
   auto converter = Ready<Export16>(RGB16, Gray16);
   std::vector<uint16_t> first(1000);
   for (uint16_t k = 0; k < 1000; ++k) first[k] = static_cast<uint16_t>(k * 30);
   ExportRow(*converter, ToBytes(first));
   const std::vector<uint16_t> second(10, 32768);
-  const std::vector<uint8_t> secondBytes = ToBytes(second);
-  ASSERT_TRUE(converter->SetInput(secondBytes.data(), 20, 10));
+  ASSERT_TRUE(converter->SetInput(second.data(), 20, 10));
   ASSERT_TRUE(converter->Convert(10));
 
   const auto* in = static_cast<const uint16_t*>(converter->GetInBuffer());
@@ -236,7 +270,9 @@ TEST(Chunks, ShortChunkAfterLongOneLeavesTheRestOfBothBuffers) {
   for (uint32_t p = 0; p < 1000; ++p) {
     const uint32_t host = p < 10 ? 32768u : p * 30u;
     ASSERT_EQ(in[p], host) << p;
-    for (uint32_t c = 0; c < 3; ++c) ASSERT_EQ(out[p * 3 + c], (host * 65535 + 16384) / 32768) << p;
+    for (uint32_t c = 0; c < 3; ++c) {
+      ASSERT_EQ(out[p * 3 + c], (host * 65535 + 16384) / 32768) << p;
+    }
   }
 }
 
