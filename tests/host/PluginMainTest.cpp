@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
+#include <string>
 
 #include "MockHost.h"
 #include "host/HandleServices.h"
@@ -137,6 +139,41 @@ TEST(PluginMainTest, WorksWithoutHostHandleProcedures) {
   auto* context = reinterpret_cast<PluginContext*>(
       LockHandle(nullptr, reinterpret_cast<host::Handle>(host.data), true));
   EXPECT_EQ(context->pluginType, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// A host whose advanceState records a failure as an earlier step would, opens
+// the import file as an import would, and then delivers no data: the entry
+// point must report the argument error and release everything.
+std::string gImportPath;
+host::OSErr FailingAdvance() {
+  recordResult(-20);
+  EXPECT_TRUE(Open(gContext->importFile, gImportPath, true, true));
+  EXPECT_NE(gContext->converter, nullptr);
+  gContext->filterRecord->inData = nullptr;
+  gContext->filterRecord->inRowBytes = 3;
+  return 0;
+}
+
+TEST(PluginMainTest, ArgumentErrorOverridesEarlierCodeAndReleasesEverything) {
+  MockHost host;
+  host.UseHandleProcs();
+  host.record.imageSize = {1, 1};
+  host.record.advanceState = &FailingAdvance;
+  gImportPath = (std::filesystem::temp_directory_path() / "velmora-eerror-test.ppm").string();
+  host.record.inRect = {5, 5, 6, 6};
+  EXPECT_EQ(host.Call(host::kSelectorStart), -1715);
+  PluginContext* context = ContextOf(host);
+  EXPECT_EQ(context->exportFile.descriptor, -1);
+  EXPECT_EQ(context->importFile.descriptor, -1);
+  EXPECT_EQ(context->converter, nullptr);
+  EXPECT_EQ(host.record.inRect.bottom, 0);  // nothing more to deliver
+  EXPECT_EQ(host.record.outRect.right, 0);
+  EXPECT_EQ(host.counts.unlocksPerHandle[reinterpret_cast<host::Handle>(host.data)], 1);
+  std::filesystem::remove(gImportPath);
 }
 
 }  // namespace
