@@ -41,9 +41,25 @@ class IniReaderFile : public ::testing::Test {
   IniReader reader_;
 };
 
+// Descriptors this process holds open; -1 where the system does not tell.
+int OpenDescriptors() {
+#ifdef _WIN32
+  return -1;
+#else
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+    (void)entry;
+    ++count;
+  }
+  return count;
+#endif
+}
+
 TEST_F(IniReaderFile, ReadsTheApplicationsSettings) {
   const std::string path = Write(Lines({"[General]", "ApplicationPath=C:\\Apps\\Velmora\\"}));
+  const int before = OpenDescriptors();
   ASSERT_TRUE(reader_.Load(path.c_str()));
+  EXPECT_EQ(OpenDescriptors(), before);
   EXPECT_EQ(reader_.Count(), 2u);
   EXPECT_STREQ(reader_.Lookup("General", "ApplicationPath", nullptr), "C:\\Apps\\Velmora\\");
   // The file is closed again: it can be replaced at once.
