@@ -12,7 +12,7 @@ namespace sys {
 // Writes the user's temporary folder, with its trailing separator and a
 // terminator, into the buffer. Returns its length without the terminator, 0
 // on failure, or the size needed (terminator included) when it does not fit;
-// then the buffer's content is unspecified.
+// then the buffer holds nothing usable.
 uint32_t QueryTempPath(char* buffer, uint32_t size);
 
 // True when the runtime's file status call succeeds for the path.
