@@ -9,31 +9,14 @@
 #include <thread>
 
 #include "host/HostInterface.h"
-#include "support/BuildPaths.h"
+#include "support/PluginLibrary.h"
 #include "tools/testhost/TestHost.h"
 #include "ui/About.h"
 
 namespace {
 
-using Entry = void (*)(int16_t, void*, intptr_t*, int16_t*);
-
-class PluginLibrary {
- public:
-  PluginLibrary() : module_(LoadLibraryA(testsupport::BuildFile("plugin/Velmora.8bf").c_str())) {}
-  ~PluginLibrary() {
-    if (module_ != nullptr) FreeLibrary(module_);
-  }
-  PluginLibrary(const PluginLibrary&) = delete;
-  PluginLibrary& operator=(const PluginLibrary&) = delete;
-  Entry entry() const {
-    return module_ == nullptr ? nullptr
-                              : reinterpret_cast<Entry>(reinterpret_cast<void*>(
-                                    GetProcAddress(module_, "PluginMain")));
-  }
-
- private:
-  HMODULE module_;
-};
+using Entry = testsupport::PluginEntry;
+using testsupport::PluginLibrary;
 
 // A plain top-level window standing in for the host's main window.
 class HostWindow {

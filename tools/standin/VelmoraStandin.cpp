@@ -100,11 +100,14 @@ std::string EnvironmentValue(const char* name) {
 enum class Mode {
   kCopy,
   kInvert,
+  kMix,
   kNone,
   kBadHeader,
   kOtherKind,
   kShort,
   kLong,
+  kShortInverted,
+  kLongInverted,
   kHuge,
   kSleep,
   kExit,
@@ -133,9 +136,9 @@ std::optional<Behaviour> ParseMode(std::string text) {
     Mode mode;
   };
   static const Plain kPlain[] = {
-      {"", Mode::kCopy},       {"copy", Mode::kCopy},           {"invert", Mode::kInvert},
+      {"", Mode::kCopy},       {"copy", Mode::kCopy},           {"invert", Mode::kInvert}, {"mix", Mode::kMix},
       {"none", Mode::kNone},   {"badheader", Mode::kBadHeader}, {"otherkind", Mode::kOtherKind},
-      {"short", Mode::kShort}, {"long", Mode::kLong},           {"huge", Mode::kHuge},
+      {"short", Mode::kShort}, {"long", Mode::kLong}, {"shortinverted", Mode::kShortInverted}, {"longinverted", Mode::kLongInverted},           {"huge", Mode::kHuge},
       {"crash", Mode::kCrash}};
   for (const Plain& p : kPlain) {
     if (text == p.name) {
@@ -336,6 +339,23 @@ float GetFloat(const char* p) {
 
 void PutFloat(char* p, float v) { std::memcpy(p, &v, sizeof v); }
 
+// Channels made unequal: red kept, green halved, blue cleared; what a gray
+// host gets back is then the mean of three different values.
+std::string Mixed(const Image& image) {
+  std::string out = image.samples;
+  const size_t step = BytesPerSample(image.isFloat);
+  for (size_t i = 0, channel = 0; i + step <= out.size(); i += step, channel = (channel + 1) % 3) {
+    if (image.isFloat) {
+      const float v = GetFloat(&out[i]);
+      PutFloat(&out[i], channel == 0 ? v : channel == 1 ? v / 2 : 0.0f);
+    } else {
+      const uint16_t v = GetBigEndian16(&out[i]);
+      PutBigEndian16(&out[i], static_cast<uint16_t>(channel == 0 ? v : channel == 1 ? v / 2 : 0));
+    }
+  }
+  return out;
+}
+
 std::string Inverted(const Image& image) {
   std::string out = image.samples;
   const size_t step = BytesPerSample(image.isFloat);
@@ -371,6 +391,8 @@ std::string Processed(const Image& image, Mode mode) {
   switch (mode) {
     case Mode::kInvert:
       return CanonicalHeader(image) + Inverted(image);
+    case Mode::kMix:
+      return CanonicalHeader(image) + Mixed(image);
     case Mode::kBadHeader:
       return Header(image.isFloat, image.width, image.height, "255") + image.samples;
     case Mode::kOtherKind:
@@ -379,6 +401,13 @@ std::string Processed(const Image& image, Mode mode) {
       return copy.substr(0, copy.size() - 1);
     case Mode::kLong:
       return copy + std::string(16, '\xab');
+    // Inverted samples show which rows of a cut or padded file reached the host.
+    case Mode::kShortInverted: {
+      const std::string inverted = CanonicalHeader(image) + Inverted(image);
+      return inverted.substr(0, inverted.size() - 1);
+    }
+    case Mode::kLongInverted:
+      return CanonicalHeader(image) + Inverted(image) + std::string(16, '\xab');
     case Mode::kHuge:
       return Header(image.isFloat, 2147483000u, 2147483000u, image.isFloat ? "-1" : "65535") +
              image.samples;
@@ -387,13 +416,14 @@ std::string Processed(const Image& image, Mode mode) {
   }
 }
 
-// An access violation that nobody handles. The top-level filter lets the
-// process end with the exception's code instead of starting a debugger,
+// Ends the process with the exception's code instead of starting a debugger,
 // which under Wine could wait for someone to close its window.
+LONG WINAPI EndWithoutDebugger(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
+
+// A real access violation that nobody handles.
 [[noreturn]] void Crash() {
   SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX);
-  SetUnhandledExceptionFilter(
-      [](EXCEPTION_POINTERS*) -> LONG { return EXCEPTION_EXECUTE_HANDLER; });
+  SetUnhandledExceptionFilter(EndWithoutDebugger);
   std::fflush(nullptr);
   volatile int* nowhere = nullptr;
   *nowhere = 1;

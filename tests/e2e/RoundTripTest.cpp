@@ -1,0 +1,398 @@
+// The whole round trip through the real plug-in DLL and the stand-in
+// application: every pixel format, and every way a run can fail, each with
+// its result code, the files it leaves and what happens to the host image.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "host/PluginContext.h"
+#include "support/PluginLibrary.h"
+#include "tools/testhost/TestHost.h"
+
+namespace {
+
+using testhost::HostOptions;
+using testhost::TestHost;
+using testsupport::BuildFile;
+using testsupport::PluginLibrary;
+
+std::string SettingsPath() {
+  char profile[MAX_PATH] = {};
+  SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile);
+  return std::string(profile) + "\\VelmoraPro\\plugin.ini";
+}
+
+std::string WorkFolder() {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  std::string folder = temp;
+  if (folder.back() != '\\') folder += '\\';
+  return folder + "velmorafilter\\";
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+// The settings file of the Wine user, replaced for a test and put back after.
+class SettingsFile {
+ public:
+  explicit SettingsFile(const std::optional<std::string>& content)
+      : path_(SettingsPath()), previous_(ReadFile(path_)) {
+    Write(content);
+  }
+  ~SettingsFile() { Write(previous_); }
+  SettingsFile(const SettingsFile&) = delete;
+  SettingsFile& operator=(const SettingsFile&) = delete;
+
+ private:
+  void Write(const std::optional<std::string>& content) const {
+    if (!content) {
+      DeleteFileA(path_.c_str());
+      return;
+    }
+    CreateDirectoryA(path_.substr(0, path_.rfind('\\')).c_str(), nullptr);
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << *content;
+  }
+  std::string path_;
+  std::optional<std::string> previous_;
+};
+
+std::string SettingsFor(const std::string& folder) {
+  return "[General]\r\nApplicationPath=" + folder + "\r\n";
+}
+
+class StandinMode {
+ public:
+  explicit StandinMode(const char* mode) { SetEnvironmentVariableA("VELMORA_STANDIN_MODE", mode); }
+  ~StandinMode() { SetEnvironmentVariableA("VELMORA_STANDIN_MODE", nullptr); }
+  StandinMode(const StandinMode&) = delete;
+  StandinMode& operator=(const StandinMode&) = delete;
+};
+
+HostOptions Options(int32_t width, int32_t height, int32_t depth, bool gray) {
+  HostOptions o;
+  o.width = width;
+  o.height = height;
+  o.depth = depth;
+  o.gray = gray;
+  o.planes = gray ? 1 : 3;
+  return o;
+}
+
+void FillPattern(TestHost& host, const HostOptions& o) {
+  for (int32_t y = 0; y < o.height; ++y)
+    for (int32_t x = 0; x < o.width; ++x)
+      for (int p = 0; p < o.planes; ++p) {
+        const int n = (y * 389 + x * 29 + p * 13) % 4099;
+        host.SetSample(x, y, p,
+                       o.depth == 8 ? n % 256 : o.depth == 16 ? (n * 8) % 32769 : n / 4098.0);
+      }
+}
+
+// What the stand-in's inversion gives back to the host, by the host's rules.
+double Inverted(double x, int32_t depth) {
+  if (depth == 8) return 255 - x;
+  if (depth == 16) {
+    const auto h = static_cast<uint32_t>(x);
+    const uint32_t v = (h * 65535u + 16384u) / 32768u;
+    return ((65535u - v) * 32768u + 32767u) / 65535u;
+  }
+  return 1.0f - static_cast<float>(x);
+}
+
+// The context the plug-in keeps in the host's data slot.
+const PluginContext* ContextOf(TestHost& host) {
+  if (host.DataSlot() == 0) return nullptr;
+  // Host handles and fallback handles both start with the data pointer.
+  return *reinterpret_cast<PluginContext**>(host.DataSlot());
+}
+
+class RoundTripTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_NE(plugin_.entry(), nullptr);
+    settings_ = std::make_unique<SettingsFile>(SettingsFor(BuildFile("app")));
+  }
+
+  // Prepare, Start and Finish as a host applies a filter; Start's result.
+  int16_t Apply(TestHost& host) {
+    EXPECT_EQ(host.Call(plugin_.entry(), host::kSelectorPrepare), 0);
+    const int16_t result = host.Call(plugin_.entry(), host::kSelectorStart);
+    EXPECT_EQ(host.Call(plugin_.entry(), host::kSelectorFinish), 0);
+    EXPECT_TRUE(host.BuffersIntact());
+    const PluginContext* context = ContextOf(host);
+    EXPECT_NE(context, nullptr);
+    if (context != nullptr) {
+      EXPECT_EQ(context->exportFile.descriptor, -1);
+      EXPECT_EQ(context->importFile.descriptor, -1);
+      EXPECT_EQ(context->converter, nullptr);
+    }
+    return result;
+  }
+
+  PluginLibrary plugin_;
+  std::unique_ptr<SettingsFile> settings_;
+};
+
+TEST_F(RoundTripTest, UnchangedRoundTripReturnsEveryFormatUnchanged) {
+  StandinMode copy("copy");
+  for (int depth : {8, 16, 32}) {
+    for (bool gray : {false, true}) {
+      SCOPED_TRACE(testing::Message() << depth << (gray ? " gray" : " rgb"));
+      const HostOptions o = Options(1100, 3, depth, gray);
+      TestHost host(o);
+      FillPattern(host, o);
+      const std::vector<uint8_t> original = host.Image();
+      ASSERT_EQ(Apply(host), 0);
+      EXPECT_TRUE(host.Image() == original);
+      EXPECT_TRUE(Exists(WorkFolder() + (depth == 32 ? "Velmora_Processed.pfm" : "Velmora_Processed.ppm")));
+    }
+  }
+}
+
+TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
+  StandinMode invert("invert");
+  for (int depth : {8, 16, 32}) {
+    for (bool gray : {false, true}) {
+      SCOPED_TRACE(testing::Message() << depth << (gray ? " gray" : " rgb"));
+      const HostOptions o = Options(1001, 2, depth, gray);
+      TestHost host(o);
+      FillPattern(host, o);
+      TestHost original(o);
+      original.Image() = host.Image();
+      ASSERT_EQ(Apply(host), 0);
+      for (int32_t y = 0; y < o.height; ++y)
+        for (int32_t x = 0; x < o.width; ++x)
+          for (int p = 0; p < o.planes; ++p)
+            ASSERT_EQ(host.Sample(x, y, p), Inverted(original.Sample(x, y, p), depth))
+                << x << "," << y << "," << p;
+    }
+  }
+}
+
+TEST_F(RoundTripTest, GrayImagesGetTheAverageOfThreeChannels) {
+  // The stand-in leaves channel 0, halves channel 1 and clears channel 2.
+  StandinMode mix("mix");
+  for (int depth : {8, 16, 32}) {
+    SCOPED_TRACE(depth);
+    const HostOptions o = Options(300, 2, depth, true);
+    TestHost host(o);
+    FillPattern(host, o);
+    TestHost original(o);
+    original.Image() = host.Image();
+    ASSERT_EQ(Apply(host), 0);
+    for (int32_t y = 0; y < o.height; ++y)
+      for (int32_t x = 0; x < o.width; ++x) {
+        const double s = original.Sample(x, y, 0);
+        double expected;
+        if (depth == 8) {
+          const auto v = static_cast<uint32_t>(s) * 257u;
+          expected = std::floor(((v >> 8) + ((v / 2) >> 8)) / 3.0 + 0.5);
+        } else if (depth == 16) {
+          const uint32_t v = (static_cast<uint32_t>(s) * 65535u + 16384u) / 32768u;
+          const auto back = [](uint32_t w) { return (w * 32768u + 32767u) / 65535u; };
+          expected = std::floor((back(v) + back(v / 2) + back(0)) / 3.0 + 0.5);
+        } else {
+          const auto f = static_cast<float>(s);
+          const auto mean = static_cast<float>((static_cast<double>(f) + f / 2 + 0.0) / 3.0);
+          expected = mean < 0 ? 0 : mean > 1 ? 1 : mean;
+        }
+        ASSERT_EQ(host.Sample(x, y, 0), expected) << x << "," << y;
+      }
+  }
+}
+
+TEST_F(RoundTripTest, PrepareRefusesAnUnsupportedImageAndWritesNothing) {
+  HostOptions o = Options(4, 4, 16, false);
+  o.bigDocument = true;
+  TestHost host(o);
+  host.Record().planes = 2;
+  EXPECT_EQ(host.Call(plugin_.entry(), host::kSelectorPrepare), -30201);
+  EXPECT_EQ(host.Record().bufferSpace, 1234);
+  EXPECT_EQ(host.BigDocument().PluginUsing32BitCoordinates, 0);
+}
+
+TEST_F(RoundTripTest, ContinueAndFinishClearTheRectanglesInTheHostsForm) {
+  for (bool big : {false, true}) {
+    HostOptions o = Options(8, 8, 8, false);
+    o.bigDocument = big;
+    TestHost host(o);
+    host.Call(plugin_.entry(), host::kSelectorPrepare);
+    for (int16_t selector : {host::kSelectorContinue, host::kSelectorFinish}) {
+      host.Record().inRect = host.Record().outRect = host.Record().maskRect = {1, 2, 3, 4};
+      host.BigDocument().inRect32 = host.BigDocument().outRect32 = host.BigDocument().maskRect32 =
+          {1, 2, 3, 4};
+      EXPECT_EQ(host.Call(plugin_.entry(), selector), 0);
+      if (big) {
+        for (const host::VRect& r : {host.BigDocument().inRect32, host.BigDocument().outRect32,
+                                     host.BigDocument().maskRect32})
+          EXPECT_TRUE(r.top == 0 && r.left == 0 && r.bottom == 0 && r.right == 0);
+        EXPECT_EQ(host.Record().inRect.right, 4);  // the 16-bit form is not the host's
+      } else {
+        for (const host::Rect& r :
+             {host.Record().inRect, host.Record().outRect, host.Record().maskRect})
+          EXPECT_TRUE(r.top == 0 && r.left == 0 && r.bottom == 0 && r.right == 0);
+      }
+    }
+  }
+}
+
+// ---- failures, produced for real ------------------------------------------
+
+// Copied: the application's unchanged copy was imported (every request made).
+enum class Image { Untouched, Copied, Inverted, Chunks };
+
+struct FaultCase {
+  std::string name;
+  const char* mode;                          // what the stand-in does
+  std::function<void(HostOptions&)> host;    // how the host misbehaves
+  std::optional<std::string> settings;       // null: no settings file
+  int16_t expected;
+  Image image;
+  int storedChunks = 0;                      // for Image::Chunks
+  bool jobWritten = true;                    // Data.lif left in the folder
+  bool applicationStarted = true;
+};
+
+// 2500 x 3 RGB 16-bit: three chunks per row, nine requests per pass.
+constexpr int kRequestsPerPass = 9;
+
+std::vector<FaultCase> FaultCases() {
+  const std::string app = SettingsFor(BuildFile("app"));
+  const std::string emptyFolder = SettingsFor("C:\\windows\\temp\\no-application-here");
+  auto failAt = [](int call) {
+    return [call](HostOptions& o) {
+      o.failAdvanceOnCall = call;
+      o.failAdvanceCode = -5000 - call;
+    };
+  };
+  auto cancelAt = [](int abort) { return [abort](HostOptions& o) { o.cancelAfterAborts = abort; }; };
+  auto none = [](HostOptions&) {};
+  const int n = kRequestsPerPass;
+  std::vector<FaultCase> cases = {
+      {"no settings file", "invert", none, std::nullopt, -30901, Image::Untouched, 0, true, false},
+      {"settings without the key", "invert", none, std::string("[General]\r\nOther=x\r\n"), -30901,
+       Image::Untouched, 0, true, false},
+      {"folder without the application", "invert", none, emptyFolder, -30901, Image::Untouched, 0,
+       true, false},
+      {"application writes nothing", "none", none, app, 0, Image::Untouched},
+      {"application crashes", "crash", none, app, 0, Image::Untouched},
+      {"application copies, then exits non-zero", "exit:3", none, app, 0, Image::Copied},
+      {"wrong header", "badheader", none, app, -19, Image::Untouched},
+      {"file of the other kind", "otherkind", none, app, -19, Image::Untouched},
+      {"header claiming a huge image", "huge", none, app, -19, Image::Untouched},
+      {"file one byte short", "shortinverted", none, app, -19, Image::Chunks, n - 1},
+      {"bytes after the last row", "longinverted", none, app, 0, Image::Inverted},
+      {"padded row bytes", "invert",
+       [](HostOptions& o) {
+         o.inRowPadding = 13;
+         o.outRowPadding = 7;
+       },
+       app, 0, Image::Inverted},
+      {"no handle procedures", "invert", [](HostOptions& o) { o.handleProcs = false; }, app, 0,
+       Image::Inverted},
+      {"32-bit coordinates", "invert", [](HostOptions& o) { o.bigDocument = true; }, app, 0,
+       Image::Inverted},
+  };
+  const int exportPoints[] = {1, (n + 1) / 2, n};
+  for (int k : exportPoints) {
+    cases.push_back({"export: advanceState fails at request " + std::to_string(k), "invert",
+                     failAt(k), app, static_cast<int16_t>(-5000 - k), Image::Untouched, 0, false,
+                     false});
+    cases.push_back({"export: cancel after chunk " + std::to_string(k), "invert", cancelAt(k), app,
+                     -128, Image::Untouched, 0, false, false});
+  }
+  for (int k : exportPoints) {
+    cases.push_back({"import: advanceState fails at request " + std::to_string(k), "invert",
+                     failAt(n + k), app, static_cast<int16_t>(-5000 - n - k), Image::Chunks, k - 1});
+    cases.push_back({"import: cancel after chunk " + std::to_string(k), "invert", cancelAt(n + k),
+                     app, -128, Image::Chunks, k});
+  }
+  return cases;
+}
+
+TEST_F(RoundTripTest, EveryFailureGivesItsCodeAndLeavesTheHostAsItShould) {
+  std::ostringstream table;
+  table << "| case | expected | result | host image | files closed, converter released |\n"
+        << "|---|---|---|---|---|\n";
+  for (const FaultCase& c : FaultCases()) {
+    SCOPED_TRACE(c.name);
+    SettingsFile settings(c.settings);
+    StandinMode mode(c.mode);
+    HostOptions o = Options(2500, 3, 16, false);
+    c.host(o);
+    TestHost host(o);
+    FillPattern(host, o);
+    TestHost original(o);
+    original.Image() = host.Image();
+
+    const int16_t result = Apply(host);
+    EXPECT_EQ(result, c.expected);
+
+    // Which chunks came back inverted, in request order.
+    int inverted = 0, untouched = 0;
+    std::vector<bool> chunkInverted;
+    for (int32_t y = 0; y < o.height; ++y)
+      for (int32_t chunk = 0; chunk < 3; ++chunk) {
+        bool allInverted = true, allOriginal = true;
+        for (int32_t x = chunk * 1000; x < std::min(2500, (chunk + 1) * 1000); ++x)
+          for (int p = 0; p < 3; ++p) {
+            const double now = host.Sample(x, y, p), was = original.Sample(x, y, p);
+            allInverted = allInverted && now == Inverted(was, 16);
+            allOriginal = allOriginal && now == was;
+          }
+        chunkInverted.push_back(allInverted);
+        inverted += allInverted ? 1 : 0;
+        untouched += allOriginal ? 1 : 0;
+      }
+    const int total = kRequestsPerPass;
+    switch (c.image) {
+      case Image::Untouched:
+        EXPECT_EQ(untouched, total);
+        break;
+      case Image::Copied:
+        EXPECT_EQ(untouched, total);
+        EXPECT_EQ(host.Requests().size(), 2u * total);
+        break;
+      case Image::Inverted:
+        EXPECT_EQ(inverted, total);
+        break;
+      case Image::Chunks:
+        for (int i = 0; i < total; ++i) EXPECT_EQ(chunkInverted[static_cast<size_t>(i)], i < c.storedChunks) << i;
+        break;
+    }
+    EXPECT_TRUE(Exists(WorkFolder() + "Velmora.ppm"));
+    EXPECT_EQ(Exists(WorkFolder() + "Data.lif"), c.jobWritten);
+    EXPECT_EQ(Exists(WorkFolder() + "standin.log"), c.applicationStarted);
+
+    const PluginContext* context = ContextOf(host);
+    const bool released = context != nullptr && context->exportFile.descriptor == -1 &&
+                          context->importFile.descriptor == -1 && context->converter == nullptr;
+    table << "| " << c.name << " | " << c.expected << " | " << result << " | "
+          << (c.image == Image::Untouched ? "untouched"
+              : c.image == Image::Copied   ? "unchanged copy imported"
+              : c.image == Image::Inverted ? "all rows stored"
+                                           : std::to_string(inverted) + " of 9 chunks stored")
+          << " | " << (released ? "yes" : "NO") << " |\n";
+  }
+  std::printf("%s", table.str().c_str());
+}
+
+}  // namespace
