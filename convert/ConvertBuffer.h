@@ -8,6 +8,7 @@
 // below do all decoding and encoding.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <limits>
@@ -37,19 +38,29 @@ inline bool IsOneChannel(int32_t format) { return format >= Gray8 && format <= G
 // low when low > x, else high when high < x, else x: a NaN passes through.
 template <typename T>
 T Clamp(T x, T low, T high) {
-  return low > x ? low : (high < x ? high : x);
+  // Both comparisons are made unconditionally so that loops around this stay
+  // free of branches and can be vectorised.
+  const bool below = low > x;
+  const bool above = high < x;
+  return below ? low : (above ? high : x);
 }
 
-// Big-endian 16-bit samples, independent of the machine's byte order.
+// Big-endian 16-bit samples. Written as arithmetic on the stored value, not
+// byte by byte, so that the compiler can vectorise the loops around them.
 inline uint32_t LoadBigEndian(const uint16_t* sample) {
-  unsigned char bytes[2];
-  std::memcpy(bytes, sample, 2);
-  return (static_cast<uint32_t>(bytes[0]) << 8) | bytes[1];
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  return *sample;
+#else
+  const uint32_t stored = *sample;
+  return ((stored & 0xFFu) << 8) | (stored >> 8);
+#endif
 }
 inline void StoreBigEndian(uint16_t* sample, uint32_t value) {
-  const unsigned char bytes[2] = {static_cast<unsigned char>(value >> 8),
-                                  static_cast<unsigned char>(value)};
-  std::memcpy(sample, bytes, 2);
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  *sample = static_cast<uint16_t>(value);
+#else
+  *sample = static_cast<uint16_t>(((value & 0xFFu) << 8) | ((value >> 8) & 0xFFu));
+#endif
 }
 
 // Floats travel as their bit patterns: on i686 a float that passes through
@@ -86,13 +97,17 @@ struct SampleRule<unsigned char, unsigned short, 1> {
   static void Put(unsigned char* out, uint32_t v) { *out = static_cast<unsigned char>(v); }
 };
 
-// Host 16-bit (0..32768) to file (0..65535), rounded to nearest; anything
-// above the host's range is full scale.
+// Host 16-bit (0..32768) to file (0..65535): (x * 65535 + 16384) / 32768,
+// rounded to nearest, and 65535 for any x above 32768. Since x * 65535 is
+// 2x * 32768 - x, the quotient is 2x + floor((16384 - x) / 32768): 2x up to
+// x = 16384 and 2x - 1 above. Capping x at 32768 gives 65535 for larger x.
+// This form keeps the loop free of multiplies and branches; the tests check
+// it against the formula for every 16-bit value.
 template <>
 struct SampleRule<unsigned short, unsigned short, 0> {
   static uint32_t Apply(const unsigned short* x) {
-    const uint32_t h = *x;
-    return h <= 32768u ? (h * 65535u + 16384u) / 32768u : 65535u;
+    const uint32_t h = *x < 32768u ? *x : 32768u;
+    return 2u * h - (h > 16384u ? 1u : 0u);
   }
   static void Put(unsigned short* out, uint32_t v) { StoreBigEndian(out, v); }
 };
@@ -119,7 +134,7 @@ struct SampleRule<float, float, Direction> {
 // half away from zero and clamped to the output's range. For three channels
 // this is the nearest integer to the exact mean (which never ends in a half).
 template <typename Out, typename In, int Direction>
-void AverageInto(Out* out, const In* in, uint32_t channels, float inverse) {
+inline void AverageInto(Out* out, const In* in, uint32_t channels, float inverse) {
   using Rule = SampleRule<Out, In, Direction>;
   float sum = 0.0f;
   for (uint32_t c = 0; c < channels; ++c) {
@@ -127,9 +142,12 @@ void AverageInto(Out* out, const In* in, uint32_t channels, float inverse) {
   }
   const float mean = static_cast<float>(sum * inverse);
   // A NaN compares false and takes the -0.5 branch, as negative means do.
-  const float rounded = static_cast<float>(mean >= 0.0f ? mean + 0.5f : mean + -0.5f);
+  const float half = mean >= 0.0f ? 0.5f : -0.5f;
+  const float rounded = static_cast<float>(mean + half);
   const float limit = static_cast<float>(std::numeric_limits<Out>::max());
-  Rule::Put(out, static_cast<uint32_t>(Clamp(rounded, 0.0f, limit)));
+  // Truncation toward zero; the clamped value fits a signed conversion, which
+  // vectorises where an unsigned one does not.
+  Rule::Put(out, static_cast<uint32_t>(static_cast<int32_t>(Clamp(rounded, 0.0f, limit))));
 }
 
 // Averaging of float samples: the mean is taken in double precision and
@@ -137,7 +155,7 @@ void AverageInto(Out* out, const In* in, uint32_t channels, float inverse) {
 // single-precision summing would alter about a third of all values. The clamp
 // to 0..1 keeps a NaN.
 template <int Direction>
-void FloatAverageInto(float* out, const float* in, uint32_t channels) {
+inline void FloatAverageInto(float* out, const float* in, uint32_t channels) {
   double sum = 0.0;
   for (uint32_t c = 0; c < channels; ++c) {
     // Assigned step by step so that each result is rounded to double even
@@ -293,23 +311,11 @@ class CConvertBuffer : public IConvertBuffer {
 
   // One input sample per pixel, converted once, into every output channel.
   void Broadcast(uint32_t pixels) {
-    const uint32_t ic = inChannels;
-    const uint32_t oc = outChannels;
-    RequireIndices((pixels - 1) * ic, pixels * oc - 1);
-    const In* in = inBuffer;
-    Out* out = outBuffer;
-    if (oc == 3) {
-      for (uint32_t p = 0; p < pixels; ++p, in += ic, out += 3) {
-        const uint32_t v = Rule::Apply(in);
-        Rule::Put(out, v);
-        Rule::Put(out + 1, v);
-        Rule::Put(out + 2, v);
-      }
-      return;
-    }
-    for (uint32_t p = 0; p < pixels; ++p, in += ic, out += oc) {
-      const uint32_t v = Rule::Apply(in);
-      for (uint32_t c = 0; c < oc; ++c) Rule::Put(out + c, v);
+    RequireIndices((pixels - 1) * inChannels, pixels * outChannels - 1);
+    if (inChannels == 1 && outChannels == 3) {
+      BroadcastRun<1, 3>(pixels);
+    } else {
+      BroadcastRun<0, 0>(pixels);
     }
   }
 
@@ -323,22 +329,49 @@ class CConvertBuffer : public IConvertBuffer {
     if constexpr (std::is_same_v<Out, In> && std::is_floating_point_v<Out>) {
       std::memcpy(outBuffer, inBuffer, samples * sizeof(Out));
     } else {
-      for (uint32_t k = 0; k < samples; ++k) Rule::Put(outBuffer + k, Rule::Apply(inBuffer + k));
+      const In* in = inBuffer;
+      Out* out = outBuffer;
+      for (size_t k = 0; k < samples; ++k) Rule::Put(out + k, Rule::Apply(in + k));
     }
   }
 
   // The mean of each input pixel's converted channels into one output sample.
   void Average(uint32_t pixels) {
-    const uint32_t ic = inChannels;
-    const uint32_t oc = outChannels;
-    RequireIndices(pixels * ic - 1, (pixels - 1) * oc);
+    RequireIndices(pixels * inChannels - 1, (pixels - 1) * outChannels);
+    if (inChannels == 3 && outChannels == 1) {
+      AverageRun<3, 1>(pixels);
+    } else {
+      AverageRun<0, 0>(pixels);
+    }
+  }
+
+  // The loops take the channel counts as constants where they are the usual
+  // ones (0: read the fields), so the compiler can unroll and vectorise them;
+  // size_t indices keep the addresses affine for the vectoriser.
+  template <uint32_t InChannels, uint32_t OutChannels>
+  void BroadcastRun(uint32_t pixels) {
+    const size_t ic = InChannels != 0 ? InChannels : inChannels;
+    const size_t oc = OutChannels != 0 ? OutChannels : outChannels;
     const In* in = inBuffer;
     Out* out = outBuffer;
-    for (uint32_t p = 0; p < pixels; ++p, in += ic, out += oc) {
+    for (size_t p = 0; p < pixels; ++p) {
+      const uint32_t v = Rule::Apply(in + p * ic);
+      for (size_t c = 0; c < oc; ++c) Rule::Put(out + p * oc + c, v);
+    }
+  }
+
+  template <uint32_t InChannels, uint32_t OutChannels>
+  void AverageRun(uint32_t pixels) {
+    const size_t ic = InChannels != 0 ? InChannels : inChannels;
+    const size_t oc = OutChannels != 0 ? OutChannels : outChannels;
+    const float inverse = inChannelsInverse;
+    const In* in = inBuffer;
+    Out* out = outBuffer;
+    for (size_t p = 0; p < pixels; ++p) {
       if constexpr (std::is_floating_point_v<Out>) {
-        convert_detail::FloatAverageInto<Direction>(out, in, ic);
+        convert_detail::FloatAverageInto<Direction>(out + p * oc, in + p * ic, ic);
       } else {
-        convert_detail::AverageInto<Out, In, Direction>(out, in, ic, inChannelsInverse);
+        convert_detail::AverageInto<Out, In, Direction>(out + p * oc, in + p * ic, ic, inverse);
       }
     }
   }

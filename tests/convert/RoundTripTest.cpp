@@ -94,6 +94,8 @@ TEST(RoundTrip, HostToFile16IsMonotonicRoundedAndHitsBothEnds) {
   EXPECT_EQ(file[32768], 65535u);
   for (uint32_t x = 1; x < 65536; ++x) ASSERT_LE(file[x - 1], file[x]) << x;
   for (uint32_t x = 0; x <= 32768; ++x) {
+    // The mended rounding, in 64-bit arithmetic.
+    ASSERT_EQ(file[x], (uint64_t{x} * 65535 + 16384) / 32768) << x;
     // Nearest: |v - x * 65535 / 32768| <= 1/2, in integers.
     const int64_t twice = 2 * int64_t{file[x]} * 32768 - 2 * int64_t{x} * 65535;
     ASSERT_LE(std::llabs(twice), 32768) << x;
