@@ -1,0 +1,150 @@
+#include "launch/Launcher.h"
+
+#include <windows.h>
+// After windows.h, which it needs.
+#include <shlobj.h>
+
+#include <cstring>
+#include <utility>
+
+#include "exchange/TextFormat.h"
+#include "formats/IniReader.h"
+#include "host/Error.h"
+#include "launch/PathToolkit.h"
+
+namespace {
+
+// Owns one kernel handle. Move-only; closing on destruction reports nothing,
+// because nothing can be done about a handle that will not close.
+class ScopedHandle {
+ public:
+  ScopedHandle() = default;
+  explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+  ScopedHandle(const ScopedHandle&) = delete;
+  ScopedHandle& operator=(const ScopedHandle&) = delete;
+  ScopedHandle(ScopedHandle&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  ScopedHandle& operator=(ScopedHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
+  ~ScopedHandle() { Reset(); }
+
+  HANDLE Get() const { return handle_; }
+  void Reset() noexcept {
+    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = nullptr;
+  }
+
+ private:
+  HANDLE handle_ = nullptr;
+};
+
+// The two handles CreateProcessA hands out. The process handle is closed
+// before the thread handle, on every way out.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const PROCESS_INFORMATION& info)
+      : process_(info.hProcess), thread_(info.hThread) {}
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ChildProcess(ChildProcess&&) noexcept = default;
+  ChildProcess& operator=(ChildProcess&&) noexcept = default;
+  ~ChildProcess() {
+    process_.Reset();
+    thread_.Reset();
+  }
+
+  // True once the process has ended; false when the wait itself fails. No
+  // window messages are processed meanwhile.
+  bool WaitForEnd() const {
+    for (;;) {
+      const DWORD answer = WaitForSingleObject(process_.Get(), kWaitPollMilliseconds);
+      if (answer == WAIT_TIMEOUT) continue;
+      return answer == WAIT_OBJECT_0;
+    }
+  }
+
+ private:
+  ScopedHandle process_;
+  ScopedHandle thread_;
+};
+
+// The size field announces the structure's version: 68 bytes for 32-bit
+// processes, 104 for 64-bit ones.
+static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104), "STARTUPINFOA size");
+
+}  // namespace
+
+bool GetProfileFolder(std::string& path) {
+  path.clear();
+  char buffer[MAX_PATH];
+  std::memset(buffer, 0, sizeof buffer);
+  const HRESULT result =
+      SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buffer);
+  if (FAILED(result)) return false;
+  buffer[MAX_PATH - 1] = '\0';
+  path = EnsureTrailingBackslash(buffer);
+  return true;
+}
+
+bool FindApplicationFolder(std::string& path) {
+  path.clear();
+  std::string profile;
+  if (!GetProfileFolder(profile)) return false;
+  const std::string settings = JoinPath(JoinPath(profile, kSettingsFolderName), kSettingsFileName);
+
+  IniReader reader;
+  if (!reader.Load(settings.c_str())) return false;
+  const char* value = reader.Lookup(kSettingsSection, kApplicationPathKey, nullptr);
+  const bool found = value != nullptr;
+  // Copied at once: the text lives in the reader.
+  if (found) path = EnsureTrailingBackslash(value);
+  reader.Reset();
+  return found;
+}
+
+bool FormatCommandLine(const std::string& executable, const std::string& argument,
+                       char (&buffer)[kCommandLineSize]) {
+  std::memset(buffer, 0, sizeof buffer);
+  if (executable.find('"') != std::string::npos || argument.find('"') != std::string::npos) {
+    return false;
+  }
+  // Backslashes right before a quote escape it for the argument parser, so
+  // the argument's final ones are doubled; the executable's part is read up
+  // to the next quote without escapes and ends in a file name anyway.
+  const size_t kept = argument.find_last_not_of('\\') + 1;  // npos + 1 == 0
+  const std::string quotedArgument = argument + argument.substr(kept);
+  const int length = FormatText(buffer, sizeof buffer, "\"%s\" \"%s\"", executable.c_str(),
+                                quotedArgument.c_str());
+  if (length < 0 || static_cast<size_t>(length) > kCommandLineSize - 1) {
+    std::memset(buffer, 0, sizeof buffer);
+    return false;
+  }
+  return true;
+}
+
+int16_t LaunchApplication(const LaunchRequest& request, bool wait) {
+  int16_t result = kPropertyUndefined;
+  std::string folder;
+  if (!FindApplicationFolder(folder)) return result;
+  const std::string executable = JoinPath(folder, kApplicationFileName);
+
+  char commandLine[kCommandLineSize];
+  if (!FormatCommandLine(executable, request.argument, commandLine)) return result;
+
+  STARTUPINFOA startup;
+  std::memset(&startup, 0, sizeof startup);
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info;
+  std::memset(&info, 0, sizeof info);
+  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
+                      nullptr, &startup, &info)) {
+    return result;
+  }
+  const ChildProcess child(info);
+  if (!wait || child.WaitForEnd()) result = kNoErr;
+  return result;
+}

@@ -1,0 +1,53 @@
+// Finding the stand-alone application through the plug-in's settings file,
+// starting it on the job description and waiting until it has ended.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// The settings file is <profile folder>\VelmoraPro\plugin.ini; its section
+// General names, under ApplicationPath, the folder that holds Velmora.exe.
+constexpr const char* kSettingsFolderName = "VelmoraPro";
+constexpr const char* kSettingsFileName = "plugin.ini";
+constexpr const char* kSettingsSection = "General";
+constexpr const char* kApplicationPathKey = "ApplicationPath";
+constexpr const char* kApplicationFileName = "Velmora.exe";
+
+// The command line buffer handed to the system: at most 518 characters.
+constexpr size_t kCommandLineSize = 519;
+// How often the wait for the application's end looks again.
+constexpr uint32_t kWaitPollMilliseconds = 100;
+
+// What to start the application on.
+struct LaunchRequest {
+  std::string argument;  // the job description's full path
+  bool wait = true;      // what the caller asks for; Start always sets it
+};
+
+// The user's own profile folder with a trailing backslash. False, with the
+// path empty, when the system gives none.
+bool GetProfileFolder(std::string& path);
+
+// The application's folder from the settings file, with a trailing backslash
+// (empty when the setting is empty). False, with the path empty, when there is
+// no profile folder, the settings file cannot be loaded or it lacks the key.
+// The value is taken as written: no check that the folder exists.
+bool FindApplicationFolder(std::string& path);
+
+// Forms `"<executable>" "<argument>"` in the zero-filled buffer. Backslashes
+// that end the argument are doubled so that the closing quote stays a quote
+// for the application's argument parser. False, with the buffer all zero, when
+// either part holds a double quote (no path can, and it would split the
+// command line) or the text would not fit in kCommandLineSize - 1 characters.
+bool FormatCommandLine(const std::string& executable, const std::string& argument,
+                       char (&buffer)[kCommandLineSize]);
+
+// Starts <application folder>\Velmora.exe on the request's argument with the
+// host's environment and current folder and, when wait is true, returns only
+// after the process has ended, looking every 100 milliseconds. 0 when it
+// started (and, when waiting, ended, with whatever exit code); -30901 when the
+// folder is not found, the command line does not fit, the start fails or the
+// wait fails. Nothing is started for a command line that does not fit. Never
+// leaves a process or thread handle open.
+int16_t LaunchApplication(const LaunchRequest& request, bool wait);
