@@ -95,6 +95,29 @@ TEST_F(StandinTest, BrokenResultsHaveTheAdvertisedShape) {
   EXPECT_FALSE(FileExists(job.processedPath));
 }
 
+TEST_F(StandinTest, MixAndInvertedCutsChangeSamplesAsAdvertised) {
+  const PreparedJob job = PrepareJob(work_, false);
+  const std::string header = "P6\n3\n2\n65535\n";
+  const std::vector<uint16_t> in = PixmapSamples(job.exportedBytes, header.size());
+
+  ASSERT_EQ(Run(job.jobPath, "mix").exitCode, 0u);
+  const std::string mixed = ReadBytes(job.processedPath).value_or("");
+  ASSERT_EQ(mixed.size(), job.exportedBytes.size());
+  EXPECT_EQ(mixed.substr(0, header.size()), header);
+  const std::vector<uint16_t> out = PixmapSamples(mixed, header.size());
+  for (size_t i = 0; i < in.size(); ++i) {
+    const uint16_t expected = i % 3 == 0 ? in[i] : i % 3 == 1 ? in[i] / 2 : 0;
+    EXPECT_EQ(out[i], expected) << i;
+  }
+
+  ASSERT_EQ(Run(job.jobPath, "invert").exitCode, 0u);
+  const std::string inverted = ReadBytes(job.processedPath).value_or("");
+  ASSERT_EQ(Run(job.jobPath, "shortinverted").exitCode, 0u);
+  EXPECT_EQ(ReadBytes(job.processedPath), inverted.substr(0, inverted.size() - 1));
+  ASSERT_EQ(Run(job.jobPath, "longinverted").exitCode, 0u);
+  EXPECT_EQ(ReadBytes(job.processedPath), inverted + std::string(16, '\xab'));
+}
+
 TEST_F(StandinTest, OtherKindSwapsPixmapAndFloatMapAtTheRightSize) {
   const PreparedJob pixmap = PrepareJob(work_, false);
   ASSERT_EQ(Run(pixmap.jobPath, "otherkind").exitCode, 0u);

@@ -9,12 +9,15 @@
 // variable VELMORA_STANDIN_MODE; the default is copy:
 //   copy         processed image = exported image
 //   invert       16-bit samples become 65535 - v, float samples 1.0f - v
+//   mix          channels made unequal: red kept, green halved, blue 0
 //   none         write nothing
 //   badheader    the maximum value line says 255
 //   otherkind    a float map for a pixmap and a pixmap for a float map, of
 //                the right size
 //   short        the copy without its last byte
 //   long         the copy followed by extra bytes
+//   shortinverted, longinverted
+//                the inverted image one byte short or with extra bytes
 //   huge         a header claiming 2147483000 x 2147483000 pixels
 //   sleep:<ms>   wait that long, then copy
 //   exit:<code>  copy, then end with that exit code
@@ -135,11 +138,19 @@ std::optional<Behaviour> ParseMode(std::string text) {
     const char* name;
     Mode mode;
   };
-  static const Plain kPlain[] = {
-      {"", Mode::kCopy},       {"copy", Mode::kCopy},           {"invert", Mode::kInvert}, {"mix", Mode::kMix},
-      {"none", Mode::kNone},   {"badheader", Mode::kBadHeader}, {"otherkind", Mode::kOtherKind},
-      {"short", Mode::kShort}, {"long", Mode::kLong}, {"shortinverted", Mode::kShortInverted}, {"longinverted", Mode::kLongInverted},           {"huge", Mode::kHuge},
-      {"crash", Mode::kCrash}};
+  static const Plain kPlain[] = {{"", Mode::kCopy},
+                                 {"copy", Mode::kCopy},
+                                 {"invert", Mode::kInvert},
+                                 {"mix", Mode::kMix},
+                                 {"none", Mode::kNone},
+                                 {"badheader", Mode::kBadHeader},
+                                 {"otherkind", Mode::kOtherKind},
+                                 {"short", Mode::kShort},
+                                 {"long", Mode::kLong},
+                                 {"shortinverted", Mode::kShortInverted},
+                                 {"longinverted", Mode::kLongInverted},
+                                 {"huge", Mode::kHuge},
+                                 {"crash", Mode::kCrash}};
   for (const Plain& p : kPlain) {
     if (text == p.name) {
       b.mode = p.mode;
