@@ -1,0 +1,246 @@
+// VelmoraHost.exe as a user runs it: exit status and messages for bad
+// arguments and unreadable files, and real round trips through the built
+// plug-in and the stand-in application.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+
+#include "tools/cmdhost/ImageFile.h"
+
+namespace {
+
+std::string WindowsPath(std::string path) {
+  if (!path.empty() && path[0] == '/') path = "Z:" + path;  // Wine's drive Z:
+  for (char& c : path) {
+    if (c == '/') c = '\\';
+  }
+  return path;
+}
+
+std::string BuildFile(const std::string& relative) {
+  const char* root = std::getenv("VELMORA_BINARY_DIR");
+  return WindowsPath(std::string(root != nullptr ? root : ".") + "/" + relative);
+}
+
+std::string SourceFile(const std::string& relative) {
+  const char* root = std::getenv("VELMORA_SOURCE_DIR");
+  return WindowsPath(std::string(root != nullptr ? root : ".") + "/" + relative);
+}
+
+std::string ScratchFile(const std::string& name) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  return std::string(temp) + "velmora_cmdhost_" + std::to_string(sizeof(void*) * 8) + "_" + name;
+}
+
+std::optional<std::string> ReadFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+class Handle {
+ public:
+  explicit Handle(HANDLE h = nullptr) : h_(h) {}
+  ~Handle() {
+    if (h_ != nullptr && h_ != INVALID_HANDLE_VALUE) CloseHandle(h_);
+  }
+  Handle(const Handle&) = delete;
+  Handle& operator=(const Handle&) = delete;
+  HANDLE get() const { return h_; }
+
+ private:
+  HANDLE h_;
+};
+
+struct HostRun {
+  DWORD exitCode = 9999;
+  std::string output;  // standard output and standard error together
+};
+
+// Runs VelmoraHost.exe with `arguments`, its output in a file, to its end.
+HostRun RunHost(const std::string& arguments, const char* standinMode = "copy") {
+  const std::string outputPath = ScratchFile("output.txt");
+  SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HostRun run;
+  {
+    Handle output(CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (output.get() == INVALID_HANDLE_VALUE) return run;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    startup.hStdOutput = output.get();
+    startup.hStdError = output.get();
+    SetEnvironmentVariableA("VELMORA_STANDIN_MODE", standinMode);
+    std::string commandLine = "\"" + BuildFile("tools/VelmoraHost.exe") + "\" " + arguments;
+    PROCESS_INFORMATION process{};
+    const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process);
+    SetEnvironmentVariableA("VELMORA_STANDIN_MODE", nullptr);
+    if (!started) return run;
+    Handle processHandle(process.hProcess);
+    Handle threadHandle(process.hThread);
+    if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) {
+      TerminateProcess(process.hProcess, 9998);
+      WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    GetExitCodeProcess(process.hProcess, &run.exitCode);
+  }
+  run.output = ReadFile(outputPath).value_or("");
+  DeleteFileA(outputPath.c_str());
+  return run;
+}
+
+std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
+
+// The Wine user's settings file, replaced for a test and put back after.
+class SettingsFile {
+ public:
+  explicit SettingsFile(const std::optional<std::string>& content) {
+    char profile[MAX_PATH] = {};
+    SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile);
+    folder_ = std::string(profile) + "\\VelmoraPro";
+    path_ = folder_ + "\\plugin.ini";
+    previous_ = ReadFile(path_);
+    Write(content);
+  }
+  ~SettingsFile() { Write(previous_); }
+  SettingsFile(const SettingsFile&) = delete;
+  SettingsFile& operator=(const SettingsFile&) = delete;
+
+ private:
+  void Write(const std::optional<std::string>& content) const {
+    if (!content) {
+      DeleteFileA(path_.c_str());
+      return;
+    }
+    CreateDirectoryA(folder_.c_str(), nullptr);
+    std::ofstream(path_, std::ios::binary | std::ios::trunc) << *content;
+  }
+  std::string folder_;
+  std::string path_;
+  std::optional<std::string> previous_;
+};
+
+std::string StandinSettings() {
+  return "[General]\r\nApplicationPath=" + BuildFile("app") + "\r\n";
+}
+
+std::string Plugin() { return Quoted(BuildFile("plugin/Velmora.8bf")); }
+std::string Sample() { return SourceFile("samples/sample.ppm"); }
+
+TEST(CommandLineHost, HelpShowsUsage) {
+  const HostRun run = RunHost("--help");
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_NE(run.output.find("Usage: VelmoraHost"), std::string::npos) << run.output;
+}
+
+TEST(CommandLineHost, BadArgumentsExitWithStatus2) {
+  HostRun run = RunHost("--depth 12 a b c");
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_NE(run.output.find("--depth must be 8, 16 or 32"), std::string::npos) << run.output;
+  run = RunHost("only-one-file");
+  EXPECT_EQ(run.exitCode, 2u);
+  EXPECT_NE(run.output.find("--help"), std::string::npos) << run.output;
+}
+
+TEST(CommandLineHost, UnloadableModuleExitsWithStatus3) {
+  const HostRun run =
+      RunHost(Quoted(BuildFile("app/Velmora.exe")) + " " + Quoted(Sample()) + " out.ppm");
+  EXPECT_EQ(run.exitCode, 3u);
+  EXPECT_NE(run.output.find("no plug-in property list"), std::string::npos) << run.output;
+}
+
+TEST(CommandLineHost, UnreadableImageExitsWithStatus3) {
+  const std::string bad = ScratchFile("bad.ppm");
+  std::ofstream(bad, std::ios::binary) << "P6\n2 2\n65535\nshort";
+  HostRun run = RunHost(Plugin() + " " + Quoted(bad) + " " + Quoted(ScratchFile("out.ppm")));
+  EXPECT_EQ(run.exitCode, 3u);
+  EXPECT_NE(run.output.find("truncated"), std::string::npos) << run.output;
+  DeleteFileA(bad.c_str());
+  run = RunHost(Plugin() + " " + Quoted(ScratchFile("missing.ppm")) + " out.ppm");
+  EXPECT_EQ(run.exitCode, 3u);
+  EXPECT_NE(run.output.find("missing.ppm"), std::string::npos) << run.output;
+}
+
+TEST(CommandLineHost, CopyingApplicationGivesTheSampleBack) {
+  SettingsFile settings(StandinSettings());
+  const std::string out = ScratchFile("copy.ppm");
+  const HostRun run = RunHost(Plugin() + " " + Quoted(Sample()) + " " + Quoted(out), "copy");
+  EXPECT_EQ(run.exitCode, 0u) << run.output;
+  for (const char* line :
+       {"Prepare   result      0", "Start     result      0", "Continue  result      0",
+        "Finish    result      0", "transfer requests: 64"}) {
+    EXPECT_NE(run.output.find(line), std::string::npos) << line << "\n" << run.output;
+  }
+  // The sample holds only values a 16-bit host can represent: byte for byte.
+  const imagefile::Image input = imagefile::ReadImageFile(Sample());
+  const imagefile::Image result = imagefile::ReadImageFile(out);
+  EXPECT_EQ(result.maxValue, 65535u);
+  EXPECT_EQ(result.samples, input.samples);
+  DeleteFileA(out.c_str());
+}
+
+TEST(CommandLineHost, InvertingApplicationInvertsEveryFormat) {
+  SettingsFile settings(StandinSettings());
+  const imagefile::Image input = imagefile::ReadImageFile(Sample());
+  for (const char* depth : {"8", "16", "32"}) {
+    for (const char* mode : {"rgb", "gray"}) {
+      SCOPED_TRACE(std::string(mode) + " " + depth);
+      const std::string out = ScratchFile("inverted");
+      const HostRun run = RunHost(std::string("--big --mode ") + mode + " --depth " + depth + " " +
+                                      Plugin() + " " + Quoted(Sample()) + " " + Quoted(out),
+                                  "invert");
+      ASSERT_EQ(run.exitCode, 0u) << run.output;
+      const imagefile::Image result = imagefile::ReadImageFile(out);
+      DeleteFileA(out.c_str());
+      EXPECT_EQ(result.channels, std::string(mode) == "rgb" ? 3 : 1);
+      ASSERT_EQ(result.width, input.width);
+      ASSERT_EQ(result.height, input.height);
+      // Red runs from 0 at the left edge to full at the right: inverted, the
+      // top-left pixel is full and the top-right one is dark.
+      const size_t last =
+          static_cast<size_t>(input.width - 1) * static_cast<size_t>(result.channels);
+      if (result.IsFloat()) {
+        EXPECT_GT(result.floats[0], result.floats[last]);
+        if (result.channels == 3) {
+          EXPECT_NEAR(result.floats[0], 1.0f, 1e-6f);
+          EXPECT_NEAR(result.floats[last], 0.0f, 1e-6f);
+        }
+      } else {
+        EXPECT_GT(result.samples[0], result.samples[last]);
+        if (result.channels == 3) {
+          EXPECT_EQ(result.samples[0], result.maxValue);
+          EXPECT_EQ(result.samples[last], 0u);
+        }
+      }
+    }
+  }
+}
+
+TEST(CommandLineHost, FailingStartStopsAndWritesNothing) {
+  SettingsFile settings(std::nullopt);  // the application cannot be found
+  const std::string out = ScratchFile("never.ppm");
+  DeleteFileA(out.c_str());
+  const HostRun run =
+      RunHost("--no-handle-procs " + Plugin() + " " + Quoted(Sample()) + " " + Quoted(out));
+  EXPECT_EQ(run.exitCode, 1u) << run.output;
+  EXPECT_NE(run.output.find("Start     result -30901"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("Continue"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("none written"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists(out));
+}
+
+}  // namespace

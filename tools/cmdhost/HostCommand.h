@@ -1,0 +1,47 @@
+// The command line of the command-line host: what to load, what to read and
+// write, and how to present the image to the plug-in. Portable.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "tools/cmdhost/HostPixels.h"
+#include "tools/cmdhost/ImageFile.h"
+
+namespace cmdhost {
+
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+enum class ModeChoice { kFromInput, kRgb, kGray };
+
+struct HostCommand {
+  bool help = false;
+  bool about = false;  // call About instead of filtering
+  std::string plugin;
+  std::string input;
+  std::string output;
+  ModeChoice mode = ModeChoice::kFromInput;
+  int depth = 0;  // 8, 16 or 32; 0: from the input file
+  bool bigDocument = false;
+  bool handleProcs = true;
+};
+
+// Parses the arguments after the program name. Options may come anywhere;
+// "--mode rgb" and "--mode=rgb" are the same. Throws UsageError naming the
+// offending argument for an unknown option, a bad or missing value, or the
+// wrong number of files (three for filtering, one for --about). --help wins
+// over everything else.
+HostCommand ParseCommandLine(const std::vector<std::string>& args);
+
+std::string UsageText();
+
+// The host format to present `image` in: the requested mode and depth, or
+// where not requested, gray for one-channel files, RGB otherwise, 32 bits
+// for float maps, 16 for maximum values above 255, 8 otherwise.
+HostFormat ChooseFormat(const HostCommand& command, const imagefile::Image& image);
+
+}  // namespace cmdhost
