@@ -119,27 +119,53 @@ TEST(GrayPaths, EightBitAverageOfHighBytesRoundsToNearest) {
   EXPECT_EQ(ImportRow(*converter, file), (std::vector<uint8_t>{10, 11, 255}));
 }
 
-// Triples (k, k, k), (k, k, k+1) and (k, k+1, k+1) reach every possible sum
-// of three host levels up to maxHost;
-// the nearest integer to s / 3 is (s + 1) / 3 since s / 3 never ends in a half.
+// The averaging rule for integer samples as specified, step by step in
+// single precision (volatile so that x87 builds round each step to float too):
+// the sum, times the float nearest 1/3, plus one half, clamped, truncated.
+uint32_t SinglePrecisionMean(uint32_t a, uint32_t b, uint32_t c, float limit) {
+  volatile float sum = 0.0f;
+  sum = sum + static_cast<float>(a);
+  sum = sum + static_cast<float>(b);
+  sum = sum + static_cast<float>(c);
+  volatile float inverse = 1.0f / 3.0f;
+  volatile float mean = sum * inverse;
+  volatile float rounded = mean >= 0.0f ? mean + 0.5f : mean - 0.5f;
+  const float clamped = rounded < 0.0f ? 0.0f : (rounded > limit ? limit : rounded);
+  return static_cast<uint32_t>(clamped);
+}
+
+// Triples (k, k, k), (k, k, k+1) and (k, k+1, k+1) of host levels reach every
+// sum up to 3 x maxHost. The result must be the single-precision rule's, and
+// the nearest integer to s / 3, that is (s + 1) / 3 since s / 3 never ends in
+// a half.
 template <typename Importer, typename HostSample>
 void ExpectEveryThreeChannelSumAveragesToNearest(uint32_t maxHost, uint32_t (*toFile)(uint32_t),
                                                  int32_t grayFormat) {
   auto converter = Ready<Importer>(grayFormat, RGB16);
+  const float limit = static_cast<float>(std::numeric_limits<HostSample>::max());
   std::vector<uint32_t> file;
-  std::vector<uint32_t> expected;
+  std::vector<uint32_t> nearest;
+  std::vector<uint32_t> rule;
   for (uint32_t k = 0; k <= maxHost; ++k) {
     for (uint32_t ones = 0; ones < (k < maxHost ? 3u : 1u); ++ones) {
-      for (uint32_t c = 0; c < 3; ++c) file.push_back(toFile(c < 3 - ones ? k : k + 1));
-      expected.push_back((3 * k + ones + 1) / 3);
+      uint32_t levels[3];
+      for (uint32_t c = 0; c < 3; ++c) levels[c] = c < 3 - ones ? k : k + 1;
+      for (uint32_t level : levels) file.push_back(toFile(level));
+      nearest.push_back((3 * k + ones + 1) / 3);
+      rule.push_back(SinglePrecisionMean(levels[0], levels[1], levels[2], limit));
     }
   }
   const std::vector<HostSample> host =
       FromBytes<HostSample>(ImportRow(*converter, FileSamples(file)));
-  ASSERT_EQ(host.size(), expected.size());
-  size_t mismatches = 0;
-  for (size_t p = 0; p < host.size(); ++p) mismatches += host[p] != expected[p];
-  EXPECT_EQ(mismatches, 0u);
+  ASSERT_EQ(host.size(), nearest.size());
+  size_t offNearest = 0;
+  size_t offRule = 0;
+  for (size_t p = 0; p < host.size(); ++p) {
+    offNearest += host[p] != nearest[p];
+    offRule += host[p] != rule[p];
+  }
+  EXPECT_EQ(offNearest, 0u);
+  EXPECT_EQ(offRule, 0u);
 }
 
 TEST(GrayPaths, EveryEightBitSumAveragesToTheNearestInteger) {
