@@ -162,9 +162,9 @@ inline void FloatAverageInto(float* out, const float* in, uint32_t channels) {
     const double sample = BitsToFloat(LoadBits(in + c));
     sum = sum + sample;
   }
-  const double exactMean = sum / static_cast<double>(channels);
-  const float mean = static_cast<float>(exactMean);
-  float clamped = Clamp(mean, 0.0f, 1.0f);
+  const double meanInDouble = sum / static_cast<double>(channels);
+  const float mean = static_cast<float>(meanInDouble);
+  const float clamped = Clamp(mean, 0.0f, 1.0f);
   uint32_t bits;
   std::memcpy(&bits, &clamped, 4);
   StoreBits(out, bits);
