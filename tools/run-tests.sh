@@ -12,6 +12,7 @@ run_ctest() {
   echo "=== tests: $(basename "$dir") ==="
   (cd "$dir" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2) || status=1
 }
+"$root/tools/run-fuzz.sh" || status=1
 run_ctest "$build/i686"
 run_ctest "$build/x86_64"
 run_ctest "$build/native"

@@ -11,7 +11,7 @@ packages=(
   wine wine64 wine32:i386
   xvfb xauth x11-utils
   libxml2-utils netpbm
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev llvm-14
 )
 
 as_root() {
