@@ -17,33 +17,23 @@ int16_t ExportRows(PluginContext* context) {
   int32_t height = 0;
   int32_t width = 0;
   GetImageSize(context->filterRecord, height, width);
-  const uint32_t chunksPerRow = GetChunksPerRow(static_cast<uint32_t>(width), chunkLength);
   const ImageSize size{height, width};
-  int16_t result = WriteHeader(context, converter.GetOutHeader(&size));
+  const int16_t result = WriteHeader(context, converter.GetOutHeader(&size));
   if (result != kNoErr) return result;
 
-  TransferRequest request;
-  // Both loops test at their end: the first chunk is always requested.
-  int32_t row = 0;
-  do {
-    uint32_t chunk = 0;
-    do {
-      SetRowChunk(request, chunk, chunkLength, static_cast<uint32_t>(width),
-                  static_cast<uint32_t>(row), 0, static_cast<int32_t>(channels));
-      const void* data = nullptr;
-      int32_t rowBytes = 0;
-      result = FetchInputChunk(context, &request, &data, &rowBytes);
-      if (result != kNoErr) return result;
-      uint32_t bytes = static_cast<uint32_t>(rowBytes);
-      result = ConvertExportChunk(context, &data, &bytes, GetPixelCount(request));
-      if (result != kNoErr) return result;
-      result = WriteExportChunk(context, data, bytes);
-      if (result != kNoErr) return result;
-      result = CheckAbort(context);
-      if (result != kNoErr) return result;
-    } while (++chunk < chunksPerRow);
-  } while (++row < height);
-  return kNoErr;
+  return ForEachRowChunk(
+      height, width, chunkLength, channels, [context](const TransferRequest& request) {
+        const void* data = nullptr;
+        int32_t rowBytes = 0;
+        int16_t code = FetchInputChunk(context, &request, &data, &rowBytes);
+        if (code != kNoErr) return code;
+        uint32_t bytes = static_cast<uint32_t>(rowBytes);
+        code = ConvertExportChunk(context, &data, &bytes, GetPixelCount(request));
+        if (code != kNoErr) return code;
+        code = WriteExportChunk(context, data, bytes);
+        if (code != kNoErr) return code;
+        return CheckAbort(context);
+      });
 }
 
 }  // namespace
@@ -66,8 +56,8 @@ int16_t ExportHostImage(PluginContext* context) {
   return ExportRows(context);
 }
 
-int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request,
-                        const void** data, int32_t* rowBytes) {
+int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request, const void** data,
+                        int32_t* rowBytes) {
   checkContext(context);
   Require(request != nullptr && data != nullptr && rowBytes != nullptr);
   *data = nullptr;

@@ -13,8 +13,8 @@ struct PluginContext;
 struct TransferRequest {
   int32_t top = 0;
   int32_t left = 0;
-  int32_t bottom = 0;   // row after the last one
-  int32_t right = 0;    // column after the last one
+  int32_t bottom = 0;  // row after the last one
+  int32_t right = 0;   // column after the last one
   int16_t loPlane = 0;
   int16_t hiPlane = 0;  // inclusive
 };
@@ -45,6 +45,28 @@ void SetRowChunk(TransferRequest& request, uint32_t chunkIndex, uint32_t chunkLe
 uint32_t GetChunksPerRow(uint32_t width, uint32_t chunkLength);
 // Pixels of a one-row request; 0 for any other height.
 uint32_t GetPixelCount(const TransferRequest& request);
+
+// Calls step(request) for every chunk of an image, rows from the top and
+// chunks from the left, planes 0 to channels - 1; stops at the first non-zero
+// result and returns it. The first chunk is always visited, also for an
+// image of no rows or columns.
+template <typename Step>
+int16_t ForEachRowChunk(int32_t height, int32_t width, uint32_t chunkLength, uint32_t channels,
+                        Step step) {
+  const uint32_t chunksPerRow = GetChunksPerRow(static_cast<uint32_t>(width), chunkLength);
+  TransferRequest request;
+  int32_t row = 0;
+  do {
+    uint32_t chunk = 0;
+    do {
+      SetRowChunk(request, chunk, chunkLength, static_cast<uint32_t>(width),
+                  static_cast<uint32_t>(row), 0, static_cast<int32_t>(channels));
+      const int16_t result = step(request);
+      if (result != 0) return result;
+    } while (++chunk < chunksPerRow);
+  } while (++row < height);
+  return 0;
+}
 
 // -128 when the host's abortProc reports a cancel, else 0.
 int16_t CheckAbort(PluginContext* context);

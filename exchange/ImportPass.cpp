@@ -19,33 +19,24 @@ int16_t ImportRows(PluginContext* context) {
   int32_t height = 0;
   int32_t width = 0;
   GetImageSize(context->filterRecord, height, width);
-  const uint32_t chunksPerRow = GetChunksPerRow(static_cast<uint32_t>(width), chunkLength);
 
   ExchangeHeader found;
-  int16_t result = ReadHeader(context, found);
+  const int16_t result = ReadHeader(context, found);
   if (result != kNoErr) return result;
   const ImageSize size{height, width};
   // Nothing reaches the host unless the file describes exactly this image.
   if (found != converter->GetInHeader(&size)) return kReadErr;
 
-  TransferRequest request;
-  int32_t row = 0;
-  do {
-    uint32_t chunk = 0;
-    do {
-      SetRowChunk(request, chunk, chunkLength, static_cast<uint32_t>(width),
-                  static_cast<uint32_t>(row), 0, static_cast<int32_t>(channels));
-      result = ReadImportChunk(context, &request, converter);
-      if (result != kNoErr) return result;
-      result = ConvertImportChunk(context, &request, converter);
-      if (result != kNoErr) return result;
-      result = StoreOutputChunk(context, &request, converter);
-      if (result != kNoErr) return result;
-      result = CheckAbort(context);
-      if (result != kNoErr) return result;
-    } while (++chunk < chunksPerRow);
-  } while (++row < height);
-  return kNoErr;
+  return ForEachRowChunk(height, width, chunkLength, channels,
+                         [context, converter](const TransferRequest& request) {
+                           int16_t code = ReadImportChunk(context, &request, converter);
+                           if (code != kNoErr) return code;
+                           code = ConvertImportChunk(context, &request, converter);
+                           if (code != kNoErr) return code;
+                           code = StoreOutputChunk(context, &request, converter);
+                           if (code != kNoErr) return code;
+                           return CheckAbort(context);
+                         });
 }
 
 }  // namespace
@@ -72,7 +63,8 @@ int16_t ReadImportChunk(PluginContext* context, const TransferRequest* request,
                         IConvertBuffer* converter) {
   checkContext(context);
   Require(request != nullptr && converter != nullptr);
-  const uint64_t bytes = static_cast<uint64_t>(converter->GetInPixelSize()) * GetPixelCount(*request);
+  const uint64_t bytes =
+      static_cast<uint64_t>(converter->GetInPixelSize()) * GetPixelCount(*request);
   if (bytes == 0 || bytes > converter->GetInBufferSize()) return kReadErr;
   return Read(context->importFile, converter->GetInBuffer(), static_cast<uint32_t>(bytes))
              ? kNoErr

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "host/PluginContext.h"
+#include "support/ImagePattern.h"
 #include "support/PluginLibrary.h"
 #include "tools/testhost/TestHost.h"
 
@@ -26,6 +27,7 @@ namespace {
 using testhost::HostOptions;
 using testhost::TestHost;
 using testsupport::BuildFile;
+using testsupport::FillPattern;
 using testsupport::PluginLibrary;
 
 std::string SettingsPath() {
@@ -42,7 +44,9 @@ std::string WorkFolder() {
   return folder + "velmorafilter\\";
 }
 
-bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 std::optional<std::string> ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -85,26 +89,6 @@ class StandinMode {
   StandinMode(const StandinMode&) = delete;
   StandinMode& operator=(const StandinMode&) = delete;
 };
-
-HostOptions Options(int32_t width, int32_t height, int32_t depth, bool gray) {
-  HostOptions o;
-  o.width = width;
-  o.height = height;
-  o.depth = depth;
-  o.gray = gray;
-  o.planes = gray ? 1 : 3;
-  return o;
-}
-
-void FillPattern(TestHost& host, const HostOptions& o) {
-  for (int32_t y = 0; y < o.height; ++y)
-    for (int32_t x = 0; x < o.width; ++x)
-      for (int p = 0; p < o.planes; ++p) {
-        const int n = (y * 389 + x * 29 + p * 13) % 4099;
-        host.SetSample(x, y, p,
-                       o.depth == 8 ? n % 256 : o.depth == 16 ? (n * 8) % 32769 : n / 4098.0);
-      }
-}
 
 // What the stand-in's inversion gives back to the host, by the host's rules.
 double Inverted(double x, int32_t depth) {
@@ -158,13 +142,14 @@ TEST_F(RoundTripTest, UnchangedRoundTripReturnsEveryFormatUnchanged) {
   for (int depth : {8, 16, 32}) {
     for (bool gray : {false, true}) {
       SCOPED_TRACE(testing::Message() << depth << (gray ? " gray" : " rgb"));
-      const HostOptions o = Options(1100, 3, depth, gray);
+      const HostOptions o = testsupport::ImageOptions(1100, 3, depth, gray);
       TestHost host(o);
       FillPattern(host, o);
       const std::vector<uint8_t> original = host.Image();
       ASSERT_EQ(Apply(host), 0);
       EXPECT_TRUE(host.Image() == original);
-      EXPECT_TRUE(Exists(WorkFolder() + (depth == 32 ? "Velmora_Processed.pfm" : "Velmora_Processed.ppm")));
+      EXPECT_TRUE(
+          Exists(WorkFolder() + (depth == 32 ? "Velmora_Processed.pfm" : "Velmora_Processed.ppm")));
     }
   }
 }
@@ -174,7 +159,7 @@ TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
   for (int depth : {8, 16, 32}) {
     for (bool gray : {false, true}) {
       SCOPED_TRACE(testing::Message() << depth << (gray ? " gray" : " rgb"));
-      const HostOptions o = Options(1001, 2, depth, gray);
+      const HostOptions o = testsupport::ImageOptions(1001, 2, depth, gray);
       TestHost host(o);
       FillPattern(host, o);
       TestHost original(o);
@@ -194,7 +179,7 @@ TEST_F(RoundTripTest, GrayImagesGetTheAverageOfThreeChannels) {
   StandinMode mix("mix");
   for (int depth : {8, 16, 32}) {
     SCOPED_TRACE(depth);
-    const HostOptions o = Options(300, 2, depth, true);
+    const HostOptions o = testsupport::ImageOptions(300, 2, depth, true);
     TestHost host(o);
     FillPattern(host, o);
     TestHost original(o);
@@ -223,7 +208,7 @@ TEST_F(RoundTripTest, GrayImagesGetTheAverageOfThreeChannels) {
 }
 
 TEST_F(RoundTripTest, PrepareRefusesAnUnsupportedImageAndWritesNothing) {
-  HostOptions o = Options(4, 4, 16, false);
+  HostOptions o = testsupport::ImageOptions(4, 4, 16, false);
   o.bigDocument = true;
   TestHost host(o);
   host.Record().planes = 2;
@@ -234,14 +219,14 @@ TEST_F(RoundTripTest, PrepareRefusesAnUnsupportedImageAndWritesNothing) {
 
 TEST_F(RoundTripTest, ContinueAndFinishClearTheRectanglesInTheHostsForm) {
   for (bool big : {false, true}) {
-    HostOptions o = Options(8, 8, 8, false);
+    HostOptions o = testsupport::ImageOptions(8, 8, 8, false);
     o.bigDocument = big;
     TestHost host(o);
     host.Call(plugin_.entry(), host::kSelectorPrepare);
     for (int16_t selector : {host::kSelectorContinue, host::kSelectorFinish}) {
       host.Record().inRect = host.Record().outRect = host.Record().maskRect = {1, 2, 3, 4};
-      host.BigDocument().inRect32 = host.BigDocument().outRect32 = host.BigDocument().maskRect32 =
-          {1, 2, 3, 4};
+      host.BigDocument().inRect32 = host.BigDocument().outRect32 =
+          host.BigDocument().maskRect32 = {1, 2, 3, 4};
       EXPECT_EQ(host.Call(plugin_.entry(), selector), 0);
       if (big) {
         for (const host::VRect& r : {host.BigDocument().inRect32, host.BigDocument().outRect32,
@@ -264,13 +249,13 @@ enum class Image { Untouched, Copied, Inverted, Chunks };
 
 struct FaultCase {
   std::string name;
-  const char* mode;                          // what the stand-in does
-  std::function<void(HostOptions&)> host;    // how the host misbehaves
-  std::optional<std::string> settings;       // null: no settings file
+  const char* mode;                        // what the stand-in does
+  std::function<void(HostOptions&)> host;  // how the host misbehaves
+  std::optional<std::string> settings;     // null: no settings file
   int16_t expected;
   Image image;
-  int storedChunks = 0;                      // for Image::Chunks
-  bool jobWritten = true;                    // Data.lif left in the folder
+  int storedChunks = 0;    // for Image::Chunks
+  bool jobWritten = true;  // Data.lif left in the folder
   bool applicationStarted = true;
 };
 
@@ -286,7 +271,9 @@ std::vector<FaultCase> FaultCases() {
       o.failAdvanceCode = -5000 - call;
     };
   };
-  auto cancelAt = [](int abort) { return [abort](HostOptions& o) { o.cancelAfterAborts = abort; }; };
+  auto cancelAt = [](int abort) {
+    return [abort](HostOptions& o) { o.cancelAfterAborts = abort; };
+  };
   auto none = [](HostOptions&) {};
   const int n = kRequestsPerPass;
   std::vector<FaultCase> cases = {
@@ -324,7 +311,8 @@ std::vector<FaultCase> FaultCases() {
   }
   for (int k : exportPoints) {
     cases.push_back({"import: advanceState fails at request " + std::to_string(k), "invert",
-                     failAt(n + k), app, static_cast<int16_t>(-5000 - n - k), Image::Chunks, k - 1});
+                     failAt(n + k), app, static_cast<int16_t>(-5000 - n - k), Image::Chunks,
+                     k - 1});
     cases.push_back({"import: cancel after chunk " + std::to_string(k), "invert", cancelAt(n + k),
                      app, -128, Image::Chunks, k});
   }
@@ -339,7 +327,7 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeAndLeavesTheHostAsItShould) {
     SCOPED_TRACE(c.name);
     SettingsFile settings(c.settings);
     StandinMode mode(c.mode);
-    HostOptions o = Options(2500, 3, 16, false);
+    HostOptions o = testsupport::ImageOptions(2500, 3, 16, false);
     c.host(o);
     TestHost host(o);
     FillPattern(host, o);
@@ -378,7 +366,8 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeAndLeavesTheHostAsItShould) {
         EXPECT_EQ(inverted, total);
         break;
       case Image::Chunks:
-        for (int i = 0; i < total; ++i) EXPECT_EQ(chunkInverted[static_cast<size_t>(i)], i < c.storedChunks) << i;
+        for (int i = 0; i < total; ++i)
+          EXPECT_EQ(chunkInverted[static_cast<size_t>(i)], i < c.storedChunks) << i;
         break;
     }
     EXPECT_TRUE(Exists(WorkFolder() + "Velmora.ppm"));
@@ -389,7 +378,7 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeAndLeavesTheHostAsItShould) {
     const bool released = context != nullptr && context->exportFile.descriptor == -1 &&
                           context->importFile.descriptor == -1 && context->converter == nullptr;
     table << "| " << c.name << " | " << c.expected << " | " << result << " | "
-          << (c.image == Image::Untouched ? "untouched"
+          << (c.image == Image::Untouched  ? "untouched"
               : c.image == Image::Copied   ? "unchanged copy imported"
               : c.image == Image::Inverted ? "all rows stored"
                                            : std::to_string(inverted) + " of 9 chunks stored")

@@ -8,6 +8,7 @@
 
 #include "exchange/ExportPass.h"
 #include "exchange/ImportPass.h"
+#include "support/ImagePattern.h"
 #include "support/TestContext.h"
 #include "tools/testhost/TestHost.h"
 #include "ui/AdvanceStateWarning.h"
@@ -18,34 +19,16 @@ using testhost::HostOptions;
 using testhost::TestHost;
 using testsupport::BoundContext;
 using testsupport::Bytes;
+using testsupport::FillPattern;
 using testsupport::ReadBytes;
 using testsupport::TempFolder;
 using testsupport::WriteBytes;
 
 void QuietAlert(const char*) {}
 
-HostOptions Options(int32_t width, int32_t height, int32_t depth, bool gray) {
-  HostOptions o;
-  o.width = width;
-  o.height = height;
-  o.depth = depth;
-  o.gray = gray;
-  o.planes = gray ? 1 : 3;
-  return o;
-}
-
-void FillPattern(TestHost& host, const HostOptions& o) {
-  for (int32_t y = 0; y < o.height; ++y)
-    for (int32_t x = 0; x < o.width; ++x)
-      for (int p = 0; p < o.planes; ++p) {
-        const int n = (y * 257 + x * 31 + p * 11) % 4099;
-        host.SetSample(x, y, p,
-                       o.depth == 8 ? n % 256 : o.depth == 16 ? (n * 8) % 32769 : n / 4098.0);
-      }
-}
-
 std::string Header(const char* magic, int32_t w, int32_t h, const char* max) {
-  return std::string(magic) + "\n" + std::to_string(w) + "\n" + std::to_string(h) + "\n" + max + "\n";
+  return std::string(magic) + "\n" + std::to_string(w) + "\n" + std::to_string(h) + "\n" + max +
+         "\n";
 }
 
 // A 16-bit file whose every sample is value (big-endian).
@@ -94,7 +77,7 @@ TEST_F(ImportPassTest, UnchangedRoundTripReturnsEveryFormatUnchanged) {
   for (int depth : {8, 16, 32}) {
     for (bool gray : {false, true}) {
       SCOPED_TRACE(testing::Message() << depth << (gray ? " gray" : " rgb"));
-      const HostOptions o = Options(2100, 3, depth, gray);
+      const HostOptions o = testsupport::ImageOptions(2100, 3, depth, gray);
       TestHost host(o);
       FillPattern(host, o);
       const std::vector<uint8_t> original = host.Image();
@@ -107,7 +90,7 @@ TEST_F(ImportPassTest, UnchangedRoundTripReturnsEveryFormatUnchanged) {
 }
 
 TEST_F(ImportPassTest, EveryHost16BitValueSurvivesTheRoundTrip) {
-  const HostOptions o = Options(32769, 1, 16, true);
+  const HostOptions o = testsupport::ImageOptions(32769, 1, 16, true);
   HostOptions big = o;
   big.bigDocument = true;
   TestHost host(big);
@@ -119,7 +102,7 @@ TEST_F(ImportPassTest, EveryHost16BitValueSurvivesTheRoundTrip) {
 }
 
 TEST_F(ImportPassTest, GrayHostGetsTheRoundedMeanOfThreeChannels) {
-  const HostOptions o = Options(2, 1, 8, true);
+  const HostOptions o = testsupport::ImageOptions(2, 1, 8, true);
   TestHost host(o);
   std::vector<uint8_t> file = Bytes(Header("P6", 2, 1, "65535"));
   for (uint8_t v : {10, 10, 11, 10, 11, 11}) {
@@ -132,7 +115,7 @@ TEST_F(ImportPassTest, GrayHostGetsTheRoundedMeanOfThreeChannels) {
 }
 
 TEST_F(ImportPassTest, InvertedFileGivesTheInvertedImage) {
-  const HostOptions o = Options(3, 2, 16, false);
+  const HostOptions o = testsupport::ImageOptions(3, 2, 16, false);
   TestHost host(o);
   const std::vector<uint8_t> file = Pixmap16(3, 2, 0, Header("P6", 3, 2, "65535"));
   FillPattern(host, o);
@@ -143,7 +126,7 @@ TEST_F(ImportPassTest, InvertedFileGivesTheInvertedImage) {
 }
 
 TEST_F(ImportPassTest, AcceptedHeaderForms) {
-  const HostOptions o = Options(3, 2, 16, false);
+  const HostOptions o = testsupport::ImageOptions(3, 2, 16, false);
   {
     TestHost host(o);
     EXPECT_EQ(Import(host, Pixmap16(3, 2, 1000, "P6 3 2 65535\n")), 0);
@@ -155,7 +138,7 @@ TEST_F(ImportPassTest, AcceptedHeaderForms) {
     file.insert(file.end(), 100, 0xAB);
     EXPECT_EQ(Import(host, file), 0);
   }
-  const HostOptions f = Options(1, 1, 32, false);
+  const HostOptions f = testsupport::ImageOptions(1, 1, 32, false);
   for (const char* max : {"-1", "-1.0", "-1.000000"}) {
     TestHost host(f);
     std::vector<uint8_t> file = Bytes(Header("PF", 1, 1, max));
@@ -169,7 +152,7 @@ TEST_F(ImportPassTest, AcceptedHeaderForms) {
 }
 
 TEST_F(ImportPassTest, MismatchedFilesLeaveTheHostUntouched) {
-  const HostOptions o = Options(3, 2, 16, false);
+  const HostOptions o = testsupport::ImageOptions(3, 2, 16, false);
   struct Case {
     const char* name;
     std::vector<uint8_t> file;
@@ -201,7 +184,7 @@ TEST_F(ImportPassTest, MismatchedFilesLeaveTheHostUntouched) {
 }
 
 TEST_F(ImportPassTest, FloatMapWithPositiveScaleIsRefused) {
-  const HostOptions o = Options(1, 1, 32, true);
+  const HostOptions o = testsupport::ImageOptions(1, 1, 32, true);
   TestHost host(o);
   std::vector<uint8_t> file = Bytes(Header("PF", 1, 1, "1.0"));
   file.resize(file.size() + 12, 0);
@@ -209,7 +192,7 @@ TEST_F(ImportPassTest, FloatMapWithPositiveScaleIsRefused) {
 }
 
 TEST_F(ImportPassTest, TokenOf32CharactersStillFits) {
-  const HostOptions o = Options(3, 2, 16, false);
+  const HostOptions o = testsupport::ImageOptions(3, 2, 16, false);
   TestHost host(o);
   // Leading zeros make a 32-character width token that still reads as 3.
   const std::string header = "P6\n" + std::string(31, '0') + "3\n2\n65535\n";
@@ -217,7 +200,7 @@ TEST_F(ImportPassTest, TokenOf32CharactersStillFits) {
 }
 
 TEST_F(ImportPassTest, FileOneByteShortStoresEveryEarlierChunk) {
-  const HostOptions o = Options(2500, 2, 8, false);
+  const HostOptions o = testsupport::ImageOptions(2500, 2, 8, false);
   TestHost host(o);
   std::vector<uint8_t> file = Pixmap16(2500, 2, 0x4000, Header("P6", 2500, 2, "65535"));
   file.pop_back();
@@ -229,7 +212,7 @@ TEST_F(ImportPassTest, FileOneByteShortStoresEveryEarlierChunk) {
 }
 
 TEST_F(ImportPassTest, CancelStopsAfterTheCurrentChunkIsStored) {
-  HostOptions o = Options(1500, 3, 16, true);
+  HostOptions o = testsupport::ImageOptions(1500, 3, 16, true);
   o.cancelAfterAborts = 3;
   TestHost host(o);
   EXPECT_EQ(Import(host, Pixmap16(1500, 3, 65535, Header("P6", 1500, 3, "65535"))), -128);
@@ -240,7 +223,7 @@ TEST_F(ImportPassTest, CancelStopsAfterTheCurrentChunkIsStored) {
 }
 
 TEST_F(ImportPassTest, HostErrorEndsThePassWithItsCode) {
-  HostOptions o = Options(10, 4, 8, false);
+  HostOptions o = testsupport::ImageOptions(10, 4, 8, false);
   o.failAdvanceOnCall = 2;
   o.failAdvanceCode = -9999;
   TestHost host(o);
@@ -251,9 +234,9 @@ TEST_F(ImportPassTest, HostErrorEndsThePassWithItsCode) {
 
 TEST_F(ImportPassTest, OutRowBytesTooSmallStoresNothingAndFails) {
   // A host whose output rows are narrower than the chunk it was asked for.
-  const HostOptions o = Options(4, 1, 8, false);
+  const HostOptions o = testsupport::ImageOptions(4, 1, 8, false);
   TestHost host(o);
-  host.Record().advanceState = [] () -> host::OSErr { return 0; };
+  host.Record().advanceState = []() -> host::OSErr { return 0; };
   std::vector<uint8_t> out(64, 0x11);
   host.Record().outData = out.data();
   host.Record().outRowBytes = 11;  // the chunk needs 12
@@ -262,7 +245,7 @@ TEST_F(ImportPassTest, OutRowBytesTooSmallStoresNothingAndFails) {
 }
 
 TEST_F(ImportPassTest, MissingProcessedFileCannotBeOpened) {
-  const HostOptions o = Options(1, 1, 8, false);
+  const HostOptions o = testsupport::ImageOptions(1, 1, 8, false);
   TestHost host(o);
   BoundContext context(&host.Record());
   context.SetImportPath(folder_.File("Velmora_Processed.ppm"));

@@ -50,7 +50,8 @@ host::Ptr LockProc(host::Handle handle, host::Boolean) {
 void UnlockProc(host::Handle) {}
 
 int16_t ModeFor(bool gray, int32_t depth) {
-  if (gray) return depth == 8 ? host::kModeGrayScale : depth == 16 ? host::kModeGray16 : host::kModeGray32;
+  if (gray)
+    return depth == 8 ? host::kModeGrayScale : depth == 16 ? host::kModeGray16 : host::kModeGray32;
   return depth == 8 ? host::kModeRGBColor : depth == 16 ? host::kModeRGB48 : host::kModeRGB96;
 }
 
@@ -121,12 +122,15 @@ TestHost::~TestHost() {
   if (gActive == this) gActive = nullptr;
 }
 
-double TestHost::Sample(int32_t x, int32_t y, int plane) const {
+size_t TestHost::Offset(size_t x, size_t y, size_t plane) const {
   const size_t index =
-      (static_cast<size_t>(y) * static_cast<size_t>(options_.width) + static_cast<size_t>(x)) *
-          static_cast<size_t>(options_.planes) +
-      static_cast<size_t>(plane);
-  const uint8_t* p = image_.data() + index * SampleSize();
+      (y * static_cast<size_t>(options_.width) + x) * static_cast<size_t>(options_.planes) + plane;
+  return index * SampleSize();
+}
+
+double TestHost::Sample(int32_t x, int32_t y, int plane) const {
+  const uint8_t* p = image_.data() + Offset(static_cast<size_t>(x), static_cast<size_t>(y),
+                                            static_cast<size_t>(plane));
   switch (options_.depth) {
     case 8:
       return *p;
@@ -144,11 +148,8 @@ double TestHost::Sample(int32_t x, int32_t y, int plane) const {
 }
 
 void TestHost::SetSample(int32_t x, int32_t y, int plane, double value) {
-  const size_t index =
-      (static_cast<size_t>(y) * static_cast<size_t>(options_.width) + static_cast<size_t>(x)) *
-          static_cast<size_t>(options_.planes) +
-      static_cast<size_t>(plane);
-  uint8_t* p = image_.data() + index * SampleSize();
+  uint8_t* p = image_.data() +
+               Offset(static_cast<size_t>(x), static_cast<size_t>(y), static_cast<size_t>(plane));
   switch (options_.depth) {
     case 8:
       *p = static_cast<uint8_t>(value);
@@ -224,12 +225,12 @@ bool TestHost::ValidRequest(const Request& q, std::string& why) const {
   bool outMatches;
   if (q.used32BitCoordinates) {
     const host::VRect out = r.bigDocumentData->outRect32;
-    outMatches = out.top == q.top && out.left == q.left && out.bottom == q.bottom &&
-                 out.right == q.right;
+    outMatches =
+        out.top == q.top && out.left == q.left && out.bottom == q.bottom && out.right == q.right;
   } else {
     const host::Rect out = r.outRect;
-    outMatches = out.top == q.top && out.left == q.left && out.bottom == q.bottom &&
-                 out.right == q.right;
+    outMatches =
+        out.top == q.top && out.left == q.left && out.bottom == q.bottom && out.right == q.right;
   }
   if (!outMatches || r.outLoPlane != q.loPlane || r.outHiPlane != q.hiPlane) {
     why = "out request differs from in request";
@@ -268,8 +269,10 @@ host::OSErr TestHost::Advance() {
   const size_t planes = static_cast<size_t>(q.hiPlane - q.loPlane + 1);
   const size_t columns = static_cast<size_t>(q.right - q.left);
   const size_t rows = static_cast<size_t>(q.bottom - q.top);
-  const size_t inRowBytes = columns * planes * sampleSize + static_cast<size_t>(options_.inRowPadding);
-  const size_t outRowBytes = columns * planes * sampleSize + static_cast<size_t>(options_.outRowPadding);
+  const size_t inRowBytes =
+      columns * planes * sampleSize + static_cast<size_t>(options_.inRowPadding);
+  const size_t outRowBytes =
+      columns * planes * sampleSize + static_cast<size_t>(options_.outRowPadding);
 
   inBuffer_.assign(inRowBytes * rows + 2 * kGuard, 0xEE);
   outBuffer_.assign(outRowBytes * rows + 2 * kGuard, 0xEE);
@@ -278,11 +281,9 @@ host::OSErr TestHost::Advance() {
   // Both buffers start with the current pixels of the request.
   for (size_t y = 0; y < rows; ++y) {
     for (size_t x = 0; x < columns; ++x) {
-      const size_t imageIndex = ((static_cast<size_t>(q.top) + y) * static_cast<size_t>(options_.width) +
-                                 static_cast<size_t>(q.left) + x) *
-                                    static_cast<size_t>(options_.planes) +
-                                static_cast<size_t>(q.loPlane);
-      const uint8_t* source = image_.data() + imageIndex * sampleSize;
+      const uint8_t* source =
+          image_.data() + Offset(static_cast<size_t>(q.left) + x, static_cast<size_t>(q.top) + y,
+                                 static_cast<size_t>(q.loPlane));
       std::memcpy(inBuffer_.data() + kGuard + y * inRowBytes + x * planes * sampleSize, source,
                   planes * sampleSize);
       std::memcpy(outBuffer_.data() + kGuard + y * outRowBytes + x * planes * sampleSize, source,
@@ -311,11 +312,9 @@ void TestHost::CommitPending() {
   bool changed = false;
   for (size_t y = 0; y < rows; ++y) {
     for (size_t x = 0; x < columns; ++x) {
-      const size_t imageIndex = ((static_cast<size_t>(q.top) + y) * static_cast<size_t>(options_.width) +
-                                 static_cast<size_t>(q.left) + x) *
-                                    static_cast<size_t>(options_.planes) +
-                                static_cast<size_t>(q.loPlane);
-      uint8_t* target = image_.data() + imageIndex * sampleSize;
+      uint8_t* target =
+          image_.data() + Offset(static_cast<size_t>(q.left) + x, static_cast<size_t>(q.top) + y,
+                                 static_cast<size_t>(q.loPlane));
       const uint8_t* source =
           out + y * static_cast<size_t>(pendingOutRowBytes_) + x * planes * sampleSize;
       if (std::memcmp(target, source, planes * sampleSize) != 0) changed = true;

@@ -81,6 +81,8 @@ class TestHost {
   static host::OSErr AdvanceThunk();
   static host::Boolean AbortThunk();
   host::OSErr Advance();
+  // Byte offset of a sample in image_.
+  size_t Offset(size_t x, size_t y, size_t plane) const;
   Request CurrentRequest() const;
   bool ValidRequest(const Request& request, std::string& why) const;
 
