@@ -31,6 +31,7 @@ TEST(HostCommand, ThreeFilesWithDefaults) {
   EXPECT_EQ(c.depth, 0);
   EXPECT_FALSE(c.bigDocument);
   EXPECT_TRUE(c.handleProcs);
+  EXPECT_FALSE(c.profile);
 }
 
 TEST(HostCommand, OptionsAnywhereInBothSpellings) {
@@ -45,6 +46,8 @@ TEST(HostCommand, OptionsAnywhereInBothSpellings) {
   EXPECT_FALSE(c.handleProcs);
   EXPECT_EQ(ParseCommandLine({"--mode", "rgb", "a", "b", "c"}).mode, ModeChoice::kRgb);
   EXPECT_EQ(ParseCommandLine({"--depth=8", "a", "b", "c"}).depth, 8);
+  EXPECT_TRUE(ParseCommandLine({"a", "--profile", "b", "c"}).profile);
+  EXPECT_NE(Error({"--profile=1", "a", "b", "c"}).find("takes no value"), std::string::npos);
 }
 
 TEST(HostCommand, DoubleDashEndsOptions) {
@@ -87,7 +90,7 @@ TEST(HostCommand, RefusesWrongFileCounts) {
 TEST(HostCommand, UsageNamesEveryOption) {
   const std::string usage = cmdhost::UsageText();
   for (const char* option :
-       {"--mode", "--depth", "--big", "--no-handle-procs", "--about", "--help"}) {
+       {"--mode", "--depth", "--big", "--no-handle-procs", "--profile", "--about", "--help"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
 }

@@ -26,6 +26,9 @@ Options:
   --big               offer 32-bit coordinates (needed above 32767 pixels
                       a side)
   --no-handle-procs   offer no handle procedures
+  --profile           also print the plug-in's export and import times
+                      (without the application's run), the host's share of
+                      them and the plug-in's memory beyond the host's own
   --about             call About, with the console window as the host
                       window, instead of filtering
   -h, --help          show this text
@@ -87,6 +90,9 @@ HostCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--no-handle-procs") {
       noValue();
       command.handleProcs = false;
+    } else if (arg == "--profile") {
+      noValue();
+      command.profile = true;
     } else if (arg == "--about") {
       noValue();
       command.about = true;

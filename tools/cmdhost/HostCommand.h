@@ -28,6 +28,7 @@ struct HostCommand {
   int depth = 0;  // 8, 16 or 32; 0: from the input file
   bool bigDocument = false;
   bool handleProcs = true;
+  bool profile = false;  // time the passes and sample the process's memory
 };
 
 // Parses the arguments after the program name. Options may come anywhere;

@@ -1,8 +1,12 @@
 // VelmoraHost.exe: applies a filter plug-in to an image file from the
 // command line, calling it exactly as an image editor would.
 #include <windows.h>
+// After windows.h, which it needs.
+#include <psapi.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -12,6 +16,7 @@
 #include "tools/cmdhost/HostCommand.h"
 #include "tools/cmdhost/HostPixels.h"
 #include "tools/cmdhost/ImageFile.h"
+#include "tools/cmdhost/TransferProfile.h"
 #include "tools/loader/PluginModule.h"
 #include "tools/testhost/TestHost.h"
 
@@ -27,6 +32,123 @@ constexpr int32_t kLargestSide16 = 32767;
 using Clock = std::chrono::steady_clock;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+
+// The process's memory as the system reports it. Under Wine the working set
+// is the resident memory and the private bytes (PagefileUsage) the resident
+// anonymous memory, without mapped files and code.
+struct MemoryUse {
+  int64_t workingSet = 0;
+  int64_t privateBytes = 0;
+  int64_t peakWorkingSet = 0;
+};
+
+MemoryUse CurrentMemory() {
+  PROCESS_MEMORY_COUNTERS counters{};
+  counters.cb = sizeof(counters);
+  MemoryUse use;
+  if (GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof(counters))) {
+    use.workingSet = static_cast<int64_t>(counters.WorkingSetSize);
+    use.privateBytes = static_cast<int64_t>(counters.PagefileUsage);
+    use.peakWorkingSet = static_cast<int64_t>(counters.PeakWorkingSetSize);
+  }
+  return use;
+}
+
+// The most memory the process used while the plug-in ran, beyond what it
+// used just before Prepare (the host's image and the input file's samples
+// loaded) and beyond what the host allocated for itself since (its request
+// log grows with the image). The lifetime peak cannot show this: reading the
+// input file peaks higher than the run. A sample costs some 20 microseconds
+// under Wine, so the host samples every few hundred callbacks and after each
+// selector; the plug-in's chunk buffers live through a whole pass, allocations
+// that come and go between two callbacks are not seen.
+class MemoryWatch {
+ public:
+  static constexpr int kEventsPerSample = 256;
+
+  void Baseline(const testhost::TestHost& host) {
+    baseline_ = CurrentMemory();
+    baselineOwn_ = static_cast<int64_t>(host.OwnBytes());
+  }
+  bool Due() { return ++events_ % kEventsPerSample == 0; }
+  void Sample(const testhost::TestHost& host) {
+    const MemoryUse now = CurrentMemory();
+    const int64_t own = static_cast<int64_t>(host.OwnBytes()) - baselineOwn_;
+    hostGrowth_ = std::max(hostGrowth_, own);
+    workingSet_ = std::max(workingSet_, now.workingSet - baseline_.workingSet - own);
+    privateBytes_ = std::max(privateBytes_, now.privateBytes - baseline_.privateBytes - own);
+    ++samples_;
+  }
+  const MemoryUse& BaselineUse() const { return baseline_; }
+  int64_t WorkingSet() const { return workingSet_; }
+  int64_t PrivateBytes() const { return privateBytes_; }
+  int64_t HostGrowth() const { return hostGrowth_; }
+  int Samples() const { return samples_; }
+
+ private:
+  MemoryUse baseline_;
+  int64_t baselineOwn_ = 0;
+  int64_t workingSet_ = INT64_MIN;
+  int64_t privateBytes_ = INT64_MIN;
+  int64_t hostGrowth_ = 0;
+  int events_ = 0;
+  int samples_ = 0;
+};
+
+double Megabytes(int64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }
+double Kilobytes(int64_t bytes) { return static_cast<double>(bytes) / 1024.0; }
+
+void PrintProfile(const cmdhost::StartProfile& p, const MemoryWatch& memory, const MemoryUse& after,
+                  int64_t inputBytes, int64_t imageBytes) {
+  if (p.complete) {
+    std::printf(
+        "profile:  export %.3f s (host serving %.3f s, %zu requests), import %.3f s "
+        "(host serving %.3f s, %zu requests)\n",
+        Seconds(p.exportPass.total), Seconds(p.exportPass.host), p.exportPass.requests,
+        Seconds(p.importPass.total), Seconds(p.importPass.host), p.importPass.requests);
+    std::printf(
+        "          export: Start's entry to the cancel check after the last chunk "
+        "written; import: first import request to Start's return\n");
+    std::printf(
+        "          not counted, %.3f s: closing the export, the job description, the "
+        "application's start and run, opening the processed file and its first chunk\n",
+        Seconds(p.wait));
+    std::printf(
+        "          host serving: inside advanceState, the host copying pixels; memory "
+        "samples (%.3f s) taken out\n",
+        Seconds(p.measuring));
+  } else {
+    std::printf("profile:  %zu transfer pass%s seen, not an export and an import: no times\n",
+                p.passes, p.passes == 1 ? "" : "es");
+  }
+  std::printf(
+      "memory:   plug-in beyond the host's own: working set %+.0f KB, private %+.0f KB "
+      "at most (%d samples)\n",
+      Kilobytes(memory.WorkingSet()), Kilobytes(memory.PrivateBytes()), memory.Samples());
+  std::printf(
+      "          baseline just before Prepare: working set %.1f MB, private %.1f MB, "
+      "holding the input file's samples (%.1f MB) and the host image (%.1f MB); the "
+      "host's own growth since (request log, buffers: up to %.0f KB) taken out\n",
+      Megabytes(memory.BaselineUse().workingSet), Megabytes(memory.BaselineUse().privateBytes),
+      Megabytes(inputBytes), Megabytes(imageBytes), Kilobytes(memory.HostGrowth()));
+  std::printf("          process peak working set: %.1f MB before Prepare, %.1f MB after Finish\n",
+              Megabytes(memory.BaselineUse().peakWorkingSet), Megabytes(after.peakWorkingSet));
+  // One line for scripts: times in seconds, memory in bytes.
+  std::printf("profile-data: complete=%d passes=%zu", p.complete ? 1 : 0, p.passes);
+  std::printf(" export_s=%.6f export_host_s=%.6f export_requests=%zu", Seconds(p.exportPass.total),
+              Seconds(p.exportPass.host), p.exportPass.requests);
+  std::printf(" import_s=%.6f import_host_s=%.6f import_requests=%zu", Seconds(p.importPass.total),
+              Seconds(p.importPass.host), p.importPass.requests);
+  std::printf(" wait_s=%.6f measuring_s=%.6f", Seconds(p.wait), Seconds(p.measuring));
+  std::printf(" mem_ws_bytes=%" PRId64 " mem_private_bytes=%" PRId64 " mem_samples=%d",
+              memory.WorkingSet(), memory.PrivateBytes(), memory.Samples());
+  std::printf(" host_growth_bytes=%" PRId64 " input_bytes=%" PRId64 " image_bytes=%" PRId64,
+              memory.HostGrowth(), inputBytes, imageBytes);
+  std::printf(" baseline_ws_bytes=%" PRId64 " baseline_private_bytes=%" PRId64,
+              memory.BaselineUse().workingSet, memory.BaselineUse().privateBytes);
+  std::printf(" peak_ws_before_bytes=%" PRId64 " peak_ws_after_bytes=%" PRId64 "\n",
+              memory.BaselineUse().peakWorkingSet, after.peakWorkingSet);
+}
 
 // What the host's result codes mean, under their published names.
 const char* ResultName(int16_t code) {
@@ -103,6 +225,21 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
   options.gray = format.gray;
   options.bigDocument = command.bigDocument;
   options.handleProcs = command.handleProcs;
+  cmdhost::TransferProfile profile;
+  MemoryWatch memory;
+  bool inStart = false;
+  if (command.profile) {
+    options.observer = [&](testhost::HostEvent event, const testhost::TestHost& observed) {
+      if (!inStart) return;
+      const Clock::time_point at = Clock::now();
+      profile.OnEvent(event, observed, at);
+      if (memory.Due()) {
+        const Clock::time_point sampling = Clock::now();
+        memory.Sample(observed);
+        profile.Measuring(Clock::now() - sampling);
+      }
+    };
+  }
   testhost::TestHost host(options);
   host.Image() = cmdhost::ToHostSamples(input, format);
   std::printf("host:     %s, %d-bit, %d plane%s, %s coordinates, %s handle procedures\n",
@@ -119,10 +256,24 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
                         {"Continue", host::kSelectorContinue},
                         {"Finish", host::kSelectorFinish}};
   bool ok = true;
+  if (command.profile) memory.Baseline(host);
   for (const Step& step : steps) {
+    const bool start = step.selector == host::kSelectorStart;
     const Clock::time_point t0 = Clock::now();
+    if (command.profile && start) {
+      profile.StartEntered(t0);
+      inStart = true;
+    }
     const int16_t result = host.Call(plugin.Entry(), step.selector);
-    const double seconds = Seconds(Clock::now() - t0);
+    const Clock::time_point t1 = Clock::now();
+    if (command.profile) {
+      if (start) {
+        inStart = false;
+        profile.StartReturned(t1);
+      }
+      memory.Sample(host);
+    }
+    const double seconds = Seconds(t1 - t0);
     std::printf("%-9s result %6d  %-28s %9.3f s\n", step.name, result, ResultName(result), seconds);
     if (result != 0) {
       std::printf("stopped:  %s failed; no later selector called\n", step.name);
@@ -142,6 +293,12 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
   }
   if (ok && !RequestsCleared(host)) {
     std::printf("warning:  the plug-in still requests image data after Finish\n");
+  }
+  if (command.profile) {
+    const int64_t inputBytes = static_cast<int64_t>(input.samples.size() * sizeof(uint16_t) +
+                                                    input.floats.size() * sizeof(float));
+    PrintProfile(profile.Result(), memory, CurrentMemory(), inputBytes,
+                 static_cast<int64_t>(host.Image().size()));
   }
 
   Clock::time_point written = filtered;

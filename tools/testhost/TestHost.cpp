@@ -190,6 +190,7 @@ host::OSErr TestHost::AdvanceThunk() { return gActive == nullptr ? -1 : gActive-
 host::Boolean TestHost::AbortThunk() {
   if (gActive == nullptr) return 0;
   ++gActive->abortCalls_;
+  gActive->Notify(HostEvent::kAbortAsked);
   return gActive->options_.cancelAfterAborts > 0 &&
                  gActive->abortCalls_ >= gActive->options_.cancelAfterAborts
              ? 1
@@ -252,7 +253,18 @@ bool TestHost::ValidRequest(const Request& q, std::string& why) const {
   return true;
 }
 
+void TestHost::Notify(HostEvent event) const {
+  if (options_.observer) options_.observer(event, *this);
+}
+
 host::OSErr TestHost::Advance() {
+  Notify(HostEvent::kRequestArrived);
+  // Told on every way out, so that the host's own time is known for refused
+  // requests too.
+  struct DoneNotice {
+    const TestHost& host;
+    ~DoneNotice() { host.Notify(HostEvent::kRequestDone); }
+  } done{*this};
   ++advanceCalls_;
   CommitPending();  // the previous request's output is taken now
   if (options_.failAdvanceOnCall > 0 && advanceCalls_ == options_.failAdvanceOnCall) {
@@ -326,6 +338,11 @@ void TestHost::CommitPending() {
 
 bool TestHost::BuffersIntact() const {
   return GuardIntact(inBuffer_) && GuardIntact(outBuffer_) && GuardIntact(recordStorage_);
+}
+
+size_t TestHost::OwnBytes() const {
+  return requests_.capacity() * sizeof(Request) + inBuffer_.capacity() + outBuffer_.capacity() +
+         recordStorage_.capacity();
 }
 
 int TestHost::LiveHandles() const { return static_cast<int>(Handles().blocks.size()); }

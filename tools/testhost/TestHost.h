@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,15 @@ struct Request {
   int16_t loPlane, hiPlane;
   bool used32BitCoordinates;
 };
+
+class TestHost;
+
+// Host callbacks as they happen, for a host that times or samples the
+// plug-in: a transfer request arrived (before the host does anything), the
+// host is done with it (served or refused), the plug-in asked whether to
+// cancel.
+enum class HostEvent { kRequestArrived, kRequestDone, kAbortAsked };
+using HostObserver = std::function<void(HostEvent, const TestHost&)>;
 
 struct HostOptions {
   int32_t width = 1;
@@ -35,6 +45,7 @@ struct HostOptions {
   int failAdvanceOnCall = 0;  // 1-based call that fails; 0: never
   int16_t failAdvanceCode = -1;
   int cancelAfterAborts = 0;  // abortProc answers true from this 1-based call on
+  HostObserver observer;      // told of every callback; none when empty
 };
 
 class TestHost {
@@ -65,6 +76,9 @@ class TestHost {
   const std::vector<Request>& Requests() const { return requests_; }
   int AdvanceCalls() const { return advanceCalls_; }
   int AbortCalls() const { return abortCalls_; }
+  // Bytes the host holds for itself besides its image (request log, transfer
+  // buffers, record), as allocated; they grow with the number of requests.
+  size_t OwnBytes() const;
   intptr_t& DataSlot() { return data_; }
   // True when the plug-in never wrote outside inData/outData and the record.
   bool BuffersIntact() const;
@@ -81,6 +95,7 @@ class TestHost {
   static host::OSErr AdvanceThunk();
   static host::Boolean AbortThunk();
   host::OSErr Advance();
+  void Notify(HostEvent event) const;
   // Byte offset of a sample in image_.
   size_t Offset(size_t x, size_t y, size_t plane) const;
   Request CurrentRequest() const;
