@@ -1,0 +1,93 @@
+// VelmoraBenchImage.exe: writes an RGB input image for the transfer
+// benchmark, row by row so that its size is not limited by memory.
+//
+// Usage: VelmoraBenchImage WIDTH HEIGHT 8|16|32 OUTPUT
+//   8   P6 with maximum 255
+//   16  P6 with maximum 65535, only values a 16-bit host holds exactly
+//       (0..32768 scaled up), so the unchanged round trip gives the file back
+//       byte for byte
+//   32  PF, little-endian floats from 0 to 1
+// The samples are a hash of position and channel: no runs or constant rows
+// that would make any step cheaper than with a photograph.
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tools/cmdhost/HostPixels.h"
+
+namespace {
+
+uint32_t Hash(uint32_t x, uint32_t y, uint32_t c) {
+  uint32_t h = x * 0x9E3779B1u ^ (y + 0x7F4A7C15u) * 0x85EBCA77u ^ c * 0xC2B2AE3Du;
+  h ^= h >> 15;
+  h *= 0x2C1B3C6Du;
+  h ^= h >> 12;
+  return h;
+}
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "Usage: VelmoraBenchImage WIDTH HEIGHT 8|16|32 OUTPUT\n");
+    return 2;
+  }
+  const long width = std::strtol(argv[1], nullptr, 10);
+  const long height = std::strtol(argv[2], nullptr, 10);
+  const std::string depth = argv[3];
+  if (width < 1 || height < 1 || width > 1000000 || height > 1000000 ||
+      (depth != "8" && depth != "16" && depth != "32")) {
+    std::fprintf(stderr, "VelmoraBenchImage: bad size or depth\n");
+    return 2;
+  }
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(argv[4], "wb"));
+  if (!file) {
+    std::fprintf(stderr, "VelmoraBenchImage: cannot create %s\n", argv[4]);
+    return 3;
+  }
+  const auto w = static_cast<uint32_t>(width);
+  const auto h = static_cast<uint32_t>(height);
+  if (depth == "32") {
+    std::fprintf(file.get(), "PF\n%u %u\n-1.0\n", w, h);
+  } else {
+    std::fprintf(file.get(), "P6\n%u %u\n%s\n", w, h, depth == "8" ? "255" : "65535");
+  }
+  const size_t sampleBytes = depth == "8" ? 1 : depth == "16" ? 2 : 4;
+  std::vector<uint8_t> row(static_cast<size_t>(w) * 3 * sampleBytes);
+  for (uint32_t y = 0; y < h; ++y) {
+    uint8_t* out = row.data();
+    for (uint32_t x = 0; x < w; ++x) {
+      for (uint32_t c = 0; c < 3; ++c) {
+        const uint32_t v = Hash(x, y, c);
+        if (sampleBytes == 1) {
+          *out++ = static_cast<uint8_t>(v);
+        } else if (sampleBytes == 2) {
+          const uint16_t s = cmdhost::Host16ToFile(v % 32769u, 65535);
+          *out++ = static_cast<uint8_t>(s >> 8);  // big-endian
+          *out++ = static_cast<uint8_t>(s);
+        } else {
+          const float f = static_cast<float>(v & 0xFFFFFFu) / 16777215.0f;
+          std::memcpy(out, &f, 4);  // x86 is little-endian, as the scale says
+          out += 4;
+        }
+      }
+    }
+    if (std::fwrite(row.data(), 1, row.size(), file.get()) != row.size()) {
+      std::fprintf(stderr, "VelmoraBenchImage: writing %s failed\n", argv[4]);
+      return 3;
+    }
+  }
+  if (std::fclose(file.release()) != 0) {
+    std::fprintf(stderr, "VelmoraBenchImage: writing %s failed\n", argv[4]);
+    return 3;
+  }
+  return 0;
+}
