@@ -98,6 +98,8 @@ class TestHost {
   void Notify(HostEvent event) const;
   // Byte offset of a sample in image_.
   size_t Offset(size_t x, size_t y, size_t plane) const;
+  // Pixels that one copy between the image and a request's buffers moves.
+  size_t PixelsPerCopy(const Request& q) const;
   Request CurrentRequest() const;
   bool ValidRequest(const Request& request, std::string& why) const;
 
