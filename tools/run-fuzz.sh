@@ -18,6 +18,12 @@ budget="${1:-15s}"
 shift || true
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(ini import job)
+for target in "${targets[@]}"; do
+  case "$target" in
+    ini | import | job) ;;
+    *) echo "run-fuzz.sh: unknown target $target (ini, import, job)" >&2; exit 2 ;;
+  esac
+done
 
 case "$budget" in
   *s) limit=(-max_total_time="${budget%s}") ;;
@@ -45,7 +51,6 @@ for target in "${targets[@]}"; do
     ini) max_len=1100 ;;     # past the reader's 1022-byte limit
     import) max_len=8192 ;;  # a 1001-pixel row of 16-bit samples and more
     job) max_len=512 ;;      # folder names past the 260-byte path limit
-    *) echo "run-fuzz.sh: unknown target $target" >&2; exit 2 ;;
   esac
   corpus="$build/corpus/$target"
   mkdir -p "$corpus" "$build/artifacts"
