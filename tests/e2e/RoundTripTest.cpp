@@ -20,6 +20,7 @@
 #include "host/PluginContext.h"
 #include "support/ImagePattern.h"
 #include "support/PluginLibrary.h"
+#include "support/SettingsFile.h"
 #include "tools/testhost/TestHost.h"
 
 namespace {
@@ -29,12 +30,8 @@ using testhost::TestHost;
 using testsupport::BuildFile;
 using testsupport::FillPattern;
 using testsupport::PluginLibrary;
-
-std::string SettingsPath() {
-  char profile[MAX_PATH] = {};
-  SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile);
-  return std::string(profile) + "\\VelmoraPro\\plugin.ini";
-}
+using testsupport::SettingsFile;
+using testsupport::SettingsFor;
 
 std::string WorkFolder() {
   char temp[MAX_PATH] = {};
@@ -46,40 +43,6 @@ std::string WorkFolder() {
 
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::optional<std::string> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
-// The settings file of the Wine user, replaced for a test and put back after.
-class SettingsFile {
- public:
-  explicit SettingsFile(const std::optional<std::string>& content)
-      : path_(SettingsPath()), previous_(ReadFile(path_)) {
-    Write(content);
-  }
-  ~SettingsFile() { Write(previous_); }
-  SettingsFile(const SettingsFile&) = delete;
-  SettingsFile& operator=(const SettingsFile&) = delete;
-
- private:
-  void Write(const std::optional<std::string>& content) const {
-    if (!content) {
-      DeleteFileA(path_.c_str());
-      return;
-    }
-    CreateDirectoryA(path_.substr(0, path_.rfind('\\')).c_str(), nullptr);
-    std::ofstream(path_, std::ios::binary | std::ios::trunc) << *content;
-  }
-  std::string path_;
-  std::optional<std::string> previous_;
-};
-
-std::string SettingsFor(const std::string& folder) {
-  return "[General]\r\nApplicationPath=" + folder + "\r\n";
 }
 
 class StandinMode {

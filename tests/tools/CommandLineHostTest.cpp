@@ -11,38 +11,25 @@
 #include <optional>
 #include <string>
 
+#include "support/BuildPaths.h"
+#include "support/SettingsFile.h"
 #include "tools/cmdhost/ImageFile.h"
 
 namespace {
 
-std::string WindowsPath(std::string path) {
-  if (!path.empty() && path[0] == '/') path = "Z:" + path;  // Wine's drive Z:
-  for (char& c : path) {
-    if (c == '/') c = '\\';
-  }
-  return path;
-}
-
-std::string BuildFile(const std::string& relative) {
-  const char* root = std::getenv("VELMORA_BINARY_DIR");
-  return WindowsPath(std::string(root != nullptr ? root : ".") + "/" + relative);
-}
+using testsupport::BuildFile;
+using testsupport::SettingsFile;
+using testsupport::StandinSettings;
 
 std::string SourceFile(const std::string& relative) {
   const char* root = std::getenv("VELMORA_SOURCE_DIR");
-  return WindowsPath(std::string(root != nullptr ? root : ".") + "/" + relative);
+  return testsupport::ToWindowsPath(std::string(root != nullptr ? root : ".") + "/" + relative);
 }
 
 std::string ScratchFile(const std::string& name) {
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
   return std::string(temp) + "velmora_cmdhost_" + std::to_string(sizeof(void*) * 8) + "_" + name;
-}
-
-std::optional<std::string> ReadFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 bool Exists(const std::string& path) {
@@ -98,45 +85,12 @@ HostRun RunHost(const std::string& arguments, const char* standinMode = "copy") 
     }
     GetExitCodeProcess(process.hProcess, &run.exitCode);
   }
-  run.output = ReadFile(outputPath).value_or("");
+  run.output = testsupport::ReadTextFile(outputPath).value_or("");
   DeleteFileA(outputPath.c_str());
   return run;
 }
 
 std::string Quoted(const std::string& s) { return "\"" + s + "\""; }
-
-// The Wine user's settings file, replaced for a test and put back after.
-class SettingsFile {
- public:
-  explicit SettingsFile(const std::optional<std::string>& content) {
-    char profile[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile);
-    folder_ = std::string(profile) + "\\VelmoraPro";
-    path_ = folder_ + "\\plugin.ini";
-    previous_ = ReadFile(path_);
-    Write(content);
-  }
-  ~SettingsFile() { Write(previous_); }
-  SettingsFile(const SettingsFile&) = delete;
-  SettingsFile& operator=(const SettingsFile&) = delete;
-
- private:
-  void Write(const std::optional<std::string>& content) const {
-    if (!content) {
-      DeleteFileA(path_.c_str());
-      return;
-    }
-    CreateDirectoryA(folder_.c_str(), nullptr);
-    std::ofstream(path_, std::ios::binary | std::ios::trunc) << *content;
-  }
-  std::string folder_;
-  std::string path_;
-  std::optional<std::string> previous_;
-};
-
-std::string StandinSettings() {
-  return "[General]\r\nApplicationPath=" + BuildFile("app") + "\r\n";
-}
 
 std::string Plugin() { return Quoted(BuildFile("plugin/Velmora.8bf")); }
 std::string Sample() { return SourceFile("samples/sample.ppm"); }
