@@ -14,9 +14,9 @@
 #include <limits>
 #include <type_traits>
 
+#include "base/Error.h"
 #include "convert/IConvertBuffer.h"
 #include "convert/PixelFormat.h"
-#include "host/Error.h"
 
 // Capacity of each embedded buffer, in samples, and the cap on pixels per call.
 constexpr uint32_t kBufferSamples = 3000;

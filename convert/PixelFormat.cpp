@@ -1,6 +1,6 @@
 #include "convert/PixelFormat.h"
 
-#include "host/Error.h"
+#include "base/Error.h"
 #include "host/HostInterface.h"
 
 uint32_t GetChannelCount(int32_t format) {

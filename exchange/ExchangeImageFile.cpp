@@ -3,7 +3,7 @@
 #include <cstring>
 #include <limits>
 
-#include "exchange/TextFormat.h"
+#include "base/TextFormat.h"
 #include "host/PluginContext.h"
 
 namespace {

@@ -1,5 +1,6 @@
 #include "exchange/ExportPass.h"
 
+#include "convert/IConvertBuffer.h"
 #include "exchange/ConverterLease.h"
 #include "exchange/ExchangeImageFile.h"
 #include "host/PluginContext.h"

@@ -18,8 +18,8 @@ int16_t ExportHostImage(PluginContext* context);
 int16_t CloseExportFile(PluginContext* context);
 
 // Asks the host for one request and hands out inData and inRowBytes.
-int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request,
-                        const void** data, int32_t* rowBytes);
+int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request, const void** data,
+                        int32_t* rowBytes);
 // Feeds the delivered data through the converter; data and size then
 // describe the converter's output.
 int16_t ConvertExportChunk(PluginContext* context, const void** data, uint32_t* size,

@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "host/PluginContext.h"
-#include "ui/AdvanceStateWarning.h"
 
 namespace {
 
@@ -65,7 +64,8 @@ void SetRowChunk(TransferRequest& request, uint32_t chunkIndex, uint32_t chunkLe
                  uint32_t width, uint32_t row, int32_t firstPlane, int32_t planeCount) {
   request = TransferRequest();
   const uint64_t left = static_cast<uint64_t>(chunkIndex) * chunkLength;
-  const uint64_t right = std::min<uint64_t>((static_cast<uint64_t>(chunkIndex) + 1) * chunkLength, width);
+  const uint64_t right =
+      std::min<uint64_t>((static_cast<uint64_t>(chunkIndex) + 1) * chunkLength, width);
   request.left = CapCoordinate(left);
   request.right = CapCoordinate(right);
   request.top = CapCoordinate(row);
@@ -109,7 +109,7 @@ bool HostChannelsMatchOutput(PluginContext* context, uint32_t channels) {
 
 int16_t RequestFromHost(PluginContext* context, const TransferRequest& request) {
   host::FilterRecord* record = checkContext(context)->filterRecord;
-  if (!WarnIfAdvanceStateMissing(record->advanceState)) return kParamErr;
+  if (record->advanceState == nullptr) return kParamErr;
   record->inputRate = host::kFixedOne;
   record->maskRate = host::kFixedOne;
   const HostRect rect{request.top, request.left, request.bottom, request.right};

@@ -75,6 +75,6 @@ bool HostChannelsMatchInput(PluginContext* context, uint32_t channels);
 bool HostChannelsMatchOutput(PluginContext* context, uint32_t channels);
 
 // Writes the rates, rectangles and planes of a request and calls
-// advanceState. -50 (after the warning) without advanceState; the host's own
+// advanceState. -50 without advanceState (the run sequence warns before the export); the host's own
 // code when it fails.
 int16_t RequestFromHost(PluginContext* context, const TransferRequest& request);

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "convert/IConvertBuffer.h"
 #include "exchange/ConverterLease.h"
 #include "exchange/ExchangeImageFile.h"
 #include "host/PluginContext.h"

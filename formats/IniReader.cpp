@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "host/Error.h"
+#include "base/Error.h"
 
 namespace {
 

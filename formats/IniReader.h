@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "exchange/BinaryFile.h"
+#include "base/BinaryFile.h"
 
 constexpr uint32_t kIniMaxEntries = 16;
 // File content plus its terminator, with one byte to spare.

@@ -2,10 +2,10 @@
 
 #include <string>
 
+#include "base/PathToolkit.h"
+#include "exchange/WorkFolder.h"
 #include "formats/XmlWriter.h"
 #include "host/PluginContext.h"
-#include "launch/PathToolkit.h"
-#include "launch/WorkFolder.h"
 
 namespace {
 

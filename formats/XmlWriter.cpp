@@ -1,7 +1,7 @@
 #include "formats/XmlWriter.h"
 
-#include "exchange/TextFormat.h"
-#include "host/Error.h"
+#include "base/Error.h"
+#include "base/TextFormat.h"
 
 namespace {
 

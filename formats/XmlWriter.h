@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "exchange/BinaryFile.h"
+#include "base/BinaryFile.h"
 
 class XmlWriter {
  public:

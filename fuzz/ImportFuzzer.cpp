@@ -15,11 +15,10 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "base/Error.h"
 #include "exchange/ImportPass.h"
-#include "host/Error.h"
 #include "support/TestContext.h"
 #include "tools/testhost/TestHost.h"
-#include "ui/AdvanceStateWarning.h"
 
 namespace {
 
@@ -215,8 +214,6 @@ void FillHost(TestHost& host) {
   for (size_t i = 0; i < image.size(); ++i) image[i] = static_cast<uint8_t>(i * 131 + 7);
 }
 
-void Quiet(const char*) {}
-
 fuzzsupport::ScratchFolder& Scratch() {
   static fuzzsupport::ScratchFolder folder("import");
   return folder;
@@ -229,7 +226,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const Layout layout = DecodeLayout(data);
   const uint8_t* file = data + kConfigBytes;
   const size_t fileSize = size - kConfigBytes;
-  SetVersionAlertFunction(&Quiet);
 
   // One processed file, rewritten for every input.
   const std::string path =

@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "FuzzSupport.h"
+#include "base/Error.h"
 #include "formats/IniReader.h"
-#include "host/Error.h"
 
 namespace {
 

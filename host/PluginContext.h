@@ -4,10 +4,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "convert/IConvertBuffer.h"
-#include "exchange/BinaryFile.h"
-#include "host/Error.h"
+#include "base/BinaryFile.h"
+#include "base/Error.h"
 #include "host/HostInterface.h"
+
+class IConvertBuffer;
 
 constexpr size_t kPathSize = 260;
 
@@ -15,12 +16,14 @@ constexpr size_t kPathSize = 260;
 // never destroyed (the host keeps the block); the entry point releases the
 // files and the converter on every error path.
 struct PluginContext {
-  int16_t* result;                            // this call's host result slot
-  host::FilterRecord* filterRecord;           // this call's parameter block
-  int32_t pluginType;                         // 0 export, 1 filter, else unknown
+  int16_t* result;                   // this call's host result slot
+  host::FilterRecord* filterRecord;  // this call's parameter block
+  int32_t pluginType;                // 0 export, 1 filter, else unknown
   BinaryFile exportFile;
   BinaryFile importFile;
-  std::unique_ptr<IConvertBuffer> converter;  // the pass in progress, or null
+  // The pass in progress, or null. The converters sit in a layer above this
+  // record: only code that sees the whole interface resets the pointer.
+  std::unique_ptr<IConvertBuffer> converter;
   char exportPath[kPathSize];
   char importPath[kPathSize];
   char jobPath[kPathSize];

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <utility>
 
-#include "exchange/TextFormat.h"
+#include "base/Error.h"
+#include "base/PathToolkit.h"
+#include "base/TextFormat.h"
 #include "formats/IniReader.h"
-#include "host/Error.h"
-#include "launch/PathToolkit.h"
 
 namespace {
 

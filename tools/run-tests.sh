@@ -4,6 +4,7 @@
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
+"$root/tools/check-layers.sh"
 "$root/tools/build.sh" --native
 
 status=0

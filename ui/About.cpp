@@ -4,8 +4,9 @@
 
 #include <algorithm>
 
-#include "host/Error.h"
+#include "base/Error.h"
 #include "ui/ActivationContext.h"
+#include "ui/ModuleState.h"
 #include "ui/ResourceIds.h"
 #include "ui/Version.h"
 
@@ -27,9 +28,9 @@ void CenterDialog(HWND dialog) {
   GetWindowRect(dialog, &frame);
   const int width = frame.right - frame.left;
   const int height = frame.bottom - frame.top;
-  const DialogPlacement place = PlaceDialog(
-      topLeft.x, topLeft.y, bottomRight.x - topLeft.x, bottomRight.y - topLeft.y, width, height,
-      titleBits, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
+  const DialogPlacement place =
+      PlaceDialog(topLeft.x, topLeft.y, bottomRight.x - topLeft.x, bottomRight.y - topLeft.y, width,
+                  height, titleBits, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   SetWindowPos(dialog, nullptr, place.x, place.y, width, height, SWP_NOZORDER);
 }
 

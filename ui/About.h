@@ -24,8 +24,3 @@ struct DialogPlacement {
 DialogPlacement PlaceDialog(int parentLeft, int parentTop, int parentWidth, int parentHeight,
                             int width, int height, int titleBits, int screenWidth,
                             int screenHeight);
-
-// The module whose resources the about box and the alerts load: the plug-in
-// DLL once its load routine has run, else the program itself.
-void* GetModuleInstance();
-void SetModuleInstance(void* instance);

@@ -1,6 +1,6 @@
 #include "ui/ActivationContext.h"
 
-#include "ui/About.h"
+#include "ui/ModuleState.h"
 
 namespace {
 

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "ui/About.h"
 #include "ui/AdvanceStateWarning.h"
+#include "ui/ModuleState.h"
 #include "ui/ResourceIds.h"
 
 int ShowAlert(void* owner, int16_t alertId, int16_t stringId, const AlertText* param1,

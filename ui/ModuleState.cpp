@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "ui/About.h"
+#include "ui/ModuleState.h"
 
 namespace {
 HINSTANCE gModuleInstance = nullptr;

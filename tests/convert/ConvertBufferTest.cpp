@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "ConvertTestSupport.h"
+#include "base/Error.h"
 #include "convert/ConvertBuffer.h"
-#include "host/Error.h"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "ConvertTestSupport.h"
+#include "base/Error.h"
 #include "convert/ConvertBuffer.h"
 #include "convert/ConverterFactory.h"
-#include "host/Error.h"
 
 namespace {
 

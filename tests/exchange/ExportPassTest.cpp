@@ -8,7 +8,6 @@
 #include "exchange/ExportPass.h"
 #include "support/TestContext.h"
 #include "tools/testhost/TestHost.h"
-#include "ui/AdvanceStateWarning.h"
 
 namespace {
 
@@ -18,12 +17,6 @@ using testsupport::BoundContext;
 using testsupport::Bytes;
 using testsupport::ReadBytes;
 using testsupport::TempFolder;
-
-int gAlerts = 0;
-void CountAlert(const char* version) {
-  ++gAlerts;
-  EXPECT_STREQ(version, "3.0");
-}
 
 // Distinct values in the host's range for every sample.
 void FillPattern(TestHost& host, const HostOptions& o) {
@@ -67,9 +60,6 @@ std::vector<uint8_t> ExpectedFile(const TestHost& host, const HostOptions& o) {
 
 class ExportPassTest : public ::testing::Test {
  protected:
-  void SetUp() override { previous_ = SetVersionAlertFunction(&CountAlert); }
-  void TearDown() override { SetVersionAlertFunction(previous_); }
-
   // Runs OpenExportFile, ExportHostImage and CloseExportFile.
   int16_t Export(TestHost& host, std::vector<uint8_t>* file = nullptr) {
     BoundContext context(&host.Record());
@@ -85,7 +75,6 @@ class ExportPassTest : public ::testing::Test {
   }
 
   TempFolder folder_;
-  VersionAlertFunction previous_ = nullptr;
 };
 
 TEST_F(ExportPassTest, WorkedExampleRgb16IsThe49ByteFile) {
@@ -279,14 +268,12 @@ TEST_F(ExportPassTest, HostErrorIsPassedOnAfterTheChunksBeforeIt) {
   EXPECT_EQ(file.size(), header + 4 * 1000 * 12 - 500 * 12);
 }
 
-TEST_F(ExportPassTest, MissingAdvanceStateWarnsAndFails) {
+TEST_F(ExportPassTest, MissingAdvanceStateFailsAfterTheHeader) {
   HostOptions o;
   o.advanceState = false;
   TestHost host(o);
-  gAlerts = 0;
   std::vector<uint8_t> file;
   EXPECT_EQ(Export(host, &file), -50);
-  EXPECT_EQ(gAlerts, 1);
   EXPECT_EQ(std::string(file.begin(), file.end()), "P6\n1\n1\n65535\n");
 }
 

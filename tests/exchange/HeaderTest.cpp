@@ -3,8 +3,8 @@
 
 #include <limits>
 
+#include "base/Error.h"
 #include "exchange/ExchangeImageFile.h"
-#include "host/Error.h"
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Request arithmetic and the host record's rectangles.
 #include <gtest/gtest.h>
 
+#include "base/Error.h"
 #include "exchange/HostTransfer.h"
-#include "host/Error.h"
 
 namespace {
 

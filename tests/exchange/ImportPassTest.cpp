@@ -11,7 +11,6 @@
 #include "support/ImagePattern.h"
 #include "support/TestContext.h"
 #include "tools/testhost/TestHost.h"
-#include "ui/AdvanceStateWarning.h"
 
 namespace {
 
@@ -23,8 +22,6 @@ using testsupport::FillPattern;
 using testsupport::ReadBytes;
 using testsupport::TempFolder;
 using testsupport::WriteBytes;
-
-void QuietAlert(const char*) {}
 
 std::string Header(const char* magic, int32_t w, int32_t h, const char* max) {
   return std::string(magic) + "\n" + std::to_string(w) + "\n" + std::to_string(h) + "\n" + max +
@@ -43,9 +40,6 @@ std::vector<uint8_t> Pixmap16(int32_t w, int32_t h, uint16_t value, const std::s
 
 class ImportPassTest : public ::testing::Test {
  protected:
-  void SetUp() override { previous_ = SetVersionAlertFunction(&QuietAlert); }
-  void TearDown() override { SetVersionAlertFunction(previous_); }
-
   int16_t Import(TestHost& host, const std::vector<uint8_t>& file) {
     WriteBytes(folder_.File("Velmora_Processed.ppm"), file);
     BoundContext context(&host.Record());
@@ -70,7 +64,6 @@ class ImportPassTest : public ::testing::Test {
   }
 
   TempFolder folder_;
-  VersionAlertFunction previous_ = nullptr;
 };
 
 TEST_F(ImportPassTest, UnchangedRoundTripReturnsEveryFormatUnchanged) {

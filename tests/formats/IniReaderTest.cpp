@@ -8,8 +8,8 @@
 #include <random>
 #include <string>
 
-#include "host/Error.h"
-#include "tests/launch/TestFolders.h"
+#include "base/Error.h"
+#include "support/TestFolders.h"
 
 using namespace testing_support;
 

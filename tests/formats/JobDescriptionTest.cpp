@@ -7,10 +7,10 @@
 #include <filesystem>
 #include <string>
 
-#include "host/Error.h"
+#include "base/Error.h"
+#include "exchange/WorkFolder.h"
 #include "host/PluginContext.h"
-#include "launch/WorkFolder.h"
-#include "tests/launch/TestFolders.h"
+#include "support/TestFolders.h"
 
 #ifndef _WIN32
 #include <unistd.h>

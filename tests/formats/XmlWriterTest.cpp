@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "host/Error.h"
-#include "tests/launch/TestFolders.h"
+#include "base/Error.h"
+#include "support/TestFolders.h"
 
 using namespace testing_support;
 

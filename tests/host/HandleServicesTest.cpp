@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "MockHost.h"
-#include "host/Error.h"
+#include "base/Error.h"
 #include "host/HandleServices.h"
 
 namespace {

@@ -1,6 +1,6 @@
 #include "MockHost.h"
 
-#include "host/PluginMain.h"
+#include "plugin/PluginMain.h"
 
 MockHost* MockHost::active = nullptr;
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "LaunchTestSupport.h"
-#include "host/Error.h"
+#include "base/Error.h"
+#include "base/PathToolkit.h"
 #include "launch/Launcher.h"
-#include "launch/PathToolkit.h"
 
 namespace {
 

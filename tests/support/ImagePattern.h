@@ -7,8 +7,7 @@
 
 namespace testsupport {
 
-inline testhost::HostOptions ImageOptions(int32_t width, int32_t height, int32_t depth,
-                                          bool gray) {
+inline testhost::HostOptions ImageOptions(int32_t width, int32_t height, int32_t depth, bool gray) {
   testhost::HostOptions o;
   o.width = width;
   o.height = height;
@@ -24,7 +23,9 @@ inline void FillPattern(testhost::TestHost& host, const testhost::HostOptions& o
       for (int p = 0; p < o.planes; ++p) {
         const int n = (y * 257 + x * 31 + p * 11) % 4099;
         host.SetSample(x, y, p,
-                       o.depth == 8 ? n % 256 : o.depth == 16 ? (n * 8) % 32769 : n / 4098.0);
+                       o.depth == 8    ? n % 256
+                       : o.depth == 16 ? (n * 8) % 32769
+                                       : n / 4098.0);
       }
 }
 

@@ -23,8 +23,8 @@ class PluginLibrary {
   HMODULE module() const { return module_; }
   PluginEntry entry() const {
     return module_ == nullptr ? nullptr
-                              : reinterpret_cast<PluginEntry>(reinterpret_cast<void*>(
-                                    GetProcAddress(module_, "PluginMain")));
+                              : reinterpret_cast<PluginEntry>(
+                                    reinterpret_cast<void*>(GetProcAddress(module_, "PluginMain")));
   }
 
  private:

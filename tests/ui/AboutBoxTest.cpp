@@ -93,10 +93,9 @@ POINT ExpectedPosition(HWND owner, const AboutSeen& seen) {
   if ((seen.style & WS_SYSMENU) == 0) titleBits -= titleBits / 3;
   const int width = seen.frame.right - seen.frame.left;
   const int height = seen.frame.bottom - seen.frame.top;
-  const DialogPlacement place =
-      PlaceDialog(topLeft.x, topLeft.y, client.right - client.left, client.bottom - client.top,
-                  width, height, titleBits, GetSystemMetrics(SM_CXSCREEN),
-                  GetSystemMetrics(SM_CYSCREEN));
+  const DialogPlacement place = PlaceDialog(
+      topLeft.x, topLeft.y, client.right - client.left, client.bottom - client.top, width, height,
+      titleBits, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
   return {place.x, place.y};
 }
 
@@ -110,8 +109,9 @@ TEST(AboutBoxTest, ShowsTheTextCentredOverTheHostAndClosesWithOk) {
   ASSERT_TRUE(seen.found);
   EXPECT_EQ(result, 0);
   EXPECT_EQ(seen.caption, "About...");
-  EXPECT_EQ(seen.text,
-            "Velmora Plugin (32-Bit) v1.01\n\n\nA Filter plug-in module for Adobe Photoshop\xAE.\n\n");
+  EXPECT_EQ(
+      seen.text,
+      "Velmora Plugin (32-Bit) v1.01\n\n\nA Filter plug-in module for Adobe Photoshop\xAE.\n\n");
   EXPECT_EQ(seen.style & WS_SYSMENU, 0);
   EXPECT_EQ(seen.owner, host.get());
   const POINT expected = ExpectedPosition(host.get(), seen);
@@ -162,8 +162,7 @@ TEST(AboutBoxTest, HostWithoutAdvanceStateGetsTheVersionAlert) {
   const int16_t result = host.Call(plugin.entry(), host::kSelectorStart);
   watcher.join();
   EXPECT_EQ(result, -50);
-  EXPECT_EQ(message,
-            "This plug-in requires Adobe Photoshop\xAE 3.0 or later functionality.");
+  EXPECT_EQ(message, "This plug-in requires Adobe Photoshop\xAE 3.0 or later functionality.");
 }
 
 TEST(AboutBoxTest, PlacementRules) {

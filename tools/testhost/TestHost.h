@@ -33,10 +33,10 @@ using HostObserver = std::function<void(HostEvent, const TestHost&)>;
 struct HostOptions {
   int32_t width = 1;
   int32_t height = 1;
-  int16_t planes = 3;      // image planes (4 for a layer with transparency)
-  int32_t depth = 16;      // 8, 16 or 32
-  bool gray = false;       // gray modes instead of RGB
-  int16_t layerPlanes = -1;  // inLayerPlanes/outLayerPlanes; -1: same as planes
+  int16_t planes = 3;         // image planes (4 for a layer with transparency)
+  int32_t depth = 16;         // 8, 16 or 32
+  bool gray = false;          // gray modes instead of RGB
+  int16_t layerPlanes = -1;   // inLayerPlanes/outLayerPlanes; -1: same as planes
   int32_t inRowPadding = 0;   // extra bytes at the end of every inData row
   int32_t outRowPadding = 0;  // extra bytes at the end of every outData row
   bool bigDocument = false;   // offer the 32-bit coordinate extension

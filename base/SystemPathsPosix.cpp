@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "launch/SystemPaths.h"
+#include "base/SystemPaths.h"
 
 namespace sys {
 

@@ -1,11 +1,11 @@
-#include "launch/WorkFolder.h"
+#include "exchange/WorkFolder.h"
 
 #include <cstring>
 
-#include "exchange/BinaryFile.h"
+#include "base/BinaryFile.h"
+#include "base/PathToolkit.h"
+#include "base/SystemPaths.h"
 #include "host/PluginContext.h"
-#include "launch/PathToolkit.h"
-#include "launch/SystemPaths.h"
 
 bool GetTempFolder(std::string& path) {
   path.clear();

@@ -2,7 +2,7 @@
 // and strings are loaded from its resources.
 #include <windows.h>
 
-#include "ui/About.h"
+#include "ui/ModuleState.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD /*reason*/, LPVOID /*reserved*/) {
   SetModuleInstance(instance);

@@ -10,15 +10,15 @@ enum EError : int16_t { eMissingParameter = -1715 };
 // 16-bit host result codes (0 is success). The published names are given for
 // reference; the meanings are this plug-in's own.
 constexpr int16_t kNoErr = 0;
-constexpr int16_t kReadErr = -19;       // readErr: processed image does not match
-constexpr int16_t kWriteErr = -20;      // writErr: exported image not written
-constexpr int16_t kOpenErr = -23;       // openErr: image file cannot be opened
-constexpr int16_t kParamErr = -50;      // paramErr: general failure
-constexpr int16_t kMemFullErr = -108;   // memFullErr: no memory for the context
-constexpr int16_t kUserCanceled = -128; // userCanceledErr: host shows no message
+constexpr int16_t kReadErr = -19;                         // readErr: processed image does not match
+constexpr int16_t kWriteErr = -20;                        // writErr: exported image not written
+constexpr int16_t kOpenErr = -23;                         // openErr: image file cannot be opened
+constexpr int16_t kParamErr = -50;                        // paramErr: general failure
+constexpr int16_t kMemFullErr = -108;                     // memFullErr: no memory for the context
+constexpr int16_t kUserCanceled = -128;                   // userCanceledErr: host shows no message
 constexpr int16_t kMissingParameter = eMissingParameter;  // errMissingParameter
-constexpr int16_t kExportBadMode = -30201;          // unsupported image
-constexpr int16_t kPropertyUndefined = -30901;      // application cannot be run
+constexpr int16_t kExportBadMode = -30201;                // unsupported image
+constexpr int16_t kPropertyUndefined = -30901;            // application cannot be run
 
 // Throws EError carrying -1715.
 [[noreturn]] inline void ThrowMissingParameter() { throw eMissingParameter; }

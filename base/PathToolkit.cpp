@@ -1,10 +1,10 @@
-#include "launch/PathToolkit.h"
+#include "base/PathToolkit.h"
 
 #include <cstring>
 
-#include "exchange/BinaryFile.h"
-#include "host/Error.h"
-#include "launch/SystemPaths.h"
+#include "base/BinaryFile.h"
+#include "base/Error.h"
+#include "base/SystemPaths.h"
 
 std::string EnsureTrailingBackslash(const std::string& path) {
   if (path.empty() || EndsWithBackslash(path)) return path;

@@ -1,4 +1,4 @@
-#include "launch/PathToolkit.h"
+#include "base/PathToolkit.h"
 
 #include <gtest/gtest.h>
 
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "host/Error.h"
+#include "base/Error.h"
 #include "host/HostInterface.h"
-#include "tests/launch/TestFolders.h"
+#include "support/TestFolders.h"
 
 #ifdef _WIN32
 #define WIN32_LEAN_AND_MEAN

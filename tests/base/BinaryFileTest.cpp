@@ -1,8 +1,8 @@
 // BinaryFile on real files in a per-test folder.
 #include <gtest/gtest.h>
 
-#include "exchange/BinaryFile.h"
-#include "host/Error.h"
+#include "base/BinaryFile.h"
+#include "base/Error.h"
 #include "support/TestContext.h"
 
 namespace {

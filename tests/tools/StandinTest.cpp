@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "LaunchTestSupport.h"
+#include "tests/launch/LaunchTestSupport.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "exchange/TextFormat.h"
+#include "base/TextFormat.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "host/Error.h"
+#include "base/Error.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "exchange/TextFormat.h"
+#include "base/TextFormat.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "host/Error.h"
+#include "base/Error.h"
 
 int FormatText(char* buffer, size_t size, const char* format, ...) {
   Require(buffer != nullptr && size != 0 && format != nullptr);

@@ -1,13 +1,14 @@
-#include "host/RunSequence.h"
+#include "plugin/RunSequence.h"
 
 #include "convert/PixelFormat.h"
 #include "exchange/ExportPass.h"
 #include "exchange/HostTransfer.h"
 #include "exchange/ImportPass.h"
+#include "exchange/WorkFolder.h"
 #include "formats/JobDescription.h"
 #include "host/PluginContext.h"
 #include "launch/Launcher.h"
-#include "launch/WorkFolder.h"
+#include "ui/AdvanceStateWarning.h"
 
 void Prepare() {
   PluginContext* context = checkContext(gContext);
@@ -29,7 +30,10 @@ void RunRoundTrip(PluginContext* context) {
   if (!recordResult(SetImportPath())) return;
   if (!recordResult(OpenExportFile(context))) return;
 
-  bool ready = recordResult(ExportHostImage(context));
+  // Without advanceState the host cannot hand over its image: the user is
+  // told which host version the plug-in needs, and the export fails.
+  const bool canTransfer = WarnIfAdvanceStateMissing(context->filterRecord->advanceState);
+  bool ready = recordResult(canTransfer ? ExportHostImage(context) : kParamErr);
   // A failed export must not hand a partial image to the application.
   if (ready) ready = recordResult(WriteJobDescription(context));
   if (!recordResult(CloseExportFile(context))) return;

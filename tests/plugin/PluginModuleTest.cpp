@@ -120,8 +120,8 @@ TEST(PluginModuleTest, PropertyListIsWhatHostsExpect) {
       {"enbl", enableData},
       {"ms32", Bytes({0x80, 0x84, 0x1E, 0x00, 0x80, 0x84, 0x1E, 0x00})},
       {"flly", Bytes({0x80, 0, 0, 0})},
-      {"fici", Bytes({4, 4, 6, 0, 4, 4, 14, 0, 4, 4, 14, 0, 4, 4, 6, 0, 4, 4, 14, 0, 4, 4, 6, 0, 4,
-                      4, 14, 0})},
+      {"fici", Bytes({4, 4, 6, 0, 4,  4, 14, 0, 4, 4, 14, 0, 4,  4,
+                      6, 0, 4, 4, 14, 0, 4,  4, 6, 0, 4,  4, 14, 0})},
   };
   for (size_t i = 0; i < expected.size(); ++i) {
     SCOPED_TRACE(expected[i].first);
@@ -145,8 +145,8 @@ TEST(PluginModuleTest, EntryPointNamedByThePropertyListRunsSelectors) {
     if (property.key == kEntryKey) name = reinterpret_cast<const char*>(property.data.data());
   }
   ASSERT_EQ(name, "PluginMain");
-  auto entry = reinterpret_cast<Entry>(
-      reinterpret_cast<void*>(GetProcAddress(module.get(), name.c_str())));
+  auto entry =
+      reinterpret_cast<Entry>(reinterpret_cast<void*>(GetProcAddress(module.get(), name.c_str())));
   ASSERT_NE(entry, nullptr);
 
   testhost::HostOptions options;
@@ -194,7 +194,9 @@ struct PeFile {
       sections.push_back({U32(s + 12), U32(s + 8), U32(s + 20)});
     }
   }
-  uint16_t U16(uint32_t at) const { return static_cast<uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8); }
+  uint16_t U16(uint32_t at) const {
+    return static_cast<uint16_t>(bytes.at(at) | bytes.at(at + 1) << 8);
+  }
   uint32_t U32(uint32_t at) const { return U16(at) | static_cast<uint32_t>(U16(at + 2)) << 16; }
   uint32_t Offset(uint32_t rva) const {
     for (const Section& s : sections)
@@ -218,8 +220,8 @@ TEST(PluginModuleTest, ExportsPluginMainUndecoratedAndImportsOnlySystemLibraries
   for (uint32_t i = 0; i < nameCount; ++i) exported.push_back(pe.Text(pe.U32(names + 4 * i)));
   EXPECT_EQ(exported, std::vector<std::string>{"PluginMain"});
 
-  const std::set<std::string> system = {"kernel32.dll", "user32.dll", "shell32.dll",
-                                        "msvcrt.dll", "advapi32.dll", "gdi32.dll"};
+  const std::set<std::string> system = {"kernel32.dll", "user32.dll",   "shell32.dll",
+                                        "msvcrt.dll",   "advapi32.dll", "gdi32.dll"};
   std::vector<std::string> imported;
   for (uint32_t at = pe.Offset(pe.importRva);; at += 20) {
     const uint32_t nameRva = pe.U32(at + 12);

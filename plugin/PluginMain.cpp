@@ -1,10 +1,11 @@
-#include "host/PluginMain.h"
+#include "plugin/PluginMain.h"
 
 #include <new>
 
+#include "convert/IConvertBuffer.h"
 #include "host/HandleServices.h"
 #include "host/PluginContext.h"
-#include "host/RunSequence.h"
+#include "plugin/RunSequence.h"
 #include "ui/About.h"
 
 namespace {

@@ -1,4 +1,6 @@
-#include "tests/launch/TestFolders.h"
+#include "support/TestFolders.h"
+
+#include "convert/IConvertBuffer.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,9 +1,9 @@
-#include "exchange/BinaryFile.h"
+#include "base/BinaryFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 
-#include "host/Error.h"
+#include "base/Error.h"
 
 #ifdef _WIN32
 #include <direct.h>

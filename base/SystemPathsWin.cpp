@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "launch/SystemPaths.h"
+#include "base/SystemPaths.h"
 
 namespace sys {
 

@@ -6,10 +6,10 @@
 #include <filesystem>
 #include <string>
 
-#include "MockHost.h"
 #include "host/HandleServices.h"
 #include "host/PluginContext.h"
-#include "host/PluginMain.h"
+#include "plugin/PluginMain.h"
+#include "tests/host/MockHost.h"
 
 namespace {
 

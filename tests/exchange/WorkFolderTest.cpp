@@ -1,14 +1,14 @@
-#include "launch/WorkFolder.h"
+#include "exchange/WorkFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "host/Error.h"
+#include "base/Error.h"
+#include "base/PathToolkit.h"
 #include "host/PluginContext.h"
-#include "launch/PathToolkit.h"
-#include "tests/launch/TestFolders.h"
+#include "support/TestFolders.h"
 
 using namespace testing_support;
 
