@@ -89,6 +89,17 @@ uint32_t Length(BinaryFile& file) {
   return static_cast<uint32_t>(end);
 }
 
+bool TryGetBytesLeft(BinaryFile& file, uint64_t& bytes) {
+  Require(file.descriptor != -1);
+  bytes = 0;
+  const int64_t here = SysSeek(file.descriptor, 0, SEEK_CUR);
+  if (here < 0) return false;
+  const int64_t end = SysSeek(file.descriptor, 0, SEEK_END);
+  if (SysSeek(file.descriptor, here, SEEK_SET) != here || end < 0) return false;
+  bytes = end > here ? static_cast<uint64_t>(end - here) : 0;
+  return true;
+}
+
 bool CreateFolder(const std::string& path) {
   Require(!path.empty());
   return SysMakeDir(path.c_str()) == 0;

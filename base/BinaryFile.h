@@ -37,6 +37,12 @@ bool Read(BinaryFile& file, void* buffer, uint32_t count);
 // File length without moving the position; 0 on failure or for an empty file.
 // Throws EError on a closed file.
 uint32_t Length(BinaryFile& file);
+// The bytes from the current position to the end, in 64 bits so that files
+// above 4 GB neither wrap nor read as 0; the position does not move. False,
+// with bytes 0, when the position or the end cannot be found. Throws EError
+// on a closed file.
+bool TryGetBytesLeft(BinaryFile& file, uint64_t& bytes);
+
 // Creates exactly one folder; false when it exists or cannot be made. Empty
 // path throws EError.
 bool CreateFolder(const std::string& path);

@@ -151,8 +151,9 @@ inline void AverageInto(Out* out, const In* in, uint32_t channels, float inverse
 
 // Averaging of float samples: the mean is taken in double precision and
 // rounded to float once, so equal channels give back exactly their value;
-// single-precision summing would alter about a third of all values. The clamp
-// to 0..1 keeps a NaN.
+// single-precision summing would alter about a third of all values. Like the
+// RGB float path, the mean is not clamped: gray HDR values below 0 and above 1
+// survive, and NaNs and infinities pass as the arithmetic gives them.
 template <int Direction>
 inline void FloatAverageInto(float* out, const float* in, uint32_t channels) {
   double sum = 0.0;
@@ -164,9 +165,8 @@ inline void FloatAverageInto(float* out, const float* in, uint32_t channels) {
   }
   const double meanInDouble = sum / static_cast<double>(channels);
   const float mean = static_cast<float>(meanInDouble);
-  const float clamped = Clamp(mean, 0.0f, 1.0f);
   uint32_t bits;
-  std::memcpy(&bits, &clamped, 4);
+  std::memcpy(&bits, &mean, 4);
   StoreBits(out, bits);
 }
 

@@ -27,6 +27,14 @@ int16_t ImportRows(PluginContext* context) {
   const ImageSize size{height, width};
   // Nothing reaches the host unless the file describes exactly this image.
   if (found != converter->GetInHeader(&size)) return kReadErr;
+  // A file cut short (the application crashed while saving, the disk filled
+  // up) must not leave the image half processed in a host that commits rows
+  // as they come: every sample must be there before the first row goes in.
+  // Bytes after the last row are allowed.
+  const uint64_t needed =
+      static_cast<uint64_t>(height) * static_cast<uint64_t>(width) * converter->GetInPixelSize();
+  uint64_t left = 0;
+  if (!TryGetBytesLeft(context->importFile, left) || left < needed) return kReadErr;
 
   return ForEachRowChunk(height, width, chunkLength, channels,
                          [context, converter](const TransferRequest& request) {

@@ -13,7 +13,10 @@ class IConvertBuffer;
 // read-only (-23 when that fails, in practice: no processed file).
 int16_t OpenImportFile(PluginContext* context);
 // Reads the header and every chunk. -50, -19 (no match, short file), -128 or
-// the host's advanceState code; rows before a failing chunk stay stored.
+// the host's advanceState code. A header that does not match or a file with
+// fewer sample bytes than the image needs gives -19 before anything reaches
+// the host; rows before a later failing chunk (a file that shrank meanwhile,
+// a host error, a cancel) stay stored.
 int16_t ImportProcessedImage(PluginContext* context);
 // 0 when closed (or not open), -50 when the close fails.
 int16_t CloseImportFile(PluginContext* context);

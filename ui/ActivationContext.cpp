@@ -54,11 +54,15 @@ ModuleContext& Context() {
   }
 
   auto instance = static_cast<HMODULE>(GetModuleInstance());
+  // The basic information is the context handle followed by its flags: a
+  // buffer of just a handle is too small and the query fails.
+  ACTIVATION_CONTEXT_BASIC_INFORMATION basic{};
   HANDLE given = nullptr;
-  if (!query(QUERY_ACTCTX_FLAG_ACTCTX_IS_HMODULE | QUERY_ACTCTX_FLAG_NO_ADDREF, instance, nullptr,
-             ActivationContextBasicInformation, &given, sizeof given, nullptr)) {
-    if (MeansUnsupported(GetLastError())) module.supported = false;
-    given = nullptr;
+  if (query(QUERY_ACTCTX_FLAG_ACTCTX_IS_HMODULE | QUERY_ACTCTX_FLAG_NO_ADDREF, instance, nullptr,
+            ActivationContextBasicInformation, &basic, sizeof basic, nullptr)) {
+    given = basic.hActCtx;
+  } else if (MeansUnsupported(GetLastError())) {
+    module.supported = false;
   }
   if (given == nullptr && module.supported) {
     wchar_t path[MAX_PATH] = {};

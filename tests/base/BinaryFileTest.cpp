@@ -1,6 +1,12 @@
 // BinaryFile on real files in a per-test folder.
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "base/BinaryFile.h"
 #include "base/Error.h"
 #include "support/TestContext.h"
@@ -78,6 +84,38 @@ TEST(BinaryFileTest, EmptyFileHasLengthZeroAndReadOnlyFileRefusesWrites) {
   ASSERT_TRUE(Open(file, path, false, false));
   EXPECT_EQ(Length(file), 0u);
   EXPECT_FALSE(Write(file, "x", 1));
+}
+
+TEST(BinaryFileTest, BytesLeftCountFromThePositionPastFourGigabytes) {
+  TempFolder folder;
+  const std::string path = folder.File("big.bin");
+  WriteBytes(path, Bytes("abcdef"));
+  BinaryFile file;
+  ASSERT_TRUE(Open(file, path, false, false));
+  uint64_t left = 1;
+  ASSERT_TRUE(TryGetBytesLeft(file, left));
+  EXPECT_EQ(left, 6u);
+  char head[2];
+  ASSERT_TRUE(Read(file, head, 2));
+  ASSERT_TRUE(TryGetBytesLeft(file, left));
+  EXPECT_EQ(left, 4u);
+  ASSERT_TRUE(Read(file, head, 2));  // the position did not move
+  EXPECT_EQ(std::string(head, 2), "cd");
+  ASSERT_TRUE(Close(file));
+
+  // Sparse, so that nothing is written: 5 GiB + 6 must neither wrap nor read as 0.
+  const int64_t size = (int64_t{5} << 30) + 6;
+  BinaryFile grown;
+  ASSERT_TRUE(Open(grown, path, false, true));
+#ifdef _WIN32
+  ASSERT_EQ(_chsize_s(grown.descriptor, size), 0);
+#else
+  ASSERT_EQ(ftruncate(grown.descriptor, size), 0);
+#endif
+  ASSERT_TRUE(TryGetBytesLeft(grown, left));
+  EXPECT_EQ(left, static_cast<uint64_t>(size));
+  ASSERT_TRUE(Close(grown));
+  EXPECT_THROW(TryGetBytesLeft(grown, left), EError);
 }
 
 TEST(BinaryFileTest, MoveTransfersOwnershipAndDestructorCloses) {

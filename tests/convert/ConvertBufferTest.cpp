@@ -187,27 +187,27 @@ TEST(GrayPaths, SixteenBitAverageUsesTheConvertedHostLevels) {
   EXPECT_EQ(FromBytes<uint16_t>(ImportRow(*converter, file)), (std::vector<uint16_t>{32768, 1}));
 }
 
-TEST(GrayPaths, FloatAverageClampsToUnitRangeAndKeepsNaN) {
+TEST(GrayPaths, FloatAverageKeepsHdrValuesNaNAndInfinities) {
   auto converter = Ready<ImportFloat>(Gray32F, RGB32F);
   const std::vector<float> file = {
       1.5f,    0.25f,   kNaN,     // NaN mean stays NaN
-      1.5f,    1.5f,    1.5f,     // above 1 -> 1
-      -1.0f,   -2.0f,   0.5f,     // negative -> 0
-      kInf,    0.0f,    0.0f,     // infinite -> 1
-      -kInf,   1.0f,    1.0f,     // -infinite -> 0
+      1.5f,    1.5f,    1.5f,     // above 1 stays
+      -1.0f,   -2.0f,   0.5f,     // negative stays
+      kInf,    0.0f,    0.0f,     // infinite stays
+      -kInf,   1.0f,    1.0f,     // -infinite stays
       kInf,    -kInf,   0.5f,     // inf - inf -> NaN
-      3.0e38f, 3.0e38f, 3.0e38f,  // no overflow to infinity in the sum; clamped to 1
+      3.0e38f, 3.0e38f, 3.0e38f,  // no overflow to infinity in the sum
       0.75f,   0.75f,   0.75f,    // equal channels come back as they are
       0.0f,    0.0f,    1.0f};
   const std::vector<float> host = FromBytes<float>(ImportRow(*converter, ToBytes(file)));
   ASSERT_EQ(host.size(), 9u);
   EXPECT_TRUE(std::isnan(host[0]));
-  EXPECT_EQ(host[1], 1.0f);
-  EXPECT_EQ(host[2], 0.0f);
-  EXPECT_EQ(host[3], 1.0f);
-  EXPECT_EQ(host[4], 0.0f);
+  EXPECT_EQ(host[1], 1.5f);
+  EXPECT_EQ(host[2], static_cast<float>(-2.5 / 3.0));
+  EXPECT_EQ(host[3], kInf);
+  EXPECT_EQ(host[4], -kInf);
   EXPECT_TRUE(std::isnan(host[5]));
-  EXPECT_EQ(host[6], 1.0f);
+  EXPECT_EQ(host[6], 3.0e38f);
   EXPECT_EQ(host[7], 0.75f);
   EXPECT_EQ(host[8], 1.0f / 3.0f);
 }

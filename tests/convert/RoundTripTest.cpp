@@ -192,7 +192,7 @@ TEST(RoundTrip, GrayFloatsWithinTheUnitRangeSurvive) {
   Report("gray float sample in 0..1", survivors, total);
 }
 
-TEST(RoundTrip, GrayFloatsOutsideTheUnitRangeComeBackClamped) {
+TEST(RoundTrip, GrayFloatsOutsideTheUnitRangeComeBackUnchanged) {
   const std::vector<float> host = {1.5f,
                                    -0.5f,
                                    std::numeric_limits<float>::infinity(),
@@ -200,13 +200,7 @@ TEST(RoundTrip, GrayFloatsOutsideTheUnitRangeComeBackClamped) {
                                    1.0000001f,
                                    -std::numeric_limits<float>::denorm_min()};
   const std::vector<float> back = FromBytes<float>(RoundTrip(kGray32F, ToBytes(host)));
-  ASSERT_EQ(back.size(), host.size());
-  EXPECT_EQ(back[0], 1.0f);
-  EXPECT_EQ(back[1], 0.0f);
-  EXPECT_EQ(back[2], 1.0f);
-  EXPECT_EQ(back[3], 0.0f);
-  EXPECT_EQ(back[4], 1.0f);
-  EXPECT_EQ(back[5], 0.0f);
+  EXPECT_EQ(back, host);
   const std::vector<float> nan = {std::numeric_limits<float>::quiet_NaN()};
   const std::vector<float> nanBack = FromBytes<float>(RoundTrip(kGray32F, ToBytes(nan)));
   ASSERT_EQ(nanBack.size(), 1u);

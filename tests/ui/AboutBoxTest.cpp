@@ -42,7 +42,24 @@ struct AboutSeen {
   RECT frame{};
   LONG style = 0;
   HWND owner = nullptr;
+  HANDLE activeContext = nullptr;  // the host thread's context while the box is up
 };
+
+// Messages sent to the box are handled on the host's thread: a hook there
+// reads which activation context is active while the box is shown.
+constexpr UINT kReadContext = WM_APP + 17;
+HANDLE gActiveContext = nullptr;
+LRESULT CALLBACK ReadActiveContext(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* message = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && message->message == kReadContext) {
+    HANDLE context = nullptr;
+    if (GetCurrentActCtx(&context)) {
+      gActiveContext = context;
+      ReleaseActCtx(context);  // only compared, never used
+    }
+  }
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
 
 HWND WaitForWindow(const char* caption) {
   for (int i = 0; i < 200; ++i) {
@@ -68,6 +85,8 @@ AboutSeen ShowAboutOver(Entry entry, HWND owner, int16_t& result) {
     GetWindowRect(dialog, &seen.frame);
     seen.style = GetWindowLongA(dialog, GWL_STYLE);
     seen.owner = GetParent(dialog);
+    SendMessageA(dialog, kReadContext, 0, 0);
+    seen.activeContext = gActiveContext;
     // Another command keeps the box open; OK closes it.
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(1234, 0), 0);
     if (IsWindow(dialog)) PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -77,8 +96,11 @@ AboutSeen ShowAboutOver(Entry entry, HWND owner, int16_t& result) {
   about.platformData = &platform;
   intptr_t data = 0;
   result = 777;
+  gActiveContext = nullptr;
+  HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, &ReadActiveContext, nullptr, GetCurrentThreadId());
   entry(host::kSelectorAbout, &about, &data, &result);
   watcher.join();
+  if (hook != nullptr) UnhookWindowsHookEx(hook);
   EXPECT_EQ(data, 0) << "About touches no context";
   return seen;
 }
@@ -114,6 +136,17 @@ TEST(AboutBoxTest, ShowsTheTextCentredOverTheHostAndClosesWithOk) {
       "Velmora Plugin (32-Bit) v1.01\n\n\nA Filter plug-in module for Adobe Photoshop\xAE.\n\n");
   EXPECT_EQ(seen.style & WS_SYSMENU, 0);
   EXPECT_EQ(seen.owner, host.get());
+  // The box runs in the module's own activation context, not the host's.
+  ACTIVATION_CONTEXT_BASIC_INFORMATION own{};
+  ASSERT_TRUE(QueryActCtxW(QUERY_ACTCTX_FLAG_ACTCTX_IS_HMODULE | QUERY_ACTCTX_FLAG_NO_ADDREF,
+                           plugin.module(), nullptr, ActivationContextBasicInformation, &own,
+                           sizeof own, nullptr));
+  HANDLE hostContext = nullptr;
+  ASSERT_TRUE(GetCurrentActCtx(&hostContext));
+  ReleaseActCtx(hostContext);
+  ASSERT_NE(own.hActCtx, nullptr);
+  EXPECT_NE(own.hActCtx, hostContext);
+  EXPECT_EQ(seen.activeContext, own.hActCtx);
   const POINT expected = ExpectedPosition(host.get(), seen);
   EXPECT_EQ(seen.frame.left, expected.x);
   EXPECT_EQ(seen.frame.top, expected.y);

@@ -108,6 +108,7 @@ enum class Mode {
   kBadHeader,
   kOtherKind,
   kShort,
+  kHeaderOnly,
   kLong,
   kShortInverted,
   kLongInverted,
@@ -146,6 +147,7 @@ std::optional<Behaviour> ParseMode(std::string text) {
                                  {"badheader", Mode::kBadHeader},
                                  {"otherkind", Mode::kOtherKind},
                                  {"short", Mode::kShort},
+                                 {"headeronly", Mode::kHeaderOnly},
                                  {"long", Mode::kLong},
                                  {"shortinverted", Mode::kShortInverted},
                                  {"longinverted", Mode::kLongInverted},
@@ -410,6 +412,8 @@ std::string Processed(const Image& image, Mode mode) {
       return OtherKind(image);
     case Mode::kShort:
       return copy.substr(0, copy.size() - 1);
+    case Mode::kHeaderOnly:
+      return CanonicalHeader(image);
     case Mode::kLong:
       return copy + std::string(16, '\xab');
     // Inverted samples show which rows of a cut or padded file reached the host.
