@@ -85,6 +85,18 @@ bool FormFileName(PluginContext* context, const char* suffix, std::string& name)
   return !name.empty();
 }
 
+// True when a processed file of either kind is still in the folder after it
+// was emptied: one held open elsewhere (a virus scanner, a preview pane, an
+// old application window) would otherwise be imported as this run's result
+// when the user closes the application without saving.
+bool HasOldResult(const PluginContext* context, const std::string& folder) {
+  const std::string base = GetBaseName(context->filterRecord) + kProcessedSuffix + '.';
+  for (EFileKind kind : {ePixmap16, eFloatMap}) {
+    if (PathExists(JoinPath(folder, base + GetExtension(kind)))) return true;
+  }
+  return false;
+}
+
 // Stores the full path of a file of the working folder, refusing a path that
 // would have to be cut: a cut path names another file.
 int16_t SetWorkFilePath(char (&destination)[kPathSize], bool processed) {
@@ -96,6 +108,7 @@ int16_t SetWorkFilePath(char (&destination)[kPathSize], bool processed) {
   const bool named =
       processed ? GetProcessedFileName(context, name) : GetExportFileName(context, name);
   if (!named) return kParamErr;
+  if (processed && HasOldResult(context, folder)) return kParamErr;
   const std::string path = JoinPath(folder, name);
   if (path.size() >= kPathSize) return kParamErr;
   CopyPath(destination, kPathSize, path.c_str());

@@ -41,6 +41,8 @@ bool GetProcessedFileName(PluginContext* context, std::string& name);
 // Start steps on gContext: prepare and empty the working folder, then store
 // the exported (processed) image's full path in exportPath (importPath).
 // -50, with the path zero-filled, when the folder or the name cannot be made
-// or the full path does not fit the 260-byte buffer; 0 otherwise.
+// or the full path does not fit the 260-byte buffer, and for SetImportPath
+// also when a processed file (either kind) could not be deleted with the rest
+// of the folder; 0 otherwise.
 int16_t SetExportPath();
 int16_t SetImportPath();

@@ -5,10 +5,12 @@
 #include "exchange/HostTransfer.h"
 #include "exchange/ImportPass.h"
 #include "exchange/WorkFolder.h"
+#include "exchange/WorkFolderLock.h"
 #include "formats/JobDescription.h"
 #include "host/PluginContext.h"
 #include "launch/Launcher.h"
 #include "ui/AdvanceStateWarning.h"
+#include "ui/Alert.h"
 
 void Prepare() {
   PluginContext* context = checkContext(gContext);
@@ -23,9 +25,29 @@ void Prepare() {
 
 namespace {
 
+// The host's main window, or null when the host names none.
+void* HostWindow(const host::FilterRecord* record) {
+  const auto* platform = static_cast<const host::PlatformData*>(record->platformData);
+  return platform != nullptr ? reinterpret_cast<void*>(platform->hwnd) : nullptr;
+}
+
 // Export, job description, launch and import; each step's code goes to
 // recordResult, and the first failure decides which steps still run.
 void RunRoundTrip(PluginContext* context) {
+  // Held from before the folder is emptied until the import has finished.
+  WorkFolderLock lock;
+  switch (LockWorkFolder(lock)) {
+    case ELockResult::eHeld:
+      break;
+    case ELockResult::eBusy:
+      // Told here, so the host shows nothing more for the cancel.
+      ShowWorkFolderBusyAlert(HostWindow(context->filterRecord));
+      recordResult(kUserCanceled);
+      return;
+    case ELockResult::eFailed:
+      recordResult(kParamErr);
+      return;
+  }
   if (!recordResult(SetExportPath())) return;
   if (!recordResult(SetImportPath())) return;
   if (!recordResult(OpenExportFile(context))) return;

@@ -6,8 +6,10 @@
 // Checks that the image can be handled (-30201 otherwise), announces 32-bit
 // coordinates when the host offers them and asks for no buffer space.
 void Prepare();
-// The whole round trip: export, job description, launch, import. Returns the
-// answer of the last recordResult.
+// The whole round trip: export, job description, launch, import, under the
+// working folder's lock. A run that finds the lock held by another run
+// touches nothing, tells the user and ends with -128. Returns the answer of
+// the last recordResult.
 bool Start();
 // Serves Continue and Finish: leaves the host nothing more to deliver.
 bool Continue();

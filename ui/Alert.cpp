@@ -20,6 +20,10 @@ int ShowAlert(void* owner, int16_t alertId, int16_t stringId, const AlertText* p
   return MessageBoxA(static_cast<HWND>(owner), text.c_str(), nullptr, MB_ICONWARNING | MB_OK);
 }
 
+void ShowWorkFolderBusyAlert(void* owner) {
+  ShowAlert(owner, IDS_WORK_FOLDER_BUSY, IDS_WORK_FOLDER_BUSY, nullptr, nullptr);
+}
+
 void ShowVersionAlert(const char* versionText) {
   AlertText version;
   version.Assign(versionText);

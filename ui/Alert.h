@@ -11,3 +11,7 @@
 // 0; otherwise the message box's result.
 int ShowAlert(void* owner, int16_t alertId, int16_t stringId, const AlertText* param1,
               const AlertText* param2);
+
+// Tells the user that another image is still being processed in the
+// application and must be finished first; owned by owner (may be null).
+void ShowWorkFolderBusyAlert(void* owner);

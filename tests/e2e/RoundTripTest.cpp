@@ -15,6 +15,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "host/PluginContext.h"
@@ -39,6 +40,11 @@ std::string WorkFolder() {
   std::string folder = temp;
   if (folder.back() != '\\') folder += '\\';
   return folder + "velmorafilter\\";
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
 }
 
 bool Exists(const std::string& path) {
@@ -213,6 +219,100 @@ TEST_F(RoundTripTest, ContinueAndFinishClearTheRectanglesInTheHostsForm) {
       }
     }
   }
+}
+
+TEST_F(RoundTripTest, OldResultThatCannotBeDeletedIsNeverImported) {
+  StandinMode invert("invert");
+  CreateDirectoryA(WorkFolder().c_str(), nullptr);
+  const std::string old = WorkFolder() + "Velmora_Processed.ppm";
+  // Held open without delete sharing, as by a scanner or a preview pane.
+  HANDLE held = CreateFileA(old.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  DeleteFileA((WorkFolder() + "standin.log").c_str());
+  const HostOptions o = testsupport::ImageOptions(40, 3, 8, false);
+  TestHost host(o);
+  FillPattern(host, o);
+  const std::vector<uint8_t> original = host.Image();
+  EXPECT_EQ(Apply(host), -50);
+  EXPECT_TRUE(host.Image() == original);
+  EXPECT_TRUE(host.Requests().empty());
+  EXPECT_FALSE(Exists(WorkFolder() + "Velmora.ppm"));
+  EXPECT_FALSE(Exists(WorkFolder() + "standin.log"));
+  CloseHandle(held);
+  EXPECT_EQ(Apply(host), 0);  // once it is gone, the next run works
+}
+
+// A second run while another is in the application touches nothing: the
+// first one, in a command-line host process of its own, still imports its
+// own result.
+TEST_F(RoundTripTest, SecondRunWaitsForTheFirstToFinish) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string input = std::string(temp) + "velmora-first-in.ppm";
+  const std::string output = std::string(temp) + "velmora-first-out.ppm";
+  std::string image = "P6\n64 48\n255\n";
+  for (int i = 0; i < 64 * 48 * 3; ++i) image += static_cast<char>(i * 7);
+  std::ofstream(input, std::ios::binary) << image;
+  DeleteFileA(output.c_str());
+  DeleteFileA((WorkFolder() + "standin.log").c_str());
+
+  std::string commandLine = "\"" + BuildFile("tools/VelmoraHost.exe") + "\" \"" +
+                            BuildFile("plugin/Velmora.8bf") + "\" \"" + input + "\" \"" + output +
+                            "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION first{};
+  SetEnvironmentVariableA("VELMORA_STANDIN_MODE", "sleep:4000");
+  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                             nullptr, nullptr, &startup, &first));
+  SetEnvironmentVariableA("VELMORA_STANDIN_MODE", nullptr);
+  // The second run starts once the first is in the application.
+  for (int i = 0; i < 600 && !Exists(WorkFolder() + "standin.log"); ++i) Sleep(50);
+  ASSERT_TRUE(Exists(WorkFolder() + "standin.log"));
+  const std::string exported = ReadFile(WorkFolder() + "Velmora.ppm");
+
+  HWND window = CreateWindowExA(0, "STATIC", "Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400,
+                                300, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+  ASSERT_NE(window, nullptr);
+  host::PlatformData platform{reinterpret_cast<intptr_t>(window)};
+  const HostOptions o = testsupport::ImageOptions(30, 20, 16, false);
+  TestHost host(o);
+  FillPattern(host, o);
+  host.Record().platformData = &platform;
+  const std::vector<uint8_t> original = host.Image();
+  std::string alert;
+  std::thread watcher([&alert, window] {
+    for (int i = 0; i < 200 && alert.empty(); ++i) {
+      HWND box = FindWindowA("#32770", nullptr);
+      if (box != nullptr && GetWindow(box, GW_OWNER) == window && IsWindowVisible(box)) {
+        char text[512] = {};
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        alert = text;
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      }
+      Sleep(50);
+    }
+  });
+  EXPECT_EQ(Apply(host), -128);
+  watcher.join();
+  DestroyWindow(window);
+  EXPECT_EQ(alert,
+            "Another image is being processed in Velmora. Finish it there and close Velmora "
+            "first, then apply the filter again.");
+  EXPECT_TRUE(host.Image() == original);
+  EXPECT_TRUE(host.Requests().empty());
+  EXPECT_TRUE(ReadFile(WorkFolder() + "Velmora.ppm") == exported) << "the first run's export";
+
+  EXPECT_EQ(WaitForSingleObject(first.hProcess, 60000), WAIT_OBJECT_0);
+  DWORD exitCode = 9999;
+  GetExitCodeProcess(first.hProcess, &exitCode);
+  CloseHandle(first.hProcess);
+  CloseHandle(first.hThread);
+  EXPECT_EQ(exitCode, 0u);
+  EXPECT_TRUE(ReadFile(output) == image) << "the first run imports its own result";
+  DeleteFileA(input.c_str());
+  DeleteFileA(output.c_str());
 }
 
 // ---- failures, produced for real ------------------------------------------

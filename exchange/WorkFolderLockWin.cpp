@@ -1,0 +1,44 @@
+#include <windows.h>
+
+#include <string>
+
+#include "base/PathToolkit.h"
+#include "exchange/WorkFolder.h"
+#include "exchange/WorkFolderLock.h"
+
+WorkFolderLock::~WorkFolderLock() { Release(); }
+
+WorkFolderLock::WorkFolderLock(WorkFolderLock&& other) noexcept : handle_(other.handle_) {
+  other.handle_ = nullptr;
+}
+
+WorkFolderLock& WorkFolderLock::operator=(WorkFolderLock&& other) noexcept {
+  if (this != &other) {
+    Release();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+void WorkFolderLock::Release() {
+  if (handle_ == nullptr) return;
+  CloseHandle(handle_);
+  handle_ = nullptr;
+}
+
+ELockResult LockWorkFolder(WorkFolderLock& lock) {
+  lock.Release();
+  std::string temp;
+  if (!GetTempFolder(temp)) return ELockResult::eFailed;
+  // Beside the folder, not in it: emptying the folder must not meet it, and
+  // the application sees only the files of its job.
+  const std::string path = JoinPath(temp, std::string(kWorkFolderName) + ".lock");
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    return GetLastError() == ERROR_SHARING_VIOLATION ? ELockResult::eBusy : ELockResult::eFailed;
+  }
+  lock.handle_ = file;
+  return ELockResult::eHeld;
+}
