@@ -6,6 +6,7 @@
 #include "exchange/ImportPass.h"
 #include "exchange/WorkFolder.h"
 #include "formats/JobDescription.h"
+#include "host/HostInterface.h"
 #include "host/PluginContext.h"
 #include "launch/Launcher.h"
 #include "ui/AdvanceStateWarning.h"
@@ -23,6 +24,12 @@ void Prepare() {
 
 namespace {
 
+// The host's main window from the platform data, 0 when the host gives none.
+intptr_t HostWindow(const host::FilterRecord* record) {
+  const auto* platform = static_cast<const host::PlatformData*>(record->platformData);
+  return platform != nullptr ? platform->hwnd : 0;
+}
+
 // Export, job description, launch and import; each step's code goes to
 // recordResult, and the first failure decides which steps still run.
 void RunRoundTrip(PluginContext* context) {
@@ -39,7 +46,9 @@ void RunRoundTrip(PluginContext* context) {
   if (!recordResult(CloseExportFile(context))) return;
   if (!ready) return;
 
-  const LaunchRequest request{context->jobPath, true};
+  // While the user works in the application the host's windows are disabled
+  // but keep answering; its main window comes back to the front afterwards.
+  const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord)};
   if (!recordResult(LaunchApplication(request, request.wait))) return;
 
   // No processed file means the user closed the application without
