@@ -42,6 +42,9 @@ struct AboutSeen {
   RECT frame{};
   LONG style = 0;
   HWND owner = nullptr;
+  // Controls 1 (OK), 2 (Cancel) and 3 (the text), by id.
+  bool controlShown[4] = {};
+  bool controlEnabled[4] = {};
 };
 
 HWND WaitForWindow(const char* caption) {
@@ -68,6 +71,11 @@ AboutSeen ShowAboutOver(Entry entry, HWND owner, int16_t& result) {
     GetWindowRect(dialog, &seen.frame);
     seen.style = GetWindowLongA(dialog, GWL_STYLE);
     seen.owner = GetParent(dialog);
+    for (int id = 1; id <= 3; ++id) {
+      HWND control = GetDlgItem(dialog, id);
+      seen.controlShown[id] = control != nullptr && IsWindowVisible(control);
+      seen.controlEnabled[id] = control != nullptr && IsWindowEnabled(control);
+    }
     // Another command keeps the box open; OK closes it.
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(1234, 0), 0);
     if (IsWindow(dialog)) PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -114,6 +122,10 @@ TEST(AboutBoxTest, ShowsTheTextCentredOverTheHostAndClosesWithOk) {
       "Velmora Plugin (32-Bit) v1.01\n\n\nA Filter plug-in module for Adobe Photoshop\xAE.\n\n");
   EXPECT_EQ(seen.style & WS_SYSMENU, 0);
   EXPECT_EQ(seen.owner, host.get());
+  // Cancel (2) is neither shown nor usable; OK and the text are shown.
+  EXPECT_TRUE(seen.controlShown[1] && seen.controlEnabled[1]);
+  EXPECT_FALSE(seen.controlShown[2] || seen.controlEnabled[2]);
+  EXPECT_TRUE(seen.controlShown[3]);
   const POINT expected = ExpectedPosition(host.get(), seen);
   EXPECT_EQ(seen.frame.left, expected.x);
   EXPECT_EQ(seen.frame.top, expected.y);
