@@ -11,6 +11,7 @@
 #include "base/PathToolkit.h"
 #include "base/TextFormat.h"
 #include "formats/IniReader.h"
+#include "launch/ModalWait.h"
 
 namespace {
 
@@ -57,15 +58,9 @@ class ChildProcess {
     thread_.Reset();
   }
 
-  // True once the process has ended; false when the wait itself fails. No
-  // window messages are processed meanwhile.
-  bool WaitForEnd() const {
-    for (;;) {
-      const DWORD answer = WaitForSingleObject(process_.Get(), kWaitPollMilliseconds);
-      if (answer == WAIT_TIMEOUT) continue;
-      return answer == WAIT_OBJECT_0;
-    }
-  }
+  // True once the process has ended; false when the wait itself fails. The
+  // host's thread serves its messages meanwhile, its windows disabled.
+  bool WaitForEnd(intptr_t ownerWindow) const { return WaitModally(process_.Get(), ownerWindow); }
 
  private:
   ScopedHandle process_;
@@ -145,6 +140,6 @@ int16_t LaunchApplication(const LaunchRequest& request, bool wait) {
     return result;
   }
   const ChildProcess child(info);
-  if (!wait || child.WaitForEnd()) result = kNoErr;
+  if (!wait || child.WaitForEnd(request.ownerWindow)) result = kNoErr;
   return result;
 }

@@ -16,13 +16,14 @@ constexpr const char* kApplicationFileName = "Velmora.exe";
 
 // The command line buffer handed to the system: at most 518 characters.
 constexpr size_t kCommandLineSize = 519;
-// How often the wait for the application's end looks again.
-constexpr uint32_t kWaitPollMilliseconds = 100;
 
 // What to start the application on.
 struct LaunchRequest {
   std::string argument;  // the job description's full path
   bool wait = true;      // what the caller asks for; Start always sets it
+  // The host's main window, brought back to the front after the wait; 0 when
+  // the host named none.
+  intptr_t ownerWindow = 0;
 };
 
 // The user's own profile folder with a trailing backslash. False, with the
@@ -45,7 +46,9 @@ bool FormatCommandLine(const std::string& executable, const std::string& argumen
 
 // Starts <application folder>\Velmora.exe on the request's argument with the
 // host's environment and current folder and, when wait is true, returns only
-// after the process has ended, looking every 100 milliseconds. 0 when it
+// after the process has ended, waiting modally: the calling thread's messages
+// are served and its top-level windows disabled meanwhile, with the request's
+// owner window brought back to the front afterwards (WaitModally). 0 when it
 // started (and, when waiting, ended, with whatever exit code); -30901 when the
 // folder is not found, the command line does not fit, the start fails or the
 // wait fails. Nothing is started for a command line that does not fit. Never

@@ -7,6 +7,7 @@
 #include "exchange/WorkFolder.h"
 #include "exchange/WorkFolderLock.h"
 #include "formats/JobDescription.h"
+#include "host/HostInterface.h"
 #include "host/PluginContext.h"
 #include "launch/Launcher.h"
 #include "ui/AdvanceStateWarning.h"
@@ -25,10 +26,10 @@ void Prepare() {
 
 namespace {
 
-// The host's main window, or null when the host names none.
-void* HostWindow(const host::FilterRecord* record) {
+// The host's main window from the platform data, 0 when the host gives none.
+intptr_t HostWindow(const host::FilterRecord* record) {
   const auto* platform = static_cast<const host::PlatformData*>(record->platformData);
-  return platform != nullptr ? reinterpret_cast<void*>(platform->hwnd) : nullptr;
+  return platform != nullptr ? platform->hwnd : 0;
 }
 
 // Export, job description, launch and import; each step's code goes to
@@ -41,7 +42,7 @@ void RunRoundTrip(PluginContext* context) {
       break;
     case ELockResult::eBusy:
       // Told here, so the host shows nothing more for the cancel.
-      ShowWorkFolderBusyAlert(HostWindow(context->filterRecord));
+      ShowWorkFolderBusyAlert(reinterpret_cast<void*>(HostWindow(context->filterRecord)));
       recordResult(kUserCanceled);
       return;
     case ELockResult::eFailed:
@@ -61,7 +62,9 @@ void RunRoundTrip(PluginContext* context) {
   if (!recordResult(CloseExportFile(context))) return;
   if (!ready) return;
 
-  const LaunchRequest request{context->jobPath, true};
+  // While the user works in the application the host's windows are disabled
+  // but keep answering; its main window comes back to the front afterwards.
+  const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord)};
   if (!recordResult(LaunchApplication(request, request.wait))) return;
 
   // No processed file means the user closed the application without

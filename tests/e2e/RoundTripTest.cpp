@@ -1,6 +1,7 @@
 // The whole round trip through the real plug-in DLL and the stand-in
-// application: every pixel format, and every way a run can fail, each with
-// its result code, the files it leaves and what happens to the host image.
+// application: every pixel format, every way a run can fail, each with its
+// result code, the files it leaves and what happens to the host image, and
+// the host's windows while the application runs.
 #include <gtest/gtest.h>
 #include <shlobj.h>
 #include <windows.h>
@@ -22,6 +23,7 @@
 #include "support/ImagePattern.h"
 #include "support/PluginLibrary.h"
 #include "support/SettingsFile.h"
+#include "support/StandinProbe.h"
 #include "tools/testhost/TestHost.h"
 
 namespace {
@@ -33,6 +35,7 @@ using testsupport::FillPattern;
 using testsupport::PluginLibrary;
 using testsupport::SettingsFile;
 using testsupport::SettingsFor;
+using testsupport::WindowNumber;
 
 std::string WorkFolder() {
   char temp[MAX_PATH] = {};
@@ -459,6 +462,129 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeAndLeavesTheHostAsItShould) {
           << " | " << (released ? "yes" : "NO") << " |\n";
   }
   std::printf("%s", table.str().c_str());
+}
+
+// ---- the host while the application runs ----------------------------------
+
+// What the host's windows answer the stand-in's probe message.
+constexpr LRESULT kProbeAnswer = 0x7E57;
+
+LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  if (message == testsupport::kProbeMessage) return kProbeAnswer;
+  return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// A top-level window of the test's thread, as a host's main window, palette
+// or document window.
+class HostWindow {
+ public:
+  explicit HostWindow(DWORD style) {
+    static const ATOM kClass = [] {
+      WNDCLASSA c{};
+      c.lpfnWndProc = &HostWindowProc;
+      c.hInstance = GetModuleHandleA(nullptr);
+      c.lpszClassName = "VelmoraTestHostWindow";
+      return RegisterClassA(&c);
+    }();
+    window_ = CreateWindowExA(0, MAKEINTATOM(kClass), "Host", style, 60, 40, 500, 400, nullptr,
+                              nullptr, GetModuleHandleA(nullptr), nullptr);
+  }
+  ~HostWindow() {
+    if (window_ != nullptr) DestroyWindow(window_);
+  }
+  HostWindow(const HostWindow&) = delete;
+  HostWindow& operator=(const HostWindow&) = delete;
+  HWND get() const { return window_; }
+
+ private:
+  HWND window_ = nullptr;
+};
+
+// User and kernel time of this process so far, in seconds.
+double ProcessorSeconds() {
+  FILETIME created, ended, kernel, user;
+  if (!GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user)) return -1;
+  auto seconds = [](const FILETIME& t) {
+    return static_cast<double>((uint64_t{t.dwHighDateTime} << 32) | t.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
+}
+
+TEST_F(RoundTripTest, TheHostsWindowsAnswerWhileTheApplicationRunsAndComeBackAfterwards) {
+  HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE), palette(WS_POPUP | WS_VISIBLE),
+      disabled(WS_POPUP | WS_VISIBLE | WS_DISABLED), hidden(WS_POPUP);
+  for (const HostWindow* w : {&main, &palette, &disabled, &hidden}) ASSERT_NE(w->get(), nullptr);
+  // The palette is in front and the main window minimised: the main window
+  // must be brought back, and into sight.
+  SetForegroundWindow(palette.get());
+  ShowWindow(main.get(), SW_MINIMIZE);
+  const std::string mode =
+      testsupport::ProbeMode({main.get(), palette.get(), disabled.get(), hidden.get()});
+  StandinMode probe(mode.c_str());
+  HostOptions o = testsupport::ImageOptions(300, 2, 16, false);
+  o.platformWindow = reinterpret_cast<intptr_t>(main.get());
+  TestHost host(o);
+  FillPattern(host, o);
+  const std::vector<uint8_t> original = host.Image();
+
+  ASSERT_EQ(Apply(host), 0);
+  EXPECT_TRUE(host.Image() == original);
+
+  struct Expected {
+    const HostWindow* window;
+    bool enabledWhileWaiting;
+    bool enabledAfterwards;
+  };
+  const Expected expected[] = {{&main, false, true},
+                               {&palette, false, true},
+                               {&disabled, false, false},
+                               {&hidden, true, true}};
+  const std::vector<testsupport::ProbeRecord> seen = testsupport::ProbeRecords(
+      testsupport::ReadTextFile(WorkFolder() + "standin.log").value_or(""));
+  ASSERT_EQ(seen.size(), 4u);
+  for (size_t i = 0; i < seen.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(seen[i].window, WindowNumber(expected[i].window->get()));
+    EXPECT_TRUE(seen[i].answered);
+    EXPECT_EQ(seen[i].result, static_cast<uint64_t>(kProbeAnswer));
+    EXPECT_EQ(seen[i].enabled, expected[i].enabledWhileWaiting);
+    EXPECT_EQ(IsWindowEnabled(expected[i].window->get()) != FALSE, expected[i].enabledAfterwards);
+    std::printf("message sent to window %zu during the wait: %s after %llu microseconds\n", i,
+                seen[i].answered ? "answered" : "not answered",
+                static_cast<unsigned long long>(seen[i].microseconds));
+  }
+  EXPECT_EQ(GetForegroundWindow(), main.get());
+  EXPECT_FALSE(IsIconic(main.get()));
+  // The application asked the host to end: the plug-in must not swallow that.
+  MSG quit;
+  ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(quit.wParam, testsupport::kProbeQuitCode);
+}
+
+TEST_F(RoundTripTest, WaitingForTheApplicationCostsNoProcessorTime) {
+  HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  // Processor and wall-clock seconds of one whole run.
+  auto run = [&](const char* mode, double& wall) {
+    StandinMode standin(mode);
+    HostOptions o = testsupport::ImageOptions(300, 2, 16, false);
+    o.platformWindow = reinterpret_cast<intptr_t>(main.get());
+    TestHost host(o);
+    FillPattern(host, o);
+    const DWORD start = GetTickCount();
+    const double before = ProcessorSeconds();
+    EXPECT_GE(before, 0.0) << "no process times";
+    EXPECT_EQ(Apply(host), 0);
+    const double used = ProcessorSeconds() - before;
+    wall = (GetTickCount() - start) / 1000.0;
+    return used;
+  };
+  double instantWall = 0, longWall = 0;
+  const double instant = run("copy", instantWall);
+  const double longRun = run("sleep:4000", longWall);
+  std::printf("processor time: %.3f s for a run of %.1f s, %.3f s for a run of %.1f s\n", instant,
+              instantWall, longRun, longWall);
+  EXPECT_GE(longWall, 4.0);
+  EXPECT_LT(longRun - instant, 0.1);
 }
 
 }  // namespace

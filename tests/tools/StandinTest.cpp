@@ -2,9 +2,12 @@
 // launcher and round-trip tests rely on, and its refusal of malformed jobs.
 #include <gtest/gtest.h>
 
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "support/StandinProbe.h"
 #include "tests/launch/LaunchTestSupport.h"
 
 namespace {
@@ -161,6 +164,51 @@ TEST_F(StandinTest, SleepExitAndCrashEndAsAsked) {
   ASSERT_TRUE(crashed.ended) << "a crash must not leave a debugger waiting";
   EXPECT_EQ(crashed.exitCode, kAccessViolation);
   EXPECT_FALSE(FileExists(job.processedPath));
+}
+
+TEST_F(StandinTest, ProbeTellsWindowsThatAnswerFromWindowsThatDoNot) {
+  // One window on a thread that serves its messages until it is told to
+  // quit; one on this thread, which serves none while the stand-in runs.
+  std::promise<HWND> servedWindow;
+  WPARAM quitCode = 0;
+  std::thread server([&] {
+    HWND window = CreateWindowExA(0, "STATIC", "served", WS_OVERLAPPEDWINDOW, 0, 0, 100, 100,
+                                  nullptr, nullptr, nullptr, nullptr);
+    servedWindow.set_value(window);
+    MSG message;
+    while (GetMessageA(&message, nullptr, 0, 0) > 0) DispatchMessageA(&message);
+    quitCode = message.wParam;
+    DestroyWindow(window);
+  });
+  const HWND served = servedWindow.get_future().get();
+  const HWND blocked = CreateWindowExA(0, "STATIC", "blocked", WS_OVERLAPPEDWINDOW | WS_DISABLED, 0,
+                                       0, 100, 100, nullptr, nullptr, nullptr, nullptr);
+  ASSERT_NE(served, nullptr);
+  ASSERT_NE(blocked, nullptr);
+
+  const PreparedJob job = PrepareJob(work_, false);
+  const RunResult run = Run(job.jobPath, testsupport::ProbeMode({served, blocked}).c_str());
+  DestroyWindow(blocked);
+  server.join();  // ends only on the probe's quit message
+  EXPECT_EQ(quitCode, testsupport::kProbeQuitCode);
+  EXPECT_EQ(run.exitCode, 0u) << run.errorOutput;
+  EXPECT_EQ(ReadBytes(job.processedPath), job.exportedBytes);
+  const std::vector<testsupport::ProbeRecord> seen =
+      testsupport::ProbeRecords(ReadBytes(work_ + "\\standin.log").value_or(""));
+  ASSERT_EQ(seen.size(), 2u);
+  EXPECT_EQ(seen[0].window, testsupport::WindowNumber(served));
+  EXPECT_TRUE(seen[0].answered);
+  EXPECT_TRUE(seen[0].enabled);
+  EXPECT_LT(seen[0].microseconds, 2000000u);
+  EXPECT_EQ(seen[1].window, testsupport::WindowNumber(blocked));
+  EXPECT_FALSE(seen[1].answered);
+  EXPECT_FALSE(seen[1].enabled);
+  EXPECT_GE(seen[1].microseconds, 1900000u);
+
+  for (const char* mode : {"probe:", "probe:12,", "probe:x"}) {
+    SCOPED_TRACE(mode);
+    EXPECT_EQ(Run(job.jobPath, mode).exitCode, 6u);
+  }
 }
 
 TEST_F(StandinTest, ControlFileWinsOverTheEnvironment) {

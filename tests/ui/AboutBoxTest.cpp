@@ -43,6 +43,9 @@ struct AboutSeen {
   LONG style = 0;
   HWND owner = nullptr;
   HANDLE activeContext = nullptr;  // the host thread's context while the box is up
+  // Controls 1 (OK), 2 (Cancel) and 3 (the text), by id.
+  bool controlShown[4] = {};
+  bool controlEnabled[4] = {};
 };
 
 // Messages sent to the box are handled on the host's thread: a hook there
@@ -87,6 +90,11 @@ AboutSeen ShowAboutOver(Entry entry, HWND owner, int16_t& result) {
     seen.owner = GetParent(dialog);
     SendMessageA(dialog, kReadContext, 0, 0);
     seen.activeContext = gActiveContext;
+    for (int id = 1; id <= 3; ++id) {
+      HWND control = GetDlgItem(dialog, id);
+      seen.controlShown[id] = control != nullptr && IsWindowVisible(control);
+      seen.controlEnabled[id] = control != nullptr && IsWindowEnabled(control);
+    }
     // Another command keeps the box open; OK closes it.
     SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(1234, 0), 0);
     if (IsWindow(dialog)) PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
@@ -147,6 +155,10 @@ TEST(AboutBoxTest, ShowsTheTextCentredOverTheHostAndClosesWithOk) {
   ASSERT_NE(own.hActCtx, nullptr);
   EXPECT_NE(own.hActCtx, hostContext);
   EXPECT_EQ(seen.activeContext, own.hActCtx);
+  // Cancel (2) is neither shown nor usable; OK and the text are shown.
+  EXPECT_TRUE(seen.controlShown[1] && seen.controlEnabled[1]);
+  EXPECT_FALSE(seen.controlShown[2] || seen.controlEnabled[2]);
+  EXPECT_TRUE(seen.controlShown[3]);
   const POINT expected = ExpectedPosition(host.get(), seen);
   EXPECT_EQ(seen.frame.left, expected.x);
   EXPECT_EQ(seen.frame.top, expected.y);

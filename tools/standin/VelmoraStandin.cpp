@@ -22,6 +22,13 @@
 //   sleep:<ms>   wait that long, then copy
 //   exit:<code>  copy, then end with that exit code
 //   crash        end through a real access violation, writing nothing
+//   probe:<window>,<window>,...
+//                for each window (a handle in decimal) send the message
+//                WM_APP + 1 with a time-out of 2 seconds and append to the
+//                log "probe=<window> answered=<0|1> result=<the window's
+//                answer> enabled=<0|1> microseconds=<time to the answer>";
+//                then post WM_QUIT with exit code 23 to the first window, and
+//                copy
 //
 // Every run first appends "argc=<n>", "cmdline=<command line>" and, when
 // present, "arg1=<first argument>" (one per line, LF ended) to "standin.log"
@@ -115,12 +122,14 @@ enum class Mode {
   kHuge,
   kSleep,
   kExit,
-  kCrash
+  kCrash,
+  kProbe
 };
 
 struct Behaviour {
   Mode mode = Mode::kCopy;
-  long number = 0;  // milliseconds for sleep, the exit code for exit
+  long number = 0;            // milliseconds for sleep, the exit code for exit
+  std::vector<HWND> windows;  // for probe
 };
 
 bool ParseNumber(const std::string& text, long& out) {
@@ -165,6 +174,22 @@ std::optional<Behaviour> ParseMode(std::string text) {
   }
   if (text.rfind("exit:", 0) == 0 && ParseNumber(text.substr(5), b.number)) {
     b.mode = Mode::kExit;
+    return b;
+  }
+  if (text.rfind("probe:", 0) == 0) {
+    size_t start = 6;
+    for (;;) {
+      const size_t comma = text.find(',', start);
+      const std::string item =
+          text.substr(start, comma == std::string::npos ? comma : comma - start);
+      char* end = nullptr;
+      const unsigned long long handle = std::strtoull(item.c_str(), &end, 10);
+      if (item.empty() || *end != '\0') return std::nullopt;
+      b.windows.push_back(reinterpret_cast<HWND>(static_cast<uintptr_t>(handle)));
+      if (comma == std::string::npos) break;
+      start = comma + 1;
+    }
+    b.mode = Mode::kProbe;
     return b;
   }
   return std::nullopt;
@@ -431,6 +456,31 @@ std::string Processed(const Image& image, Mode mode) {
   }
 }
 
+// What a program running beside the host sees of its windows: whether each
+// answers a sent message within 2 seconds, and whether it takes input.
+constexpr UINT kProbeMessage = WM_APP + 1;
+constexpr UINT kProbeTimeoutMilliseconds = 2000;
+constexpr WPARAM kProbeQuitCode = 23;
+
+void Probe(const std::vector<HWND>& windows, const std::string& logPath) {
+  std::ofstream log(logPath, std::ios::binary | std::ios::app);
+  LARGE_INTEGER frequency, start, end;
+  QueryPerformanceFrequency(&frequency);
+  for (HWND window : windows) {
+    DWORD_PTR answer = 0;
+    QueryPerformanceCounter(&start);
+    const LRESULT sent = SendMessageTimeoutA(window, kProbeMessage, 0, 0, SMTO_NORMAL,
+                                             kProbeTimeoutMilliseconds, &answer);
+    QueryPerformanceCounter(&end);
+    const bool enabled = IsWindowEnabled(window) != FALSE;
+    log << "probe=" << reinterpret_cast<uintptr_t>(window) << " answered=" << (sent != 0 ? 1 : 0)
+        << " result=" << answer << " enabled=" << (enabled ? 1 : 0)
+        << " microseconds=" << (end.QuadPart - start.QuadPart) * 1000000 / frequency.QuadPart
+        << "\n";
+  }
+  PostMessageA(windows.front(), WM_QUIT, kProbeQuitCode, 0);
+}
+
 // Ends the process with the exception's code instead of starting a debugger,
 // which under Wine could wait for someone to close its window.
 LONG WINAPI EndWithoutDebugger(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
@@ -451,7 +501,8 @@ int main(int argc, char** argv) {
   const char* argument = argc >= 2 ? argv[1] : nullptr;
   const std::string jobFolder = argument != nullptr ? FolderOf(argument) : std::string(".");
   const std::string logOverride = EnvironmentValue("VELMORA_STANDIN_LOG");
-  AppendLog(logOverride.empty() ? Join(jobFolder, "standin.log") : logOverride, argc, argument);
+  const std::string logPath = logOverride.empty() ? Join(jobFolder, "standin.log") : logOverride;
+  AppendLog(logPath, argc, argument);
 
   if (argc != 2) return Fail(kExitUsage, "usage: Velmora.exe <job description path>");
   const std::string modeText = ModeText(jobFolder);
@@ -479,6 +530,9 @@ int main(int argc, char** argv) {
       return kExitOk;
     case Mode::kSleep:
       Sleep(static_cast<DWORD>(behaviour->number));
+      break;
+    case Mode::kProbe:
+      Probe(behaviour->windows, logPath);
       break;
     default:
       break;

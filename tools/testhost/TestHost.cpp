@@ -105,6 +105,10 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
     big_.filterRect32 = {0, 0, options.height, options.width};
     r.bigDocumentData = &big_;
   }
+  if (options.platformWindow != 0) {
+    platform_.hwnd = options.platformWindow;
+    r.platformData = &platform_;
+  }
   if (options.handleProcs) {
     procs_.handleProcsVersion = 1;
     procs_.numHandleProcs = 8;

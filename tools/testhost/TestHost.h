@@ -46,6 +46,8 @@ struct HostOptions {
   int16_t failAdvanceCode = -1;
   int cancelAfterAborts = 0;  // abortProc answers true from this 1-based call on
   HostObserver observer;      // told of every callback; none when empty
+  // The platform data's main window; no platform data when 0.
+  intptr_t platformWindow = 0;
 };
 
 class TestHost {
@@ -108,6 +110,7 @@ class TestHost {
   std::vector<uint8_t> recordStorage_;
   host::FilterRecord* record_;
   host::BigDocumentStruct big_{};
+  host::PlatformData platform_{};
   host::HandleProcs procs_{};
   std::vector<uint8_t> inBuffer_;
   std::vector<uint8_t> outBuffer_;
