@@ -117,6 +117,15 @@ TEST_F(RoundTripTest, UnchangedRoundTripReturnsEveryFormatUnchanged) {
   }
 }
 
+// Every sample of the host is the inversion of the original's.
+void ExpectInverted(const TestHost& host, const TestHost& original, const HostOptions& o) {
+  for (int32_t y = 0; y < o.height; ++y)
+    for (int32_t x = 0; x < o.width; ++x)
+      for (int p = 0; p < o.planes; ++p)
+        ASSERT_EQ(host.Sample(x, y, p), Inverted(original.Sample(x, y, p), o.depth))
+            << x << "," << y << "," << p;
+}
+
 TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
   StandinMode invert("invert");
   for (int depth : {8, 16, 32}) {
@@ -128,12 +137,23 @@ TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
       TestHost original(o);
       original.Image() = host.Image();
       ASSERT_EQ(Apply(host), 0);
-      for (int32_t y = 0; y < o.height; ++y)
-        for (int32_t x = 0; x < o.width; ++x)
-          for (int p = 0; p < o.planes; ++p)
-            ASSERT_EQ(host.Sample(x, y, p), Inverted(original.Sample(x, y, p), depth))
-                << x << "," << y << "," << p;
+      ExpectInverted(host, original, o);
     }
+  }
+}
+
+TEST_F(RoundTripTest, HostsThatLeaveDepthAtZeroGetTheDepthOfTheirMode) {
+  StandinMode invert("invert");
+  for (bool gray : {false, true}) {
+    SCOPED_TRACE(gray ? "gray" : "rgb");
+    const HostOptions o = testsupport::ImageOptions(1001, 2, 8, gray);
+    TestHost host(o);
+    host.Record().depth = 0;
+    FillPattern(host, o);
+    TestHost original(o);
+    original.Image() = host.Image();
+    ASSERT_EQ(Apply(host), 0);
+    ExpectInverted(host, original, o);
   }
 }
 
