@@ -28,6 +28,9 @@
 // in the folder of the job description, or to the file that the environment
 // variable VELMORA_STANDIN_LOG names.
 //
+// Element text of the job description is decoded as XML ("&amp;" and the
+// other predefined entities); a bare "<" or "&" makes the job malformed.
+//
 // Exit codes: 0 done, 2 wrong argument count, 3 malformed job description,
 // 4 missing or malformed exported image, 5 processed image not written,
 // 6 unknown mode; exit:<code> gives its own.
@@ -199,14 +202,45 @@ bool SplitCrLfLines(const std::string& text, std::vector<std::string>& lines) {
   return true;
 }
 
-// The value of "<name>value</name>", or nothing when the line is not that.
+// XML element text decoded: the five predefined entities become their
+// characters. Nothing when the text holds a bare "<" or an "&" that starts
+// none of them, as an XML reader refuses it too.
+std::optional<std::string> DecodeText(const std::string& text) {
+  static const struct {
+    const char* entity;
+    char character;
+  } kEntities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string decoded;
+  for (size_t at = 0; at < text.size();) {
+    if (text[at] == '<') return std::nullopt;
+    if (text[at] != '&') {
+      decoded += text[at++];
+      continue;
+    }
+    bool known = false;
+    for (const auto& e : kEntities) {
+      const size_t length = std::strlen(e.entity);
+      if (text.compare(at, length, e.entity) == 0) {
+        decoded += e.character;
+        at += length;
+        known = true;
+        break;
+      }
+    }
+    if (!known) return std::nullopt;
+  }
+  return decoded;
+}
+
+// The decoded value of "<name>value</name>", or nothing when the line is not
+// that.
 std::optional<std::string> ElementValue(const std::string& line, const std::string& name) {
   const std::string open = "<" + name + ">";
   const std::string close = "</" + name + ">";
   if (line.size() < open.size() + close.size()) return std::nullopt;
   if (line.compare(0, open.size(), open) != 0) return std::nullopt;
   if (line.compare(line.size() - close.size(), close.size(), close) != 0) return std::nullopt;
-  return line.substr(open.size(), line.size() - open.size() - close.size());
+  return DecodeText(line.substr(open.size(), line.size() - open.size() - close.size()));
 }
 
 std::string Extension(const std::string& name) {
