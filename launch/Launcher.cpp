@@ -99,7 +99,10 @@ bool FindApplicationFolder(std::string& path) {
   IniReader reader;
   if (!reader.Load(settings.c_str())) return false;
   const char* value = reader.Lookup(kSettingsSection, kApplicationPathKey, nullptr);
-  const bool found = value != nullptr;
+  // Only a folder named in full: an empty or relative one would have the
+  // system look for Velmora.exe in the host's folder, the current folder and
+  // PATH, and run whatever it finds there.
+  const bool found = value != nullptr && IsAbsoluteFolder(value);
   // Copied at once: the text lives in the reader.
   if (found) path = EnsureTrailingBackslash(value);
   reader.Reset();
@@ -140,8 +143,12 @@ int16_t LaunchApplication(const LaunchRequest& request, bool wait) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   std::memset(&info, 0, sizeof info);
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                      nullptr, &startup, &info)) {
+  // The executable named in full, so that the system runs that file and
+  // searches nowhere else. No handle of the host is inherited: the
+  // application needs none, and would keep the host's files and pipes open
+  // for as long as it runs.
+  if (!CreateProcessA(executable.c_str(), commandLine, nullptr, nullptr, FALSE,
+                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info)) {
     return result;
   }
   const ChildProcess child(info);

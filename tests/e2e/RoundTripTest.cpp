@@ -53,6 +53,29 @@ class StandinMode {
   StandinMode& operator=(const StandinMode&) = delete;
 };
 
+// A Velmora.exe where a search for one would find it first: beside the
+// host's executable, whose folder is also the tests' current folder.
+class PlantedApplication {
+ public:
+  PlantedApplication() {
+    char module[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, module, MAX_PATH);
+    path_ = module;
+    path_.erase(path_.find_last_of('\\') + 1);
+    path_ += "Velmora.exe";
+    planted_ = CopyFileA(BuildFile("app/Velmora.exe").c_str(), path_.c_str(), FALSE) != 0;
+  }
+  ~PlantedApplication() { DeleteFileA(path_.c_str()); }
+  PlantedApplication(const PlantedApplication&) = delete;
+  PlantedApplication& operator=(const PlantedApplication&) = delete;
+
+  bool Planted() const { return planted_; }
+
+ private:
+  std::string path_;
+  bool planted_ = false;
+};
+
 // What the stand-in's inversion gives back to the host, by the host's rules.
 double Inverted(double x, int32_t depth) {
   if (depth == 8) return 255 - x;
@@ -155,6 +178,74 @@ TEST_F(RoundTripTest, HostsThatLeaveDepthAtZeroGetTheDepthOfTheirMode) {
     ASSERT_EQ(Apply(host), 0);
     ExpectInverted(host, original, o);
   }
+}
+
+// An inheritable handle of the host, as hosts have for their pipes and logs.
+class InheritableProbeFile {
+ public:
+  explicit InheritableProbeFile(const std::string& path) : path_(path) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  ~InheritableProbeFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    DeleteFileA(path_.c_str());
+  }
+  InheritableProbeFile(const InheritableProbeFile&) = delete;
+  InheritableProbeFile& operator=(const InheritableProbeFile&) = delete;
+
+  bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // "<handle value> <path>", as the stand-in takes it.
+  std::string Probe() const {
+    return std::to_string(reinterpret_cast<uintptr_t>(handle_)) + " " + path_;
+  }
+
+ private:
+  std::string path_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+size_t CountLines(const std::string& text, const std::string& line) {
+  size_t count = 0;
+  std::istringstream lines(text);
+  for (std::string each; std::getline(lines, each);) count += each == line ? 1 : 0;
+  return count;
+}
+
+TEST_F(RoundTripTest, TheApplicationInheritsNoHandleOfTheHost) {
+  StandinMode copy("copy");
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const InheritableProbeFile probe(std::string(temp) + "velmora inherited handle probe.txt");
+  ASSERT_TRUE(probe.Open());
+  SetEnvironmentVariableA("VELMORA_STANDIN_HANDLE", probe.Probe().c_str());
+  const HostOptions o = testsupport::ImageOptions(4, 2, 8, false);
+  TestHost host(o);
+  const int16_t result = Apply(host);
+
+  // The stand-in's check can tell: started with inheritance on, it holds the
+  // handle.
+  const std::string job = WorkFolder() + "Data.lif";
+  std::string commandLine = "\"" + BuildFile("app/Velmora.exe") + "\" \"" + job + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  const bool started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &info) != 0;
+  if (started) {
+    WaitForSingleObject(info.hProcess, 30000);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+  }
+  SetEnvironmentVariableA("VELMORA_STANDIN_HANDLE", nullptr);
+
+  EXPECT_EQ(result, 0);
+  ASSERT_TRUE(started);
+  const std::string log = testsupport::ReadTextFile(WorkFolder() + "standin.log").value_or("");
+  EXPECT_EQ(CountLines(log, "handle=not inherited"), 1u) << log;
+  EXPECT_EQ(CountLines(log, "handle=inherited"), 1u) << log;
+  EXPECT_LT(log.find("handle=not inherited"), log.find("handle=inherited")) << log;
 }
 
 TEST_F(RoundTripTest, GrayImagesGetTheAverageOfThreeChannels) {
@@ -265,6 +356,11 @@ std::vector<FaultCase> FaultCases() {
        Image::Untouched, 0, true, false},
       {"folder without the application", "invert", none, emptyFolder, -30901, Image::Untouched, 0,
        true, false},
+      // A Velmora.exe beside the host's executable would be found by a search.
+      {"empty application folder", "invert", none, SettingsFor(""), -30901, Image::Untouched, 0,
+       true, false},
+      {"relative application folder", "invert", none, SettingsFor("..\\app"), -30901,
+       Image::Untouched, 0, true, false},
       {"application writes nothing", "none", none, app, 0, Image::Untouched},
       {"application crashes", "crash", none, app, 0, Image::Untouched},
       {"application copies, then exits non-zero", "exit:3", none, app, 0, Image::Copied},
@@ -303,6 +399,8 @@ std::vector<FaultCase> FaultCases() {
 }
 
 TEST_F(RoundTripTest, EveryFailureGivesItsCodeAndLeavesTheHostAsItShould) {
+  const PlantedApplication planted;
+  ASSERT_TRUE(planted.Planted());
   std::ostringstream table;
   table << "| case | expected | result | host image | files closed, converter released |\n"
         << "|---|---|---|---|---|\n";

@@ -26,7 +26,10 @@
 // Every run first appends "argc=<n>", "cmdline=<command line>" and, when
 // present, "arg1=<first argument>" (one per line, LF ended) to "standin.log"
 // in the folder of the job description, or to the file that the environment
-// variable VELMORA_STANDIN_LOG names.
+// variable VELMORA_STANDIN_LOG names. When the variable VELMORA_STANDIN_HANDLE
+// holds "<handle value> <file path>" (a handle the starting process made
+// inheritable), the log also gets "handle=inherited" when that value names
+// the very same file in this process, else "handle=not inherited".
 //
 // Element text of the job description is decoded as XML ("&amp;" and the
 // other predefined entities); a bare "<" or "&" makes the job malformed.
@@ -88,17 +91,43 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   return !out.fail();
 }
 
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+// Whether the handle value of "<value> <path>" names, in this process, the
+// file at path: the same volume and file index, so that a handle of this
+// process that merely has the same value does not count.
+bool HoldsFileOf(const std::string& probe) {
+  const size_t space = probe.find(' ');
+  if (space == std::string::npos) return false;
+  const auto value =
+      static_cast<uintptr_t>(std::strtoull(probe.substr(0, space).c_str(), nullptr, 10));
+  const HANDLE held = reinterpret_cast<HANDLE>(value);
+  BY_HANDLE_FILE_INFORMATION heldInfo, ownInfo;
+  if (!GetFileInformationByHandle(held, &heldInfo)) return false;
+  const HANDLE own = CreateFileA(probe.substr(space + 1).c_str(), 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (own == INVALID_HANDLE_VALUE) return false;
+  const bool same = GetFileInformationByHandle(own, &ownInfo) &&
+                    heldInfo.dwVolumeSerialNumber == ownInfo.dwVolumeSerialNumber &&
+                    heldInfo.nFileIndexHigh == ownInfo.nFileIndexHigh &&
+                    heldInfo.nFileIndexLow == ownInfo.nFileIndexLow;
+  CloseHandle(own);
+  return same;
+}
+
 void AppendLog(const std::string& path, int argc, const char* argument) {
   std::ofstream log(path, std::ios::binary | std::ios::app);
   if (!log) return;
   log << "argc=" << argc << "\n"
       << "cmdline=" << GetCommandLineA() << "\n";
   if (argument != nullptr) log << "arg1=" << argument << "\n";
-}
-
-std::string EnvironmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::string(value) : std::string();
+  const std::string probe = EnvironmentValue("VELMORA_STANDIN_HANDLE");
+  if (!probe.empty())
+    log << "handle=" << (HoldsFileOf(probe) ? "inherited" : "not inherited") << "\n";
 }
 
 // ---------------------------------------------------------------- mode ----
