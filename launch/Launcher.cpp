@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/Error.h"
+#include "base/NarrowPath.h"
 #include "base/PathToolkit.h"
 #include "base/TextFormat.h"
 #include "formats/IniReader.h"
@@ -80,13 +81,17 @@ static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104), "STARTUPI
 
 bool GetProfileFolder(std::string& path) {
   path.clear();
-  char buffer[MAX_PATH];
+  // Asked for wide: the narrow call puts "?" in place of every letter of the
+  // account's name outside the ANSI code page.
+  wchar_t buffer[MAX_PATH];
   std::memset(buffer, 0, sizeof buffer);
   const HRESULT result =
-      SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buffer);
+      SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buffer);
   if (FAILED(result)) return false;
-  buffer[MAX_PATH - 1] = '\0';
-  path = EnsureTrailingBackslash(buffer);
+  buffer[MAX_PATH - 1] = L'\0';
+  std::string narrow;
+  if (!sys::ToExactNarrowPath(buffer, narrow)) return false;
+  path = EnsureTrailingBackslash(narrow);
   return true;
 }
 

@@ -25,8 +25,10 @@ struct LaunchRequest {
   bool wait = true;      // what the caller asks for; Start always sets it
 };
 
-// The user's own profile folder with a trailing backslash. False, with the
-// path empty, when the system gives none.
+// The user's own profile folder with a trailing backslash, in the ANSI code
+// page (its short form when its own name does not convert exactly). False,
+// with the path empty, when the system gives none or it has no exact narrow
+// form.
 bool GetProfileFolder(std::string& path);
 
 // The application's folder from the settings file, with a trailing backslash.

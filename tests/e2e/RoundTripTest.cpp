@@ -5,6 +5,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -52,6 +53,131 @@ class StandinMode {
   StandinMode(const StandinMode&) = delete;
   StandinMode& operator=(const StandinMode&) = delete;
 };
+
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+void RemoveTree(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    DeleteFileW(path.c_str());
+    return;
+  }
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  std::string bytes;
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+    bytes.append(buffer, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+// Points TMP and TEMP of this process, and so the plug-in's temporary
+// folder, at a fresh folder given as wide text, as Windows gives it to an
+// account whose name is outside the ANSI code page. Puts both back and
+// removes the folder afterwards.
+class WideTempFolder {
+ public:
+  explicit WideTempFolder(const std::wstring& folder) : folder_(folder) {
+    for (Saved& s : saved_) {
+      std::vector<wchar_t> buffer(32768);
+      const DWORD length = GetEnvironmentVariableW(s.name, buffer.data(), 32768);
+      s.present = length > 0 && length < 32768;
+      if (s.present) s.value.assign(buffer.data(), length);
+      SetEnvironmentVariableW(s.name, folder.c_str());
+    }
+    RemoveTree(folder_);
+    CreateDirectoryW(folder_.c_str(), nullptr);
+  }
+  ~WideTempFolder() {
+    for (const Saved& s : saved_)
+      SetEnvironmentVariableW(s.name, s.present ? s.value.c_str() : nullptr);
+    RemoveTree(folder_);
+  }
+  WideTempFolder(const WideTempFolder&) = delete;
+  WideTempFolder& operator=(const WideTempFolder&) = delete;
+
+  const std::wstring& Path() const { return folder_; }
+
+ private:
+  struct Saved {
+    const wchar_t* name;
+    bool present;
+    std::wstring value;
+  };
+  std::wstring folder_;
+  Saved saved_[2] = {{L"TMP", false, {}}, {L"TEMP", false, {}}};
+};
+
+// What xmllint (the Linux program, started through Wine) prints for the text
+// of ImportPath in the document it reads from its standard input, or its
+// complaints, and its exit status. Wine hands a Linux program no process
+// handle and only the standard input and output, so a shell reports
+// everything there, the end last.
+struct XmllintResult {
+  bool ended = false;
+  std::string output;
+  std::string exitStatus;
+};
+
+XmllintResult ReadImportPathWithXmllint(const std::wstring& document, const std::wstring& scratch) {
+  XmllintResult result;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  const std::wstring outputPath = scratch + L"\\xmllint output.txt";
+  const HANDLE input = CreateFileW(document.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION info = {};
+    char commandLine[] =
+        "Z:\\bin\\sh -c \"/usr/bin/xmllint --xpath 'string(/General/ImportPath)' - 2>&1; "
+        "status=$?; echo; echo end=$status\"";
+    if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+      if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+      if (info.hThread != nullptr) CloseHandle(info.hThread);
+      // "<answer>\n\nend=<status>\n"
+      const std::string kEnd = "\n\nend=";
+      for (int waited = 0; waited < 30000 && !result.ended; waited += 50) {
+        const std::string text = ReadWholeFile(outputPath);
+        const size_t end = text.rfind(kEnd);
+        if (end != std::string::npos && text.back() == '\n') {
+          result.ended = true;
+          result.output = text.substr(0, end);
+          result.exitStatus = text.substr(end + kEnd.size(), text.size() - end - kEnd.size() - 1);
+        } else {
+          Sleep(50);
+        }
+      }
+    }
+  }
+  for (HANDLE h : {input, output})
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return result;
+}
 
 // A Velmora.exe where a search for one would find it first: beside the
 // host's executable, whose folder is also the tests' current folder.
@@ -177,6 +303,39 @@ TEST_F(RoundTripTest, HostsThatLeaveDepthAtZeroGetTheDepthOfTheirMode) {
     original.Image() = host.Image();
     ASSERT_EQ(Apply(host), 0);
     ExpectInverted(host, original, o);
+  }
+}
+
+TEST_F(RoundTripTest, RoundTripsUnderTemporaryFoldersOfAnyName) {
+  StandinMode invert("invert");
+  const std::wstring buildFolder = Widen(BuildFile(""));
+  // Cyrillic letters have no place in the ANSI code page (1252 under Wine);
+  // an ampersand is markup in the job description.
+  for (const std::wstring& name :
+       {std::wstring(L"\u041f\u0440\u0438\u043c\u0435\u0440 temp"), std::wstring(L"R&D temp")}) {
+    SCOPED_TRACE(testing::Message() << name.size() << " characters");
+    WideTempFolder temp(buildFolder + name);
+    const HostOptions o = testsupport::ImageOptions(300, 2, 8, false);
+    TestHost host(o);
+    FillPattern(host, o);
+    TestHost original(o);
+    original.Image() = host.Image();
+    ASSERT_EQ(Apply(host), 0);
+    ExpectInverted(host, original, o);
+
+    // An XML reader reads the job description and finds in it a narrow path
+    // of the working folder that the application can open.
+    const std::wstring work = temp.Path() + L"\\velmorafilter";
+    const XmllintResult xml = ReadImportPathWithXmllint(work + L"\\Data.lif", temp.Path());
+    ASSERT_TRUE(xml.ended);
+    EXPECT_EQ(xml.exitStatus, "0") << xml.output;
+    EXPECT_TRUE(std::all_of(xml.output.begin(), xml.output.end(), [](char c) {
+      return c > 0 && c < 0x7f && c != '?';
+    })) << xml.output;
+    EXPECT_TRUE(Exists(xml.output + "\\Velmora_Processed.ppm")) << xml.output;
+    wchar_t longForm[MAX_PATH] = {};
+    ASSERT_GT(GetLongPathNameW(Widen(xml.output).c_str(), longForm, MAX_PATH), 0u);
+    EXPECT_TRUE(longForm == work);
   }
 }
 
