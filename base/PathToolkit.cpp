@@ -20,6 +20,16 @@ std::string JoinPath(const std::string& folder, const std::string& name) {
   return EnsureTrailingBackslash(folder) + name;
 }
 
+bool IsAbsoluteFolder(const std::string& path) {
+  const auto isLetter = [](char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); };
+  if (path.size() >= 3 && isLetter(path[0]) && path[1] == ':' && path[2] == '\\') return true;
+  if (path.compare(0, 2, "\\\\") != 0) return false;
+  // "\\server\share": both names present, one backslash between them.
+  const size_t serverEnd = path.find('\\', 2);
+  if (serverEnd == std::string::npos || serverEnd == 2) return false;
+  return serverEnd + 1 < path.size() && path[serverEnd + 1] != '\\';
+}
+
 bool PathExists(const std::string& path) {
   Require(!path.empty());
   // The runtime's status call refuses a folder written with its backslash.

@@ -1,7 +1,7 @@
 // Building and testing paths: narrow byte strings in the ANSI code page with
 // backslash as the only separator the plug-in writes. The string functions
 // do no system calls; the existence test, listing and deletion go through
-// launch/SystemPaths.h.
+// base/SystemPaths.h.
 #pragma once
 
 #include <cstddef>
@@ -24,6 +24,12 @@ std::string StripTrailingBackslash(const std::string& path);
 
 // EnsureTrailingBackslash(folder) + name; an empty folder gives the name alone.
 std::string JoinPath(const std::string& folder, const std::string& name);
+
+// True for a folder named in full: a drive letter, a colon and a backslash
+// ("C:\Apps"), or a UNC path with its server and share ("\\server\share").
+// A relative, drive-relative ("C:Apps") or rooted ("\Apps") path is not: the
+// system would resolve it against whatever folder happens to be current.
+bool IsAbsoluteFolder(const std::string& path);
 
 // True when the path (without its final backslash) names a file or a folder.
 // Throws EError for an empty path.

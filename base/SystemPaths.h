@@ -10,9 +10,11 @@
 namespace sys {
 
 // Writes the user's temporary folder, with its trailing separator and a
-// terminator, into the buffer. Returns its length without the terminator, 0
-// on failure, or the size needed (terminator included) when it does not fit;
-// then the buffer holds nothing usable.
+// terminator, into the buffer; on Windows in the ANSI code page, as its short
+// form when its own name does not convert exactly. Returns its length without
+// the terminator, 0 on failure (also when it has no exact narrow form), or the
+// size needed (terminator included) when it does not fit; then the buffer
+// holds nothing usable.
 uint32_t QueryTempPath(char* buffer, uint32_t size);
 
 // True when the runtime's file status call succeeds for the path.

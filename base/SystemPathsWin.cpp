@@ -8,11 +8,33 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include <cstring>
+
+#include "base/NarrowPath.h"
 #include "base/SystemPaths.h"
 
 namespace sys {
 
-uint32_t QueryTempPath(char* buffer, uint32_t size) { return GetTempPathA(size, buffer); }
+uint32_t QueryTempPath(char* buffer, uint32_t size) {
+  // Asked for wide: the narrow call puts "?" in place of every letter outside
+  // the ANSI code page, naming a folder that does not exist.
+  std::wstring wide(MAX_PATH + 1, L'\0');
+  DWORD length = GetTempPathW(static_cast<DWORD>(wide.size()), &wide[0]);
+  if (length > wide.size()) {
+    // Too long as it stands; its short form may still fit.
+    wide.assign(length, L'\0');
+    length = GetTempPathW(static_cast<DWORD>(wide.size()), &wide[0]);
+    if (length >= wide.size()) return 0;
+  }
+  if (length == 0) return 0;
+  wide.resize(length);
+  std::string narrow;
+  if (!ToExactNarrowPath(wide, narrow)) return 0;
+  const uint32_t narrowLength = static_cast<uint32_t>(narrow.size());
+  if (buffer == nullptr || narrowLength + 1 > size) return narrowLength + 1;
+  std::memcpy(buffer, narrow.c_str(), narrowLength + 1);
+  return narrowLength;
+}
 
 bool QueryPathStatus(const std::string& path) {
   struct _stat status;

@@ -51,18 +51,37 @@ EPixelFormat ByDepth(int32_t depth, EPixelFormat at8, EPixelFormat at16, EPixelF
   }
 }
 
+// The depth that the mode itself names; 0 for every other mode.
+int32_t ImpliedDepth(int16_t mode) {
+  switch (mode) {
+    case host::kModeRGBColor:
+    case host::kModeGrayScale:
+      return 8;
+    case host::kModeRGB48:
+    case host::kModeGray16:
+      return 16;
+    case host::kModeRGB96:
+    case host::kModeGray32:
+      return 32;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 EPixelFormat GetHostPixelFormat(const host::FilterRecord* record) {
   Require(record != nullptr);
   const int16_t mode = record->imageMode;
   const int16_t planes = record->planes;
+  // Older and simple hosts leave depth at 0: then the mode tells it.
+  const int32_t depth = record->depth != 0 ? record->depth : ImpliedDepth(mode);
   if (mode == host::kModeRGBColor || mode == host::kModeRGB48 || mode == host::kModeRGB96) {
     // A three-channel mode with an unusual depth is not tried as gray.
-    return planes >= 3 ? ByDepth(record->depth, RGB8, RGB16, RGB32F) : None;
+    return planes >= 3 ? ByDepth(depth, RGB8, RGB16, RGB32F) : None;
   }
   if (mode == host::kModeGrayScale || mode == host::kModeGray16 || mode == host::kModeGray32) {
-    return planes >= 1 ? ByDepth(record->depth, Gray8, Gray16, Gray32F) : None;
+    return planes >= 1 ? ByDepth(depth, Gray8, Gray16, Gray32F) : None;
   }
   return None;
 }

@@ -48,5 +48,7 @@ struct ImageSize {
 ExchangeHeader MakeExchangeHeader(int32_t format, const ImageSize& size);
 
 // The host image's pixel format from imageMode, depth and planes; None when
-// the combination is not supported. Throws EError for a null record.
+// the combination is not supported. A depth of 0 counts as the depth the mode
+// implies (8 for RGB and gray, 16 for RGB48 and Gray16, 32 for RGB96 and
+// Gray32). Throws EError for a null record.
 EPixelFormat GetHostPixelFormat(const host::FilterRecord* record);

@@ -42,7 +42,23 @@ void XmlWriter::EndElement(const char* name) {
 void XmlWriter::AddElement(const char* name, const char* value) {
   Require(name != nullptr && value != nullptr);
   BeginElement(name, false);
-  text_ += value;
+  // A folder such as "R&D" must not end the document's well-formedness.
+  for (const char* c = value; *c != '\0'; ++c) {
+    switch (*c) {
+      case '&':
+        text_ += "&amp;";
+        break;
+      case '<':
+        text_ += "&lt;";
+        break;
+      case '>':
+        text_ += "&gt;";
+        break;
+      default:
+        text_ += *c;
+        break;
+    }
+  }
   EndElement(name);
 }
 

@@ -1,6 +1,7 @@
 // A minimal streaming XML writer: start tags, end tags and one-line text
-// elements, collected in memory and written with one write. No attributes,
-// indentation or escaping: the reading application expects the bytes as given.
+// elements, collected in memory and written with one write. No attributes or
+// indentation. Element text has "&", "<" and ">" escaped and every other byte
+// as given; names are written as given.
 #pragma once
 
 #include <cstdint>
@@ -24,8 +25,9 @@ class XmlWriter {
   void BeginElement(const char* name, bool lineBreak);
   // "</name>" and CR LF. Throws EError for a null name.
   void EndElement(const char* name);
-  // "<name>value</name>" and CR LF, the value's bytes unchanged. Throws
-  // EError for a null name or value.
+  // "<name>value</name>" and CR LF, the value's "&", "<" and ">" written as
+  // "&amp;", "&lt;" and "&gt;" and its other bytes unchanged. Throws EError
+  // for a null name or value.
   void AddElement(const char* name, const char* value);
   // AddElement with the value in decimal ("%d").
   void AddIntElement(const char* name, int32_t value);

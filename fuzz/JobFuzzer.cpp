@@ -66,6 +66,24 @@ bool IsFolder(const std::string& path) {
   return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// Element text as XML wants it: "&", "<" and ">" as entities, every other
+// byte as it is.
+std::string Escaped(const std::string& value) {
+  std::string text;
+  for (const char c : value) {
+    if (c == '&') {
+      text += "&amp;";
+    } else if (c == '<') {
+      text += "&lt;";
+    } else if (c == '>') {
+      text += "&gt;";
+    } else {
+      text += c;
+    }
+  }
+  return text;
+}
+
 size_t CountLineEnds(const std::string& text) {
   size_t count = 0;
   for (size_t at = text.find(kLineEnd); at != std::string::npos; at = text.find(kLineEnd, at + 2)) {
@@ -122,12 +140,12 @@ std::string ModelDocument(const std::string& work, const char* pluginType, const
   d += std::string("<SourceApplication>Photoshop</SourceApplication>") + kLineEnd;
   d += std::string("<PluginType>") + pluginType + "</PluginType>" + kLineEnd;
   d += std::string("<ImageCount>1</ImageCount>") + kLineEnd;
-  d += "<ImportPath>" + work + "</ImportPath>" + kLineEnd;
+  d += "<ImportPath>" + Escaped(work) + "</ImportPath>" + kLineEnd;
   d += std::string("<SourcePath>NA</SourcePath>") + kLineEnd;
   d += std::string("<ImageList>") + kLineEnd;
   d += "<Image0000>Velmora." + e + "</Image0000>" + kLineEnd;
   d += std::string("</ImageList>") + kLineEnd;
-  d += "<ExportPath>" + work + "</ExportPath>" + kLineEnd;
+  d += "<ExportPath>" + Escaped(work) + "</ExportPath>" + kLineEnd;
   d += "<ExportImage>Velmora_Processed." + e + "</ExportImage>" + kLineEnd;
   d += std::string("</General>") + kLineEnd;
   return d;
@@ -207,7 +225,7 @@ void FuzzXmlWriter(Input& input) {
       case 2: {
         const std::string value = input.Text(input.Byte());
         writer.AddElement(name.c_str(), value.c_str());
-        text += "<" + name + ">" + value + "</" + name + ">" + kLineEnd;
+        text += "<" + name + ">" + Escaped(value) + "</" + name + ">" + kLineEnd;
         break;
       }
       case 3: {

@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "base/Error.h"
+#include "base/NarrowPath.h"
 #include "base/PathToolkit.h"
 #include "base/TextFormat.h"
 #include "formats/IniReader.h"
@@ -75,13 +76,17 @@ static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104), "STARTUPI
 
 bool GetProfileFolder(std::string& path) {
   path.clear();
-  char buffer[MAX_PATH];
+  // Asked for wide: the narrow call puts "?" in place of every letter of the
+  // account's name outside the ANSI code page.
+  wchar_t buffer[MAX_PATH];
   std::memset(buffer, 0, sizeof buffer);
   const HRESULT result =
-      SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buffer);
+      SHGetFolderPathW(nullptr, CSIDL_PROFILE, nullptr, SHGFP_TYPE_CURRENT, buffer);
   if (FAILED(result)) return false;
-  buffer[MAX_PATH - 1] = '\0';
-  path = EnsureTrailingBackslash(buffer);
+  buffer[MAX_PATH - 1] = L'\0';
+  std::string narrow;
+  if (!sys::ToExactNarrowPath(buffer, narrow)) return false;
+  path = EnsureTrailingBackslash(narrow);
   return true;
 }
 
@@ -94,7 +99,10 @@ bool FindApplicationFolder(std::string& path) {
   IniReader reader;
   if (!reader.Load(settings.c_str())) return false;
   const char* value = reader.Lookup(kSettingsSection, kApplicationPathKey, nullptr);
-  const bool found = value != nullptr;
+  // Only a folder named in full: an empty or relative one would have the
+  // system look for Velmora.exe in the host's folder, the current folder and
+  // PATH, and run whatever it finds there.
+  const bool found = value != nullptr && IsAbsoluteFolder(value);
   // Copied at once: the text lives in the reader.
   if (found) path = EnsureTrailingBackslash(value);
   reader.Reset();
@@ -135,8 +143,12 @@ int16_t LaunchApplication(const LaunchRequest& request, bool wait) {
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info;
   std::memset(&info, 0, sizeof info);
-  if (!CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, NORMAL_PRIORITY_CLASS, nullptr,
-                      nullptr, &startup, &info)) {
+  // The executable named in full, so that the system runs that file and
+  // searches nowhere else. No handle of the host is inherited: the
+  // application needs none, and would keep the host's files and pipes open
+  // for as long as it runs.
+  if (!CreateProcessA(executable.c_str(), commandLine, nullptr, nullptr, FALSE,
+                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info)) {
     return result;
   }
   const ChildProcess child(info);

@@ -26,14 +26,17 @@ struct LaunchRequest {
   intptr_t ownerWindow = 0;
 };
 
-// The user's own profile folder with a trailing backslash. False, with the
-// path empty, when the system gives none.
+// The user's own profile folder with a trailing backslash, in the ANSI code
+// page (its short form when its own name does not convert exactly). False,
+// with the path empty, when the system gives none or it has no exact narrow
+// form.
 bool GetProfileFolder(std::string& path);
 
-// The application's folder from the settings file, with a trailing backslash
-// (empty when the setting is empty). False, with the path empty, when there is
-// no profile folder, the settings file cannot be loaded or it lacks the key.
-// The value is taken as written: no check that the folder exists.
+// The application's folder from the settings file, with a trailing backslash.
+// False, with the path empty, when there is no profile folder, the settings
+// file cannot be loaded, it lacks the key or the value is not an absolute
+// folder (IsAbsoluteFolder). The value is taken as written: no check that the
+// folder exists.
 bool FindApplicationFolder(std::string& path);
 
 // Forms `"<executable>" "<argument>"` in the zero-filled buffer. Backslashes

@@ -49,6 +49,19 @@ TEST(PathStrings, JoinPathPutsOneBackslashBetween) {
   EXPECT_EQ(JoinPath("C:\\dir", ""), "C:\\dir\\");
 }
 
+TEST(PathStrings, IsAbsoluteFolderTakesDriveAndUncPathsOnly) {
+  for (const char* absolute : {"C:\\", "c:\\Apps\\Velmora", "Z:\\a b\\", "\\\\server\\share",
+                               "\\\\server\\share\\Velmora\\", "\\\\?\\C:\\Apps"}) {
+    EXPECT_TRUE(IsAbsoluteFolder(absolute)) << absolute;
+  }
+  for (const char* relative :
+       {"", "Velmora", ".\\Velmora", "..\\app", "C:", "C:Apps", "\\Apps", "\\\\", "\\\\server",
+        "\\\\server\\", "\\\\\\share", "\\\\server\\\\share", "1:\\Apps", "C:/Apps", "\"C:\\Apps\"",
+        "%ProgramFiles%\\Velmora", " C:\\Apps"}) {
+    EXPECT_FALSE(IsAbsoluteFolder(relative)) << relative;
+  }
+}
+
 TEST(PathStrings, SanitizeNameReplacesEveryOtherByteKeepingTheLength) {
   EXPECT_EQ(SanitizeName("a b.c"), "a_b_c");
   EXPECT_EQ(SanitizeName("x+(1)-y_"), "x+(1)-y_");

@@ -104,6 +104,9 @@ TEST(ConverterFactory, UnsupportedImagesGetNoConverter) {
       {"gray with depth 12", host::kModeGrayScale, 12, 1},
       {"gray with no planes", host::kModeGray16, 16, 0},
       {"CMYK", host::kModeCMYKColor, 8, 4},
+      {"CMYK with depth 0", host::kModeCMYKColor, 0, 4},
+      {"RGB with depth 0 and 2 planes", host::kModeRGBColor, 0, 2},
+      {"indexed with depth 0", host::kModeIndexedColor, 0, 1},
       {"Lab", host::kModeLabColor, 16, 3},
       {"indexed", host::kModeIndexedColor, 8, 1},
   };
@@ -115,6 +118,28 @@ TEST(ConverterFactory, UnsupportedImagesGetNoConverter) {
     EXPECT_EQ(context->converter, nullptr);
     EXPECT_FALSE(CreateImportConverter(context.get()));
     EXPECT_EQ(context->converter, nullptr);
+  }
+}
+
+TEST(ConverterFactory, ADepthOfZeroIsTheDepthTheModeImplies) {
+  const struct {
+    HostImage image;
+    EPixelFormat format;
+  } cases[] = {
+      {{"RGB", host::kModeRGBColor, 0, 3}, RGB8},
+      {{"gray", host::kModeGrayScale, 0, 1}, Gray8},
+      {{"RGB48", host::kModeRGB48, 0, 3}, RGB16},
+      {{"gray 16", host::kModeGray16, 0, 1}, Gray16},
+      {{"RGB96", host::kModeRGB96, 0, 3}, RGB32F},
+      {{"gray 32", host::kModeGray32, 0, 1}, Gray32F},
+      // A depth the host did fill in keeps deciding, whatever the mode says.
+      {{"RGB at 16", host::kModeRGBColor, 16, 3}, RGB16},
+      {{"gray 16 at 8", host::kModeGray16, 8, 1}, Gray8},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.image.name);
+    TestContext context(c.image);
+    EXPECT_EQ(GetHostPixelFormat(&context.record), c.format);
   }
 }
 

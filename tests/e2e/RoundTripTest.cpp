@@ -6,6 +6,7 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -60,6 +61,154 @@ class StandinMode {
   ~StandinMode() { SetEnvironmentVariableA("VELMORA_STANDIN_MODE", nullptr); }
   StandinMode(const StandinMode&) = delete;
   StandinMode& operator=(const StandinMode&) = delete;
+};
+
+std::wstring Widen(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+void RemoveTree(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    DeleteFileW(path.c_str());
+    return;
+  }
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((path + L"\\*").c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      const std::wstring name = found.cFileName;
+      if (name != L"." && name != L"..") RemoveTree(path + L"\\" + name);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+std::string ReadWholeFile(const std::wstring& path) {
+  std::string bytes;
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return bytes;
+  char buffer[4096];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+    bytes.append(buffer, read);
+  CloseHandle(file);
+  return bytes;
+}
+
+// Points TMP and TEMP of this process, and so the plug-in's temporary
+// folder, at a fresh folder given as wide text, as Windows gives it to an
+// account whose name is outside the ANSI code page. Puts both back and
+// removes the folder afterwards.
+class WideTempFolder {
+ public:
+  explicit WideTempFolder(const std::wstring& folder) : folder_(folder) {
+    for (Saved& s : saved_) {
+      std::vector<wchar_t> buffer(32768);
+      const DWORD length = GetEnvironmentVariableW(s.name, buffer.data(), 32768);
+      s.present = length > 0 && length < 32768;
+      if (s.present) s.value.assign(buffer.data(), length);
+      SetEnvironmentVariableW(s.name, folder.c_str());
+    }
+    RemoveTree(folder_);
+    CreateDirectoryW(folder_.c_str(), nullptr);
+  }
+  ~WideTempFolder() {
+    for (const Saved& s : saved_)
+      SetEnvironmentVariableW(s.name, s.present ? s.value.c_str() : nullptr);
+    RemoveTree(folder_);
+  }
+  WideTempFolder(const WideTempFolder&) = delete;
+  WideTempFolder& operator=(const WideTempFolder&) = delete;
+
+  const std::wstring& Path() const { return folder_; }
+
+ private:
+  struct Saved {
+    const wchar_t* name;
+    bool present;
+    std::wstring value;
+  };
+  std::wstring folder_;
+  Saved saved_[2] = {{L"TMP", false, {}}, {L"TEMP", false, {}}};
+};
+
+// What xmllint (the Linux program, started through Wine) prints for the text
+// of ImportPath in the document it reads from its standard input, or its
+// complaints, and its exit status. Wine hands a Linux program no process
+// handle and only the standard input and output, so a shell reports
+// everything there, the end last.
+struct XmllintResult {
+  bool ended = false;
+  std::string output;
+  std::string exitStatus;
+};
+
+XmllintResult ReadImportPathWithXmllint(const std::wstring& document, const std::wstring& scratch) {
+  XmllintResult result;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  const std::wstring outputPath = scratch + L"\\xmllint output.txt";
+  const HANDLE input = CreateFileW(document.c_str(), GENERIC_READ, FILE_SHARE_READ, &inherit,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  const HANDLE output = CreateFileW(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = input;
+    startup.hStdOutput = output;
+    startup.hStdError = output;
+    PROCESS_INFORMATION info = {};
+    char commandLine[] =
+        "Z:\\bin\\sh -c \"/usr/bin/xmllint --xpath 'string(/General/ImportPath)' - 2>&1; "
+        "status=$?; echo; echo end=$status\"";
+    if (CreateProcessA(nullptr, commandLine, nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                       &info)) {
+      if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+      if (info.hThread != nullptr) CloseHandle(info.hThread);
+      // "<answer>\n\nend=<status>\n"
+      const std::string kEnd = "\n\nend=";
+      for (int waited = 0; waited < 30000 && !result.ended; waited += 50) {
+        const std::string text = ReadWholeFile(outputPath);
+        const size_t end = text.rfind(kEnd);
+        if (end != std::string::npos && text.back() == '\n') {
+          result.ended = true;
+          result.output = text.substr(0, end);
+          result.exitStatus = text.substr(end + kEnd.size(), text.size() - end - kEnd.size() - 1);
+        } else {
+          Sleep(50);
+        }
+      }
+    }
+  }
+  for (HANDLE h : {input, output})
+    if (h != INVALID_HANDLE_VALUE) CloseHandle(h);
+  return result;
+}
+
+// A Velmora.exe where a search for one would find it first: beside the
+// host's executable, whose folder is also the tests' current folder.
+class PlantedApplication {
+ public:
+  PlantedApplication() {
+    char module[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, module, MAX_PATH);
+    path_ = module;
+    path_.erase(path_.find_last_of('\\') + 1);
+    path_ += "Velmora.exe";
+    planted_ = CopyFileA(BuildFile("app/Velmora.exe").c_str(), path_.c_str(), FALSE) != 0;
+  }
+  ~PlantedApplication() { DeleteFileA(path_.c_str()); }
+  PlantedApplication(const PlantedApplication&) = delete;
+  PlantedApplication& operator=(const PlantedApplication&) = delete;
+
+  bool Planted() const { return planted_; }
+
+ private:
+  std::string path_;
+  bool planted_ = false;
 };
 
 // What the stand-in's inversion gives back to the host, by the host's rules.
@@ -136,6 +285,15 @@ TEST_F(RoundTripTest, UnchangedRoundTripReturnsEveryFormatUnchanged) {
   EXPECT_TRUE(host.Image() == original);
 }
 
+// Every sample of the host is the inversion of the original's.
+void ExpectInverted(const TestHost& host, const TestHost& original, const HostOptions& o) {
+  for (int32_t y = 0; y < o.height; ++y)
+    for (int32_t x = 0; x < o.width; ++x)
+      for (int p = 0; p < o.planes; ++p)
+        ASSERT_EQ(host.Sample(x, y, p), Inverted(original.Sample(x, y, p), o.depth))
+            << x << "," << y << "," << p;
+}
+
 TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
   StandinMode invert("invert");
   for (int depth : {8, 16, 32}) {
@@ -147,13 +305,125 @@ TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
       TestHost original(o);
       original.Image() = host.Image();
       ASSERT_EQ(Apply(host), 0);
-      for (int32_t y = 0; y < o.height; ++y)
-        for (int32_t x = 0; x < o.width; ++x)
-          for (int p = 0; p < o.planes; ++p)
-            ASSERT_EQ(host.Sample(x, y, p), Inverted(original.Sample(x, y, p), depth))
-                << x << "," << y << "," << p;
+      ExpectInverted(host, original, o);
     }
   }
+}
+
+TEST_F(RoundTripTest, HostsThatLeaveDepthAtZeroGetTheDepthOfTheirMode) {
+  StandinMode invert("invert");
+  for (bool gray : {false, true}) {
+    SCOPED_TRACE(gray ? "gray" : "rgb");
+    const HostOptions o = testsupport::ImageOptions(1001, 2, 8, gray);
+    TestHost host(o);
+    host.Record().depth = 0;
+    FillPattern(host, o);
+    TestHost original(o);
+    original.Image() = host.Image();
+    ASSERT_EQ(Apply(host), 0);
+    ExpectInverted(host, original, o);
+  }
+}
+
+TEST_F(RoundTripTest, RoundTripsUnderTemporaryFoldersOfAnyName) {
+  StandinMode invert("invert");
+  const std::wstring buildFolder = Widen(BuildFile(""));
+  // Cyrillic letters have no place in the ANSI code page (1252 under Wine);
+  // an ampersand is markup in the job description.
+  for (const std::wstring& name :
+       {std::wstring(L"\u041f\u0440\u0438\u043c\u0435\u0440 temp"), std::wstring(L"R&D temp")}) {
+    SCOPED_TRACE(testing::Message() << name.size() << " characters");
+    WideTempFolder temp(buildFolder + name);
+    const HostOptions o = testsupport::ImageOptions(300, 2, 8, false);
+    TestHost host(o);
+    FillPattern(host, o);
+    TestHost original(o);
+    original.Image() = host.Image();
+    ASSERT_EQ(Apply(host), 0);
+    ExpectInverted(host, original, o);
+
+    // An XML reader reads the job description and finds in it a narrow path
+    // of the working folder that the application can open.
+    const std::wstring work = temp.Path() + L"\\velmorafilter";
+    const XmllintResult xml = ReadImportPathWithXmllint(work + L"\\Data.lif", temp.Path());
+    ASSERT_TRUE(xml.ended);
+    EXPECT_EQ(xml.exitStatus, "0") << xml.output;
+    EXPECT_TRUE(std::all_of(xml.output.begin(), xml.output.end(), [](char c) {
+      return c > 0 && c < 0x7f && c != '?';
+    })) << xml.output;
+    EXPECT_TRUE(Exists(xml.output + "\\Velmora_Processed.ppm")) << xml.output;
+    wchar_t longForm[MAX_PATH] = {};
+    ASSERT_GT(GetLongPathNameW(Widen(xml.output).c_str(), longForm, MAX_PATH), 0u);
+    EXPECT_TRUE(longForm == work);
+  }
+}
+
+// An inheritable handle of the host, as hosts have for their pipes and logs.
+class InheritableProbeFile {
+ public:
+  explicit InheritableProbeFile(const std::string& path) : path_(path) {
+    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+    handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  ~InheritableProbeFile() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    DeleteFileA(path_.c_str());
+  }
+  InheritableProbeFile(const InheritableProbeFile&) = delete;
+  InheritableProbeFile& operator=(const InheritableProbeFile&) = delete;
+
+  bool Open() const { return handle_ != INVALID_HANDLE_VALUE; }
+  // "<handle value> <path>", as the stand-in takes it.
+  std::string Probe() const {
+    return std::to_string(reinterpret_cast<uintptr_t>(handle_)) + " " + path_;
+  }
+
+ private:
+  std::string path_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+size_t CountLines(const std::string& text, const std::string& line) {
+  size_t count = 0;
+  std::istringstream lines(text);
+  for (std::string each; std::getline(lines, each);) count += each == line ? 1 : 0;
+  return count;
+}
+
+TEST_F(RoundTripTest, TheApplicationInheritsNoHandleOfTheHost) {
+  StandinMode copy("copy");
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const InheritableProbeFile probe(std::string(temp) + "velmora inherited handle probe.txt");
+  ASSERT_TRUE(probe.Open());
+  SetEnvironmentVariableA("VELMORA_STANDIN_HANDLE", probe.Probe().c_str());
+  const HostOptions o = testsupport::ImageOptions(4, 2, 8, false);
+  TestHost host(o);
+  const int16_t result = Apply(host);
+
+  // The stand-in's check can tell: started with inheritance on, it holds the
+  // handle.
+  const std::string job = WorkFolder() + "Data.lif";
+  std::string commandLine = "\"" + BuildFile("app/Velmora.exe") + "\" \"" + job + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  const bool started = CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &info) != 0;
+  if (started) {
+    WaitForSingleObject(info.hProcess, 30000);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+  }
+  SetEnvironmentVariableA("VELMORA_STANDIN_HANDLE", nullptr);
+
+  EXPECT_EQ(result, 0);
+  ASSERT_TRUE(started);
+  const std::string log = testsupport::ReadTextFile(WorkFolder() + "standin.log").value_or("");
+  EXPECT_EQ(CountLines(log, "handle=not inherited"), 1u) << log;
+  EXPECT_EQ(CountLines(log, "handle=inherited"), 1u) << log;
+  EXPECT_LT(log.find("handle=not inherited"), log.find("handle=inherited")) << log;
 }
 
 TEST_F(RoundTripTest, GrayImagesGetTheAverageOfThreeChannels) {
@@ -358,6 +628,11 @@ std::vector<FaultCase> FaultCases() {
        Image::Untouched, 0, true, false},
       {"folder without the application", "invert", none, emptyFolder, -30901, Image::Untouched, 0,
        true, false},
+      // A Velmora.exe beside the host's executable would be found by a search.
+      {"empty application folder", "invert", none, SettingsFor(""), -30901, Image::Untouched, 0,
+       true, false},
+      {"relative application folder", "invert", none, SettingsFor("..\\app"), -30901,
+       Image::Untouched, 0, true, false},
       {"application writes nothing", "none", none, app, 0, Image::Untouched},
       {"application crashes", "crash", none, app, 0, Image::Untouched},
       {"application copies, then exits non-zero", "exit:3", none, app, 0, Image::Copied},
@@ -397,6 +672,8 @@ std::vector<FaultCase> FaultCases() {
 }
 
 TEST_F(RoundTripTest, EveryFailureGivesItsCodeAndLeavesTheHostAsItShould) {
+  const PlantedApplication planted;
+  ASSERT_TRUE(planted.Planted());
   std::ostringstream table;
   table << "| case | expected | result | host image | files closed, converter released |\n"
         << "|---|---|---|---|---|\n";

@@ -141,14 +141,20 @@ TEST_F(JobDescriptionTest, NeedsAContextWithAHostRecord) {
   EXPECT_FALSE(Exists(job_));
 }
 
-TEST_F(JobDescriptionTest, WritesMarkupCharactersOfThePathUnchanged) {
-  const std::string odd = folder_.File("a&b;c'd");
+TEST_F(JobDescriptionTest, EscapesTheAmpersandOfAFolderName) {
+  const std::string odd = folder_.File("R&D a;b'c");
   MakeFolder(odd);
   ScopedTempFolder temp(odd);
   TestContext context(host::kModeRGBColor, 8, 3);
   ASSERT_EQ(WriteJobDescription(context.get()), 0);
   const std::string work = ExpectedWorkFolder(odd);
-  EXPECT_EQ(ReadFile(work + "\\Data.lif"), ExpectedDocument(work, "FILTER", "ppm"));
+  std::string escaped = work;
+  const size_t at = escaped.find("R&D");
+  ASSERT_NE(at, std::string::npos);
+  escaped.replace(at, 3, "R&amp;D");
+  EXPECT_EQ(ReadFile(work + "\\Data.lif"), ExpectedDocument(escaped, "FILTER", "ppm"));
+  // The file itself is where the unescaped path says.
+  EXPECT_EQ(std::string(context->jobPath), work + "\\Data.lif");
 }
 
 TEST(JobDescriptionPaths, RefusesAJobPathThatDoesNotFitBeforeOpeningAnything) {
@@ -204,24 +210,39 @@ TEST_F(JobDescriptionTest, FailsWhenTheDescriptionCannotBeWrittenCompletely) {
   EXPECT_EQ(WriteJobDescription(context.get()), kParamErr);
 }
 
-int RunXmllint(const std::string& path) {
-  const std::string command = "/usr/bin/xmllint --noout '" + path + "' 2>/dev/null";
-  return std::system(command.c_str());
+// What xmllint reads as the text of ImportPath; its exit status in status.
+std::string XmllintImportPath(const std::string& path, int& status) {
+  const std::string output = path + ".xpath";
+  const std::string command = "/usr/bin/xmllint --xpath 'string(/General/ImportPath)' '" + path +
+                              "' >'" + output + "' 2>/dev/null";
+  status = std::system(command.c_str());
+  std::string text = ReadFile(output);
+  if (!text.empty() && text.back() == '\n') text.pop_back();  // xmllint ends its answer so
+  return text;
 }
 
-TEST_F(JobDescriptionTest, IsWellFormedForARealXmlChecker) {
+TEST_F(JobDescriptionTest, IsWellFormedForARealXmlReaderWhateverTheFolderHolds) {
   if (!Exists("/usr/bin/xmllint")) FAIL() << "xmllint is not installed";
   TestContext context(host::kModeRGB96, 32, 3);
+  int status = -1;
   ASSERT_EQ(WriteJobDescription(context.get()), 0);
-  EXPECT_EQ(RunXmllint(context->jobPath), 0) << ReadFile(context->jobPath);
+  EXPECT_EQ(XmllintImportPath(context->jobPath, status), work_);
+  EXPECT_EQ(status, 0) << ReadFile(context->jobPath);
 
-  // The checker is really looking: the same writer with markup in the path
-  // gives a document it refuses, since nothing is escaped.
-  const std::string odd = folder_.File("a&b");
+  // Markup characters in the folder name reach the reader as they are.
+  const std::string odd = folder_.File("R&D <x> & y");
   MakeFolder(odd);
   ScopedTempFolder temp(odd);
   ASSERT_EQ(WriteJobDescription(context.get()), 0);
-  EXPECT_NE(RunXmllint(context->jobPath), 0);
+  EXPECT_EQ(XmllintImportPath(context->jobPath, status), ExpectedWorkFolder(odd));
+  EXPECT_EQ(status, 0) << ReadFile(context->jobPath);
+
+  // The reader is really looking: it refuses a bare ampersand.
+  std::string broken = ReadFile(context->jobPath);
+  broken.replace(broken.find("&amp;"), 5, "&");
+  WriteFile(context->jobPath, broken);
+  XmllintImportPath(context->jobPath, status);
+  EXPECT_NE(status, 0);
 }
 #endif
 

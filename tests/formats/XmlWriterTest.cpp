@@ -53,13 +53,15 @@ TEST_F(XmlWriterTest, WritesElementsOnlyAtFlush) {
   EXPECT_EQ(ReadFile(path_), expected);
 }
 
-TEST_F(XmlWriterTest, EscapesNothing) {
+TEST_F(XmlWriterTest, EscapesAmpersandAndAngleBracketsInElementText) {
   XmlWriter writer;
   ASSERT_TRUE(writer.OpenDocument(path_.c_str()));
-  writer.AddElement("Path", "C:\\a&b <c> \"d\" 'e'");
+  writer.AddElement("Path", "C:\\R&D <c> \"d\" 'e' &amp; >>");
+  writer.AddElement("Plain", "C:\\Temp\\velmorafilter \xE9;");
   writer.AddElement("Empty", "");
   EXPECT_EQ(writer.Text(), kDeclarationLine +
-                               "<Path>C:\\a&b <c> \"d\" 'e'</Path>\r\n"
+                               "<Path>C:\\R&amp;D &lt;c&gt; \"d\" 'e' &amp;amp; &gt;&gt;</Path>\r\n"
+                               "<Plain>C:\\Temp\\velmorafilter \xE9;</Plain>\r\n"
                                "<Empty></Empty>\r\n");
 }
 

@@ -104,9 +104,8 @@ TEST_F(LauncherTest, ApplicationFolderIsReadFromThePluginIniUnderTheProfile) {
       {"C:\\Apps\\Velmora", "C:\\Apps\\Velmora\\"},
       {"C:\\Apps\\Velmora\\", "C:\\Apps\\Velmora\\"},
       {"  C:\\Program Files\\Velmora App\t", "C:\\Program Files\\Velmora App\\"},
-      {"\"C:\\Quoted\"", "\"C:\\Quoted\"\\"},
-      {"%ProgramFiles%\\Velmora", "%ProgramFiles%\\Velmora\\"},
-      {"", ""},
+      {"C:\\%ProgramFiles%\\Velmora", "C:\\%ProgramFiles%\\Velmora\\"},
+      {"\\\\server\\share\\Velmora", "\\\\server\\share\\Velmora\\"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value);
@@ -135,6 +134,14 @@ TEST_F(LauncherTest, ApplicationFolderIsMissingWithoutAUsableSetting) {
       "[General]\r\nApplicationPath=C:\\Apps",       // no final CR LF
       "[Settings]\r\nApplicationPath=C:\\Apps\r\n",  // no section General
       "",                                            // empty file
+      // Not a folder named in full: the system would search for it.
+      "[General]\r\nApplicationPath=\r\n",
+      "[General]\r\nApplicationPath=Velmora\r\n",
+      "[General]\r\nApplicationPath=..\\app\r\n",
+      "[General]\r\nApplicationPath=C:Apps\r\n",
+      "[General]\r\nApplicationPath=\\Apps\r\n",
+      "[General]\r\nApplicationPath=\"C:\\Quoted\"\r\n",
+      "[General]\r\nApplicationPath=%ProgramFiles%\\Velmora\r\n",
   };
   for (const char* text : texts) {
     SCOPED_TRACE(text);

@@ -275,6 +275,8 @@ TEST_F(StandinTest, MalformedJobsAreRefusedWithAMessageAndNothingWritten) {
       {"folder with trailing backslash",
        replaced(work_ + "</ImportPath>", work_ + "\\</ImportPath>")},
       {"image kinds differ", replaced("Velmora_Processed.ppm", "Velmora_Processed.pfm")},
+      {"bare ampersand", replaced("<SourcePath>NA<", "<SourcePath>N&A<")},
+      {"unknown entity", replaced("<SourcePath>NA<", "<SourcePath>N&nbsp;A<")},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

@@ -33,7 +33,13 @@
 // Every run first appends "argc=<n>", "cmdline=<command line>" and, when
 // present, "arg1=<first argument>" (one per line, LF ended) to "standin.log"
 // in the folder of the job description, or to the file that the environment
-// variable VELMORA_STANDIN_LOG names.
+// variable VELMORA_STANDIN_LOG names. When the variable VELMORA_STANDIN_HANDLE
+// holds "<handle value> <file path>" (a handle the starting process made
+// inheritable), the log also gets "handle=inherited" when that value names
+// the very same file in this process, else "handle=not inherited".
+//
+// Element text of the job description is decoded as XML ("&amp;" and the
+// other predefined entities); a bare "<" or "&" makes the job malformed.
 //
 // Exit codes: 0 done, 2 wrong argument count, 3 malformed job description,
 // 4 missing or malformed exported image, 5 processed image not written,
@@ -92,17 +98,43 @@ bool WriteWholeFile(const std::string& path, const std::string& bytes) {
   return !out.fail();
 }
 
+std::string EnvironmentValue(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? std::string(value) : std::string();
+}
+
+// Whether the handle value of "<value> <path>" names, in this process, the
+// file at path: the same volume and file index, so that a handle of this
+// process that merely has the same value does not count.
+bool HoldsFileOf(const std::string& probe) {
+  const size_t space = probe.find(' ');
+  if (space == std::string::npos) return false;
+  const auto value =
+      static_cast<uintptr_t>(std::strtoull(probe.substr(0, space).c_str(), nullptr, 10));
+  const HANDLE held = reinterpret_cast<HANDLE>(value);
+  BY_HANDLE_FILE_INFORMATION heldInfo, ownInfo;
+  if (!GetFileInformationByHandle(held, &heldInfo)) return false;
+  const HANDLE own = CreateFileA(probe.substr(space + 1).c_str(), 0,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (own == INVALID_HANDLE_VALUE) return false;
+  const bool same = GetFileInformationByHandle(own, &ownInfo) &&
+                    heldInfo.dwVolumeSerialNumber == ownInfo.dwVolumeSerialNumber &&
+                    heldInfo.nFileIndexHigh == ownInfo.nFileIndexHigh &&
+                    heldInfo.nFileIndexLow == ownInfo.nFileIndexLow;
+  CloseHandle(own);
+  return same;
+}
+
 void AppendLog(const std::string& path, int argc, const char* argument) {
   std::ofstream log(path, std::ios::binary | std::ios::app);
   if (!log) return;
   log << "argc=" << argc << "\n"
       << "cmdline=" << GetCommandLineA() << "\n";
   if (argument != nullptr) log << "arg1=" << argument << "\n";
-}
-
-std::string EnvironmentValue(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? std::string(value) : std::string();
+  const std::string probe = EnvironmentValue("VELMORA_STANDIN_HANDLE");
+  if (!probe.empty())
+    log << "handle=" << (HoldsFileOf(probe) ? "inherited" : "not inherited") << "\n";
 }
 
 // ---------------------------------------------------------------- mode ----
@@ -226,14 +258,45 @@ bool SplitCrLfLines(const std::string& text, std::vector<std::string>& lines) {
   return true;
 }
 
-// The value of "<name>value</name>", or nothing when the line is not that.
+// XML element text decoded: the five predefined entities become their
+// characters. Nothing when the text holds a bare "<" or an "&" that starts
+// none of them, as an XML reader refuses it too.
+std::optional<std::string> DecodeText(const std::string& text) {
+  static const struct {
+    const char* entity;
+    char character;
+  } kEntities[] = {{"&amp;", '&'}, {"&lt;", '<'}, {"&gt;", '>'}, {"&quot;", '"'}, {"&apos;", '\''}};
+  std::string decoded;
+  for (size_t at = 0; at < text.size();) {
+    if (text[at] == '<') return std::nullopt;
+    if (text[at] != '&') {
+      decoded += text[at++];
+      continue;
+    }
+    bool known = false;
+    for (const auto& e : kEntities) {
+      const size_t length = std::strlen(e.entity);
+      if (text.compare(at, length, e.entity) == 0) {
+        decoded += e.character;
+        at += length;
+        known = true;
+        break;
+      }
+    }
+    if (!known) return std::nullopt;
+  }
+  return decoded;
+}
+
+// The decoded value of "<name>value</name>", or nothing when the line is not
+// that.
 std::optional<std::string> ElementValue(const std::string& line, const std::string& name) {
   const std::string open = "<" + name + ">";
   const std::string close = "</" + name + ">";
   if (line.size() < open.size() + close.size()) return std::nullopt;
   if (line.compare(0, open.size(), open) != 0) return std::nullopt;
   if (line.compare(line.size() - close.size(), close.size(), close) != 0) return std::nullopt;
-  return line.substr(open.size(), line.size() - open.size() - close.size());
+  return DecodeText(line.substr(open.size(), line.size() - open.size() - close.size()));
 }
 
 std::string Extension(const std::string& name) {
