@@ -46,11 +46,6 @@ std::string WorkFolder() {
   return folder + "velmorafilter\\";
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
-}
-
 bool Exists(const std::string& path) {
   return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
@@ -95,6 +90,10 @@ std::string ReadWholeFile(const std::wstring& path) {
     bytes.append(buffer, read);
   CloseHandle(file);
   return bytes;
+}
+
+std::string ReadBytes(const std::string& path) {
+  return ReadWholeFile(std::wstring(path.begin(), path.end()));  // ASCII paths only
 }
 
 // Points TMP and TEMP of this process, and so the plug-in's temporary
@@ -543,7 +542,7 @@ TEST_F(RoundTripTest, SecondRunWaitsForTheFirstToFinish) {
   // The second run starts once the first is in the application.
   for (int i = 0; i < 600 && !Exists(WorkFolder() + "standin.log"); ++i) Sleep(50);
   ASSERT_TRUE(Exists(WorkFolder() + "standin.log"));
-  const std::string exported = ReadFile(WorkFolder() + "Velmora.ppm");
+  const std::string exported = ReadBytes(WorkFolder() + "Velmora.ppm");
 
   HWND window = CreateWindowExA(0, "STATIC", "Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400,
                                 300, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
@@ -575,7 +574,7 @@ TEST_F(RoundTripTest, SecondRunWaitsForTheFirstToFinish) {
             "first, then apply the filter again.");
   EXPECT_TRUE(host.Image() == original);
   EXPECT_TRUE(host.Requests().empty());
-  EXPECT_TRUE(ReadFile(WorkFolder() + "Velmora.ppm") == exported) << "the first run's export";
+  EXPECT_TRUE(ReadBytes(WorkFolder() + "Velmora.ppm") == exported) << "the first run's export";
 
   EXPECT_EQ(WaitForSingleObject(first.hProcess, 60000), WAIT_OBJECT_0);
   DWORD exitCode = 9999;
@@ -583,7 +582,7 @@ TEST_F(RoundTripTest, SecondRunWaitsForTheFirstToFinish) {
   CloseHandle(first.hProcess);
   CloseHandle(first.hThread);
   EXPECT_EQ(exitCode, 0u);
-  EXPECT_TRUE(ReadFile(output) == image) << "the first run imports its own result";
+  EXPECT_TRUE(ReadBytes(output) == image) << "the first run imports its own result";
   DeleteFileA(input.c_str());
   DeleteFileA(output.c_str());
 }
