@@ -29,8 +29,9 @@
 # the results are deleted as soon as they are measured, and at exit.
 #
 # Builds what it needs into build/bench-<arch>; all of them share the Wine
-# prefix build/bench-wineprefix, whose settings file is pointed at the
-# measured architecture's own stand-in before its runs.
+# prefix build/bench-wineprefix. The 64-bit stand-in plays the application
+# for both plug-ins, as the installed application does: a 32-bit process
+# could not hold the largest images the application works on.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 arches="x86_64,i686"
@@ -93,6 +94,11 @@ for arch in "${arch_list[@]}"; do
   fi
   rm -f "$log"
 done
+if ! cmake --build "$root/build/bench-x86_64" -j 2 --target velmora_standin >/dev/null 2>&1; then
+  cmake -S "$root" -B "$root/build/bench-x86_64" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF -DVELMORA_WINEPREFIX="$prefix" >/dev/null
+  cmake --build "$root/build/bench-x86_64" -j 2 --target velmora_standin >/dev/null
+fi
 
 "$root/build/bench-${arch_list[0]}/wine-init.sh"
 export WINEPREFIX="$prefix"
@@ -156,10 +162,8 @@ use_folder() {
     mkdir -p "$disk_work"
   fi
 }
-use_settings() {
-  printf '[General]\r\nApplicationPath=%s\r\n' "$(winpath "$root/build/bench-$1/app")" \
-    >"$profile/VelmoraPro/plugin.ini"
-}
+printf '[General]\r\nApplicationPath=%s\r\n' "$(winpath "$root/build/bench-x86_64/app")" \
+  >"$profile/VelmoraPro/plugin.ini"
 
 # Room for the largest run: input, exported, processed and output files of
 # the largest image exist at once (RGB float: 12 bytes a pixel), plus 1 GB.
@@ -193,7 +197,8 @@ cat <<'EOF'
 notes:    The 32-bit build runs in the 32-bit command-line host, large-address
           aware as 32-bit image editors are (4 GB of address space under a
           64-bit system), holding the host image once; a case that does not fit
-          is reported as such.
+          is reported as such. The application is the 64-bit stand-in for
+          both plug-ins.
           10000 x 10000 fits the 16-bit coordinate fields (up to 32767 a side),
           so the host offers no 32-bit coordinates (--big).
           All runs see a warm page cache: the input was just written, the
@@ -261,7 +266,6 @@ run_case() {
   local ext=ppm
   [ "$depth" != 32 ] || ext=pfm
   use_folder "$folder"
-  use_settings "$arch"
   echo
   echo "--- $arch, exchange files in $folder: ${width} x ${height} $mode (${megapixels} megapixels), ${depth}-bit host ---"
 
