@@ -92,7 +92,8 @@ double TimeCalls(const std::function<void(uint64_t)>& body, const Options& optio
     const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
     if (seconds >= options.minTime || calls >= (uint64_t{1} << 40)) break;
     const double factor = seconds > 0 ? 1.4 * options.minTime / seconds : 100.0;
-    calls = static_cast<uint64_t>(static_cast<double>(calls) * std::min(100.0, std::max(2.0, factor)));
+    calls =
+        static_cast<uint64_t>(static_cast<double>(calls) * std::min(100.0, std::max(2.0, factor)));
   }
   double fastest = 0;
   for (int r = 0; r < options.repetitions; ++r) {
