@@ -16,7 +16,7 @@ constexpr size_t kHeaderTokenSize = 33;
 // size: large enough that the runtime's cost per call vanishes next to the
 // bytes moved, small enough to stay in the processor's caches and to leave
 // the plug-in's memory flat (measured with the transfer benchmark).
-constexpr uint32_t kSampleBlockBytes = 4u << 20;
+constexpr uint32_t kSampleBlockBytes = 1u << 20;
 // The block for a file with sampleBytes bytes of samples: kSampleBlockBytes,
 // or the samples' size for a smaller image, at least 1.
 uint32_t SampleBlockSize(uint64_t sampleBytes);
