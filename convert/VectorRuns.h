@@ -130,11 +130,11 @@ struct VectorRuns<unsigned char, unsigned short, 1> {
 };
 
 // Host 16-bit to file, native order: h = min(x, 32768), then 2h, less 1
-// above 16384; in 16-bit lanes 2 x 32768 - 1 wraps to 65535 as it should.
+// above 16384, which is (h - 1) >> 14 with the subtraction saturating at 0;
+// in 16-bit lanes 2 x 32768 - 1 wraps to 65535 as it should.
 inline __m128i ScaleHostToFile16(__m128i x) {
   const __m128i h = _mm_sub_epi16(x, _mm_subs_epu16(x, _mm_set1_epi16(static_cast<short>(32768))));
-  const __m128i above = _mm_subs_epu16(h, _mm_set1_epi16(16384));  // > 0 above 16384
-  const __m128i less = _mm_sub_epi16(above, _mm_subs_epu16(above, _mm_set1_epi16(1)));  // 1 or 0
+  const __m128i less = _mm_srli_epi16(_mm_subs_epu16(h, _mm_set1_epi16(1)), 14);
   return _mm_sub_epi16(_mm_add_epi16(h, h), less);
 }
 
@@ -163,10 +163,13 @@ inline __m128i ScaleFileToHost16(__m128i v) {
   return _mm_avg_epu16(SwapBytes16(v), _mm_setzero_si128());
 }
 
-// The mean follows the averaging rule in single precision as the portable
-// path states it: the sum (exact in a float) times the float nearest 1/3,
-// plus one half, clamped to 0..65535, truncated. The results, at most 32768,
-// are packed through the signed range. Eight samples, or pixels, a step.
+// The mean: with three host levels t of at most 32768 and their sum s, the
+// rule's result is the nearest integer to s / 3, (s + 1) / 3 (see the
+// portable path), which overflows 16-bit lanes. Split each level into
+// t = 3q + r: then (s + 1) / 3 = Q + R / 3, with Q the sum of the q (at most
+// 32766) and R the sum of the r plus 1 (1 to 7). t / 3 is t * 43691 >> 17,
+// whose factor exceeds 2^17 / 3 by 1/3, an error of t / 393216 < 1/3; R / 3
+// is R * 21846 >> 16 as in the 8-bit mean. Eight samples, or pixels, a step.
 template <>
 struct VectorRuns<unsigned short, unsigned short, 1> {
   static size_t PerChannel(const unsigned short* in, unsigned short* out, size_t samples) {
@@ -176,17 +179,10 @@ struct VectorRuns<unsigned short, unsigned short, 1> {
   }
   static size_t Broadcast(const unsigned short*, unsigned short*, size_t) { return 0; }
   static size_t Average(const unsigned short* in, unsigned short* out, size_t pixels) {
-    const __m128i zero = _mm_setzero_si128();
-    const __m128 inverse = _mm_set1_ps(1.0f / 3.0f);
-    const __m128 half = _mm_set1_ps(0.5f);
-    const __m128 limit = _mm_set1_ps(65535.0f);
-    const __m128i bias32 = _mm_set1_epi32(32768);
-    const __m128i bias16 = _mm_set1_epi16(static_cast<short>(0x8000));
-    auto mean = [&](__m128i sum) {
-      const __m128 m = _mm_mul_ps(_mm_cvtepi32_ps(sum), inverse);
-      const __m128 clamped = _mm_min_ps(_mm_max_ps(_mm_add_ps(m, half), _mm_setzero_ps()), limit);
-      return _mm_sub_epi32(_mm_cvttps_epi32(clamped), bias32);
-    };
+    const __m128i third17 = _mm_set1_epi16(static_cast<short>(43691));
+    const __m128i third16 = _mm_set1_epi16(21846);
+    const __m128i three = _mm_set1_epi16(3);
+    const __m128i one = _mm_set1_epi16(1);
     size_t p = 0;
     for (; p + 8 <= pixels; p += 8) {
       __m128i c0, c1, c2;
@@ -194,13 +190,14 @@ struct VectorRuns<unsigned short, unsigned short, 1> {
       c0 = ScaleFileToHost16(c0);
       c1 = ScaleFileToHost16(c1);
       c2 = ScaleFileToHost16(c2);
-      const __m128i low =
-          _mm_add_epi32(_mm_add_epi32(_mm_unpacklo_epi16(c0, zero), _mm_unpacklo_epi16(c1, zero)),
-                        _mm_unpacklo_epi16(c2, zero));
-      const __m128i high =
-          _mm_add_epi32(_mm_add_epi32(_mm_unpackhi_epi16(c0, zero), _mm_unpackhi_epi16(c1, zero)),
-                        _mm_unpackhi_epi16(c2, zero));
-      Store(out + p, _mm_xor_si128(_mm_packs_epi32(mean(low), mean(high)), bias16));
+      const __m128i q0 = _mm_srli_epi16(_mm_mulhi_epu16(c0, third17), 1);
+      const __m128i q1 = _mm_srli_epi16(_mm_mulhi_epu16(c1, third17), 1);
+      const __m128i q2 = _mm_srli_epi16(_mm_mulhi_epu16(c2, third17), 1);
+      const __m128i sumQ = _mm_add_epi16(_mm_add_epi16(q0, q1), q2);
+      const __m128i sumR =
+          _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(c0, c1), _mm_add_epi16(c2, one)),
+                        _mm_mullo_epi16(sumQ, three));
+      Store(out + p, _mm_add_epi16(sumQ, _mm_mulhi_epu16(sumR, third16)));
     }
     return p;
   }
