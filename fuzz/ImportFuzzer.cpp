@@ -117,6 +117,10 @@ Prediction Predict(const Layout& layout, const uint8_t* file, size_t size) {
   if (!matches) return p;
   p.samplesAt = position;
   const size_t pixelBytes = layout.floats ? 12 : 6;
+  // A file short of any sample reaches the host not at all.
+  const uint64_t needed = static_cast<uint64_t>(layout.host.width) *
+                          static_cast<uint64_t>(layout.host.height) * pixelBytes;
+  if (size - position < needed) return p;
   for (int32_t row = 0; row < layout.host.height; ++row) {
     for (int32_t left = 0; left < layout.host.width; left += kChunkPixels) {
       const int32_t right = left + static_cast<int32_t>(kChunkPixels) < layout.host.width
