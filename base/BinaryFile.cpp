@@ -79,6 +79,18 @@ bool Read(BinaryFile& file, void* buffer, uint32_t count) {
   return got > 0 && static_cast<uint32_t>(got) == count;
 }
 
+uint32_t ReadUpTo(BinaryFile& file, void* buffer, uint32_t count) {
+  Require(file.descriptor != -1 && buffer != nullptr && count != 0);
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  uint32_t done = 0;
+  while (done < count) {
+    const long got = SysRead(file.descriptor, bytes + done, count - done);
+    if (got <= 0) break;
+    done += static_cast<uint32_t>(got);
+  }
+  return done;
+}
+
 uint32_t Length(BinaryFile& file) {
   Require(file.descriptor != -1);
   int64_t here = SysSeek(file.descriptor, 0, SEEK_CUR);

@@ -34,6 +34,10 @@ bool Write(BinaryFile& file, const void* data, uint32_t count);
 // One read of exactly count bytes; end of file first is a failure (the bytes
 // that arrived stay in the buffer). Throws like Write.
 bool Read(BinaryFile& file, void* buffer, uint32_t count);
+// Reads until count bytes have arrived, the file has ended or a read has
+// failed, repeating the runtime's read after a short one; returns the bytes
+// that arrived. Throws like Write.
+uint32_t ReadUpTo(BinaryFile& file, void* buffer, uint32_t count);
 // File length without moving the position; 0 on failure or for an empty file.
 // Throws EError on a closed file.
 uint32_t Length(BinaryFile& file);

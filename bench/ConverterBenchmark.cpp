@@ -1,20 +1,29 @@
 // Throughput of every converter the factories create (six host image formats,
 // export and import), converting full 1000-pixel chunks, next to memcpy of the
 // same numbers of bytes: a chunk's input bytes and its output bytes. After the
-// benchmark table a summary gives each converter's time per chunk and its
+// table of cases a summary gives each converter's time per chunk and its
 // ratio to memcpy.
 //
 // "convert" is the converter's own work on a chunk already in its input
 // buffer. "convert+copy" adds the one copy the passes make around it: the
 // host's bytes into the input buffer on export (SetInput), the output buffer
 // into the host's buffer on import. File reads and writes are not included.
-#include <benchmark/benchmark.h>
-#include <unistd.h>
-
+//
+// Portable, with a timing loop of its own, so that the same program runs
+// natively and as a Windows program of either architecture under Wine.
+//
+// Usage: converter_benchmark [--filter=TEXT] [--repetitions=N] [--min-time=SECONDS]
+//   --filter       only the cases whose name contains TEXT (memcpy cases run
+//                  as far as the summary needs them)
+//   --repetitions  timed runs of each case, the fastest kept (default 5)
+//   --min-time     least duration of one timed run (default 0.05 s)
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <random>
 #include <string>
@@ -27,6 +36,8 @@
 #include "support/TestContext.h"
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 struct HostImage {
   const char* name;
@@ -53,6 +64,47 @@ std::string ConvertName(const HostImage& image, Direction direction, bool withCo
 }
 
 std::string MemcpyName(uint32_t bytes) { return "memcpy/" + std::to_string(bytes); }
+
+// Tells the compiler that memory behind p is read and changed here, so that
+// the work around it is neither dropped nor hoisted out of the loop.
+inline void Clobber(const void* p) {
+#if defined(__GNUC__)
+  asm volatile("" : : "r"(p) : "memory");
+#else
+  static volatile const void* sink;
+  sink = p;
+#endif
+}
+
+struct Options {
+  std::string filter;
+  int repetitions = 5;
+  double minTime = 0.05;
+};
+
+// Runs body in batches until one batch lasts minTime, then times the given
+// number of batches of that size; the fastest time per call in nanoseconds.
+double TimeCalls(const std::function<void(uint64_t)>& body, const Options& options) {
+  uint64_t calls = 1;
+  for (;;) {
+    const Clock::time_point begin = Clock::now();
+    body(calls);
+    const double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+    if (seconds >= options.minTime || calls >= (uint64_t{1} << 40)) break;
+    const double factor = seconds > 0 ? 1.4 * options.minTime / seconds : 100.0;
+    calls =
+        static_cast<uint64_t>(static_cast<double>(calls) * std::min(100.0, std::max(2.0, factor)));
+  }
+  double fastest = 0;
+  for (int r = 0; r < options.repetitions; ++r) {
+    const Clock::time_point begin = Clock::now();
+    body(calls);
+    const double ns = std::chrono::duration<double, std::nano>(Clock::now() - begin).count() /
+                      static_cast<double>(calls);
+    if (r == 0 || ns < fastest) fastest = ns;
+  }
+  return fastest;
+}
 
 // The converter the factory makes for a host image and a direction, owned by
 // the context it was made in, initialised and filled with typical samples.
@@ -105,7 +157,8 @@ class Subject {
   testsupport::BoundContext context_;
 };
 
-void ConvertChunks(benchmark::State& state, HostImage image, Direction direction, bool withCopy) {
+double ConvertChunks(const HostImage& image, Direction direction, bool withCopy,
+                     const Options& options) {
   Subject subject(image, direction);
   IConvertBuffer* c = subject.converter();
   const uint32_t pixels = c->GetMaxPixels();
@@ -115,68 +168,38 @@ void ConvertChunks(benchmark::State& state, HostImage image, Direction direction
   // import puts them.
   std::vector<uint8_t> hostBytes(direction == Direction::kExport ? inBytes : outBytes);
   if (direction == Direction::kExport) std::memcpy(hostBytes.data(), c->GetInBuffer(), inBytes);
-
-  for (auto _ : state) {
-    if (withCopy && direction == Direction::kExport) c->SetInput(hostBytes.data(), inBytes, pixels);
-    c->Convert(pixels);
-    if (withCopy && direction == Direction::kImport) {
-      std::memcpy(hostBytes.data(), c->GetOutBuffer(), outBytes);
-    }
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * inBytes);
-  state.counters["in_bytes"] = inBytes;
-  state.counters["out_bytes"] = outBytes;
+  return TimeCalls(
+      [&](uint64_t calls) {
+        for (uint64_t i = 0; i < calls; ++i) {
+          if (withCopy && direction == Direction::kExport) {
+            c->SetInput(hostBytes.data(), inBytes, pixels);
+          }
+          c->Convert(pixels);
+          if (withCopy && direction == Direction::kImport) {
+            std::memcpy(hostBytes.data(), c->GetOutBuffer(), outBytes);
+          }
+          Clobber(hostBytes.data());
+          Clobber(c->GetOutBuffer());
+        }
+      },
+      options);
 }
 
-void CopyBytes(benchmark::State& state, uint32_t bytes) {
+double CopyBytes(uint32_t bytes, const Options& options) {
   std::vector<uint8_t> source(bytes);
   std::vector<uint8_t> target(bytes);
   std::mt19937 random(54321);
   for (uint8_t& b : source) b = static_cast<uint8_t>(random());
-  for (auto _ : state) {
-    std::memcpy(target.data(), source.data(), bytes);
-    benchmark::DoNotOptimize(target.data());
-    benchmark::ClobberMemory();
-  }
-  state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);
+  return TimeCalls(
+      [&](uint64_t calls) {
+        for (uint64_t i = 0; i < calls; ++i) {
+          Clobber(source.data());
+          std::memcpy(target.data(), source.data(), bytes);
+          Clobber(target.data());
+        }
+      },
+      options);
 }
-
-// Keeps each benchmark's time per iteration in nanoseconds: the median when
-// repetitions give one, else the fastest run.
-class SummaryReporter : public benchmark::ConsoleReporter {
- public:
-  // Colours only on a terminal, so that saved output stays plain text.
-  SummaryReporter() : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_ColorTabular : OO_Tabular) {}
-
-  void ReportRuns(const std::vector<Run>& runs) override {
-    for (const Run& run : runs) {
-      if (run.error_occurred) continue;
-      const std::string& name = run.run_name.function_name;
-      const double ns =
-          run.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(run.time_unit) * 1e9;
-      if (run.run_type == Run::RT_Aggregate) {
-        if (run.aggregate_name == "median") median_[name] = ns;
-      } else {
-        auto found = fastest_.find(name);
-        if (found == fastest_.end() || ns < found->second) fastest_[name] = ns;
-      }
-    }
-    ConsoleReporter::ReportRuns(runs);
-  }
-
-  // 0 when the benchmark did not run.
-  double Nanoseconds(const std::string& name) const {
-    auto median = median_.find(name);
-    if (median != median_.end()) return median->second;
-    auto fastest = fastest_.find(name);
-    return fastest != fastest_.end() ? fastest->second : 0.0;
-  }
-
- private:
-  std::map<std::string, double> median_;
-  std::map<std::string, double> fastest_;
-};
 
 struct Sizes {
   uint32_t in;
@@ -190,7 +213,24 @@ Sizes ChunkSizes(const HostImage& image, Direction direction) {
   return {pixels * c->GetInPixelSize(), pixels * c->GetOutPixelSize()};
 }
 
-void PrintSummary(const SummaryReporter& reporter) {
+class Results {
+ public:
+  void Add(const std::string& name, double ns, uint32_t bytes) {
+    times_[name] = ns;
+    std::printf("%-28s %10.1f ns %8.2f GB/s\n", name.c_str(), ns, bytes / ns);
+    std::fflush(stdout);
+  }
+  // 0 when the case did not run.
+  double Nanoseconds(const std::string& name) const {
+    auto found = times_.find(name);
+    return found != times_.end() ? found->second : 0.0;
+  }
+
+ private:
+  std::map<std::string, double> times_;
+};
+
+void PrintSummary(const Results& results) {
   std::printf(
       "\nConverters on 1000-pixel chunks against memcpy of the same bytes (ratio = converter "
       "time / memcpy time;\n'larger' is the memcpy of the larger side, which moves at least as "
@@ -203,10 +243,10 @@ void PrintSummary(const SummaryReporter& reporter) {
   for (const HostImage& image : kImages) {
     for (Direction direction : {Direction::kExport, Direction::kImport}) {
       const Sizes sizes = ChunkSizes(image, direction);
-      const double convert = reporter.Nanoseconds(ConvertName(image, direction, false));
-      const double withCopy = reporter.Nanoseconds(ConvertName(image, direction, true));
-      const double copyIn = reporter.Nanoseconds(MemcpyName(sizes.in));
-      const double copyOut = reporter.Nanoseconds(MemcpyName(sizes.out));
+      const double convert = results.Nanoseconds(ConvertName(image, direction, false));
+      const double withCopy = results.Nanoseconds(ConvertName(image, direction, true));
+      const double copyIn = results.Nanoseconds(MemcpyName(sizes.in));
+      const double copyOut = results.Nanoseconds(MemcpyName(sizes.out));
       const double copyLarger = sizes.in >= sizes.out ? copyIn : copyOut;
       if (convert == 0.0 || copyIn == 0.0 || copyOut == 0.0) continue;
       const std::string name = std::string(image.name) + " " + DirectionName(direction);
@@ -227,17 +267,61 @@ void PrintSummary(const SummaryReporter& reporter) {
   }
 }
 
+bool ParseOptions(int argc, char** argv, Options& options) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto value = [&](const char* prefix) -> const char* {
+      const size_t n = std::strlen(prefix);
+      return arg.compare(0, n, prefix) == 0 ? argv[i] + n : nullptr;
+    };
+    char* end = nullptr;
+    if (const char* v = value("--filter=")) {
+      options.filter = v;
+    } else if (const char* r = value("--repetitions=")) {
+      options.repetitions = static_cast<int>(std::strtol(r, &end, 10));
+      if (*r == '\0' || *end != '\0' || options.repetitions < 1) return false;
+    } else if (const char* t = value("--min-time=")) {
+      options.minTime = std::strtod(t, &end);
+      if (*t == '\0' || *end != '\0' || !(options.minTime > 0)) return false;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  Options options;
+  if (!ParseOptions(argc, argv, options)) {
+    std::fprintf(stderr,
+                 "Usage: converter_benchmark [--filter=TEXT] [--repetitions=N] "
+                 "[--min-time=SECONDS]\n");
+    return 2;
+  }
+  std::printf("converter benchmark: %s build, fastest of %d runs of at least %.3f s per case\n",
+#if defined(_WIN64)
+              "x86_64 Windows",
+#elif defined(_WIN32)
+              "i686 Windows",
+#else
+              "native",
+#endif
+              options.repetitions, options.minTime);
+  Results results;
   std::vector<uint32_t> copySizes;
   for (const HostImage& image : kImages) {
     for (Direction direction : {Direction::kExport, Direction::kImport}) {
+      bool any = false;
       for (bool withCopy : {false, true}) {
-        benchmark::RegisterBenchmark(ConvertName(image, direction, withCopy).c_str(), ConvertChunks,
-                                     image, direction, withCopy)
-            ->Unit(benchmark::kNanosecond);
+        const std::string name = ConvertName(image, direction, withCopy);
+        if (name.find(options.filter) == std::string::npos) continue;
+        any = true;
+        const Sizes sizes = ChunkSizes(image, direction);
+        results.Add(name, ConvertChunks(image, direction, withCopy, options), sizes.in);
       }
+      if (!any) continue;
       const Sizes sizes = ChunkSizes(image, direction);
       copySizes.push_back(sizes.in);
       copySizes.push_back(sizes.out);
@@ -245,16 +329,7 @@ int main(int argc, char** argv) {
   }
   std::sort(copySizes.begin(), copySizes.end());
   copySizes.erase(std::unique(copySizes.begin(), copySizes.end()), copySizes.end());
-  for (uint32_t bytes : copySizes) {
-    benchmark::RegisterBenchmark(MemcpyName(bytes).c_str(), CopyBytes, bytes)
-        ->Unit(benchmark::kNanosecond);
-  }
-
-  benchmark::Initialize(&argc, argv);
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  SummaryReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  PrintSummary(reporter);
-  benchmark::Shutdown();
+  for (uint32_t bytes : copySizes) results.Add(MemcpyName(bytes), CopyBytes(bytes, options), bytes);
+  PrintSummary(results);
   return 0;
 }

@@ -17,6 +17,7 @@
 #include "base/Error.h"
 #include "convert/IConvertBuffer.h"
 #include "convert/PixelFormat.h"
+#include "convert/VectorRuns.h"
 
 // Capacity of each embedded buffer, in samples, and the cap on pixels per call.
 constexpr uint32_t kBufferSamples = 3000;
@@ -330,7 +331,9 @@ class CConvertBuffer : public IConvertBuffer {
     } else {
       const In* in = inBuffer;
       Out* out = outBuffer;
-      for (size_t k = 0; k < samples; ++k) Rule::Put(out + k, Rule::Apply(in + k));
+      const size_t first =
+          convert_detail::VectorRuns<Out, In, Direction>::PerChannel(in, out, samples);
+      for (size_t k = first; k < samples; ++k) Rule::Put(out + k, Rule::Apply(in + k));
     }
   }
 
@@ -346,14 +349,20 @@ class CConvertBuffer : public IConvertBuffer {
 
   // The loops take the channel counts as constants where they are the usual
   // ones (0: read the fields), so the compiler can unroll and vectorise them;
-  // size_t indices keep the addresses affine for the vectoriser.
+  // size_t indices keep the addresses affine for the vectoriser. With one
+  // channel and three, the vector forms take the run and the loops the
+  // pixels left over.
   template <uint32_t InChannels, uint32_t OutChannels>
   void BroadcastRun(uint32_t pixels) {
     const size_t ic = InChannels != 0 ? InChannels : inChannels;
     const size_t oc = OutChannels != 0 ? OutChannels : outChannels;
     const In* in = inBuffer;
     Out* out = outBuffer;
-    for (size_t p = 0; p < pixels; ++p) {
+    size_t first = 0;
+    if constexpr (InChannels == 1 && OutChannels == 3) {
+      first = convert_detail::VectorRuns<Out, In, Direction>::Broadcast(in, out, pixels);
+    }
+    for (size_t p = first; p < pixels; ++p) {
       const uint32_t v = Rule::Apply(in + p * ic);
       for (size_t c = 0; c < oc; ++c) Rule::Put(out + p * oc + c, v);
     }
@@ -366,7 +375,11 @@ class CConvertBuffer : public IConvertBuffer {
     const float inverse = inChannelsInverse;
     const In* in = inBuffer;
     Out* out = outBuffer;
-    for (size_t p = 0; p < pixels; ++p) {
+    size_t first = 0;
+    if constexpr (InChannels == 3 && OutChannels == 1) {
+      first = convert_detail::VectorRuns<Out, In, Direction>::Average(in, out, pixels);
+    }
+    for (size_t p = first; p < pixels; ++p) {
       if constexpr (std::is_floating_point_v<Out>) {
         convert_detail::FloatAverageInto<Direction>(out + p * oc, in + p * ic, ic);
       } else if constexpr (InChannels == 3) {

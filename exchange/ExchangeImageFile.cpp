@@ -22,6 +22,11 @@ bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 
+uint32_t SampleBlockSize(uint64_t sampleBytes) {
+  if (sampleBytes >= kSampleBlockBytes) return kSampleBlockBytes;
+  return sampleBytes == 0 ? 1 : static_cast<uint32_t>(sampleBytes);
+}
+
 int16_t WriteHeaderLine(PluginContext* context, const char* format, const char* text) {
   checkContext(context);
   Require(format != nullptr && text != nullptr);

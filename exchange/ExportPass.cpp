@@ -1,5 +1,6 @@
 #include "exchange/ExportPass.h"
 
+#include "base/BlockWriter.h"
 #include "convert/IConvertBuffer.h"
 #include "exchange/ConverterLease.h"
 #include "exchange/ExchangeImageFile.h"
@@ -22,19 +23,28 @@ int16_t ExportRows(PluginContext* context) {
   const int16_t result = WriteHeader(context, converter.GetOutHeader(&size));
   if (result != kNoErr) return result;
 
-  return ForEachRowChunk(
-      height, width, chunkLength, channels, [context](const TransferRequest& request) {
+  // The writer writes the last block as the last chunk arrives, so a file
+  // that cannot be completed fails that chunk, before the cancel check.
+  const uint64_t sampleBytes =
+      static_cast<uint64_t>(height) * static_cast<uint64_t>(width) * converter.GetOutPixelSize();
+  BlockWriter writer(context->exportFile, SampleBlockSize(sampleBytes), sampleBytes);
+  int16_t code = ForEachRowChunk(
+      height, width, chunkLength, channels, [context, &writer](const TransferRequest& request) {
         const void* data = nullptr;
         int32_t rowBytes = 0;
-        int16_t code = FetchInputChunk(context, &request, &data, &rowBytes);
-        if (code != kNoErr) return code;
+        int16_t step = FetchInputChunk(context, &request, &data, &rowBytes);
+        if (step != kNoErr) return step;
         uint32_t bytes = static_cast<uint32_t>(rowBytes);
-        code = ConvertExportChunk(context, &data, &bytes, GetPixelCount(request));
-        if (code != kNoErr) return code;
-        code = WriteExportChunk(context, data, bytes);
-        if (code != kNoErr) return code;
+        step = ConvertExportChunk(context, &data, &bytes, GetPixelCount(request));
+        if (step != kNoErr) return step;
+        step = WriteExportChunk(context, writer, data, bytes);
+        if (step != kNoErr) return step;
         return CheckAbort(context);
       });
+  // After a cancel or a host error the chunks before it are in the file, as
+  // they would be without the block; the first failure stays the result.
+  if (!writer.Flush() && code == kNoErr) code = kWriteErr;
+  return code;
 }
 
 }  // namespace
@@ -84,8 +94,9 @@ int16_t ConvertExportChunk(PluginContext* context, const void** data, uint32_t* 
   return kNoErr;
 }
 
-int16_t WriteExportChunk(PluginContext* context, const void* data, uint32_t size) {
+int16_t WriteExportChunk(PluginContext* context, BlockWriter& writer, const void* data,
+                         uint32_t size) {
   checkContext(context);
   Require(data != nullptr);
-  return Write(context->exportFile, data, size) ? kNoErr : kWriteErr;
+  return writer.Append(data, size) ? kNoErr : kWriteErr;
 }

@@ -7,12 +7,16 @@
 #include "exchange/HostTransfer.h"
 
 struct PluginContext;
+class BlockWriter;
 
 // Closes a still open exportFile (-23 when that fails), then creates or
 // truncates exportPath for writing (-23 when that fails).
 int16_t OpenExportFile(PluginContext* context);
-// Writes the header and every chunk. Returns the first failure: -50, -20,
-// -128 or the host's advanceState code. The converter is released always.
+// Writes the header and every chunk, the chunks through a block that reaches
+// the file when it is full and with the last chunk. Returns the first
+// failure: -50, -20 (also for the last block), -128 or the host's
+// advanceState code; after a cancel or a host error the chunks before it are
+// in the file. The converter is released always.
 int16_t ExportHostImage(PluginContext* context);
 // 0 when closed (or not open), -50 when the close fails.
 int16_t CloseExportFile(PluginContext* context);
@@ -24,4 +28,6 @@ int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request, 
 // describe the converter's output.
 int16_t ConvertExportChunk(PluginContext* context, const void** data, uint32_t* size,
                            uint32_t pixels);
-int16_t WriteExportChunk(PluginContext* context, const void* data, uint32_t size);
+// Appends a chunk's file bytes to the writer; -20 when a block write fails.
+int16_t WriteExportChunk(PluginContext* context, BlockWriter& writer, const void* data,
+                         uint32_t size);

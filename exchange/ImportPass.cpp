@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/BlockReader.h"
 #include "convert/IConvertBuffer.h"
 #include "exchange/ConverterLease.h"
 #include "exchange/ExchangeImageFile.h"
@@ -36,9 +37,10 @@ int16_t ImportRows(PluginContext* context) {
   uint64_t left = 0;
   if (!TryGetBytesLeft(context->importFile, left) || left < needed) return kReadErr;
 
+  BlockReader reader(context->importFile, SampleBlockSize(needed), needed);
   return ForEachRowChunk(height, width, chunkLength, channels,
-                         [context, converter](const TransferRequest& request) {
-                           int16_t code = ReadImportChunk(context, &request, converter);
+                         [context, converter, &reader](const TransferRequest& request) {
+                           int16_t code = ReadImportChunk(context, reader, &request, converter);
                            if (code != kNoErr) return code;
                            code = ConvertImportChunk(context, &request, converter);
                            if (code != kNoErr) return code;
@@ -68,16 +70,17 @@ int16_t ImportProcessedImage(PluginContext* context) {
   return ImportRows(context);
 }
 
-int16_t ReadImportChunk(PluginContext* context, const TransferRequest* request,
+int16_t ReadImportChunk(PluginContext* context, BlockReader& reader, const TransferRequest* request,
                         IConvertBuffer* converter) {
   checkContext(context);
   Require(request != nullptr && converter != nullptr);
   const uint64_t bytes =
       static_cast<uint64_t>(converter->GetInPixelSize()) * GetPixelCount(*request);
   if (bytes == 0 || bytes > converter->GetInBufferSize()) return kReadErr;
-  return Read(context->importFile, converter->GetInBuffer(), static_cast<uint32_t>(bytes))
-             ? kNoErr
-             : kReadErr;
+  const void* samples = reader.Take(static_cast<uint32_t>(bytes));
+  if (samples == nullptr) return kReadErr;
+  std::memcpy(converter->GetInBuffer(), samples, static_cast<size_t>(bytes));
+  return kNoErr;
 }
 
 int16_t ConvertImportChunk(PluginContext* context, const TransferRequest* request,

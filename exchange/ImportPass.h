@@ -7,12 +7,14 @@
 #include "exchange/HostTransfer.h"
 
 struct PluginContext;
+class BlockReader;
 class IConvertBuffer;
 
 // Closes a still open importFile (-23 when that fails), then opens importPath
 // read-only (-23 when that fails, in practice: no processed file).
 int16_t OpenImportFile(PluginContext* context);
-// Reads the header and every chunk. -50, -19 (no match, short file), -128 or
+// Reads the header and every chunk, the chunks through a block read ahead
+// from the file. -50, -19 (no match, short file), -128 or
 // the host's advanceState code. A header that does not match or a file with
 // fewer sample bytes than the image needs gives -19 before anything reaches
 // the host; rows before a later failing chunk (a file that shrank meanwhile,
@@ -21,8 +23,9 @@ int16_t ImportProcessedImage(PluginContext* context);
 // 0 when closed (or not open), -50 when the close fails.
 int16_t CloseImportFile(PluginContext* context);
 
-// The file bytes of one request into the converter's input buffer; -19.
-int16_t ReadImportChunk(PluginContext* context, const TransferRequest* request,
+// The file bytes of one request, from the reader, into the converter's input
+// buffer; -19 when they are not all there.
+int16_t ReadImportChunk(PluginContext* context, BlockReader& reader, const TransferRequest* request,
                         IConvertBuffer* converter);
 // Converts them; -50 when the converter refuses.
 int16_t ConvertImportChunk(PluginContext* context, const TransferRequest* request,

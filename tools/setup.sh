@@ -7,7 +7,7 @@ packages=(
   cmake make ninja-build
   g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-  googletest libgtest-dev libbenchmark-dev
+  googletest libgtest-dev
   wine wine64 wine32:i386
   xvfb xauth x11-utils
   libxml2-utils netpbm

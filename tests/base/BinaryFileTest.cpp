@@ -8,6 +8,8 @@
 #endif
 
 #include "base/BinaryFile.h"
+#include "base/BlockReader.h"
+#include "base/BlockWriter.h"
 #include "base/Error.h"
 #include "support/TestContext.h"
 
@@ -136,6 +138,79 @@ TEST(BinaryFileTest, MoveTransfersOwnershipAndDestructorCloses) {
   EXPECT_TRUE(Write(target, "ok", 2));
   { BinaryFile scoped = std::move(target); }
   EXPECT_EQ(ReadBytes(path), Bytes("ok"));
+}
+
+// Blocks of 10 bytes for a file of 36 written in pieces.
+TEST(BinaryFileTest, BlockWriterWritesFullBlocksAndTheLastBytesAsTheyArrive) {
+  TempFolder folder;
+  const std::string path = folder.File("blocks.bin");
+  const std::string text = "0123456789abcdefghijklmnopqrstuvwxyz";
+  BinaryFile file;
+  ASSERT_TRUE(Open(file, path, true, true));
+  BlockWriter writer(file, 10, text.size());
+  ASSERT_TRUE(writer.Append(text.data(), 7));
+  EXPECT_TRUE(ReadBytes(path).empty());
+  ASSERT_TRUE(writer.Append(text.data() + 7, 25));  // three blocks written, two bytes held
+  EXPECT_EQ(ReadBytes(path), Bytes(text.substr(0, 30)));
+  ASSERT_TRUE(writer.Append(text.data() + 32, 4));  // the last bytes: written at once
+  EXPECT_EQ(ReadBytes(path), Bytes(text));
+  EXPECT_TRUE(writer.Flush());  // nothing left to write
+  EXPECT_THROW(writer.Append(nullptr, 1), EError);
+  EXPECT_THROW(writer.Append(text.data(), 0), EError);
+  EXPECT_THROW(BlockWriter(file, 0, 1), EError);
+  ASSERT_TRUE(Close(file));
+
+  // A file that takes no writes fails the piece that fills the block, and
+  // every call after it; what reached the file before stays.
+  BinaryFile readOnly;
+  ASSERT_TRUE(Open(readOnly, path, false, false));
+  BlockWriter failing(readOnly, 4, 100);
+  EXPECT_TRUE(failing.Append("abc", 3));
+  EXPECT_FALSE(failing.Append("def", 3));
+  EXPECT_FALSE(failing.Append("g", 1));
+  EXPECT_FALSE(failing.Flush());
+  EXPECT_EQ(ReadBytes(path), Bytes(text));
+}
+
+TEST(BinaryFileTest, BlockReaderHandsOutPiecesAcrossBlocksAndReadsNoFurtherThanItsTotal) {
+  TempFolder folder;
+  const std::string path = folder.File("pieces.bin");
+  WriteBytes(path, Bytes("HEAD:abcdefghijklmnopqrstuvwxyz:TAIL"));
+  BinaryFile file;
+  ASSERT_TRUE(Open(file, path, false, false));
+  char head[5];
+  ASSERT_TRUE(Read(file, head, 5));
+  BlockReader reader(file, 8, 26);
+  auto take = [&reader](uint32_t count) {
+    const void* piece = reader.Take(count);
+    return piece == nullptr ? std::string("(none)")
+                            : std::string(static_cast<const char*>(piece), count);
+  };
+  EXPECT_EQ(take(5), "abcde");
+  EXPECT_EQ(take(5), "fghij");   // three held, five more read behind them
+  EXPECT_EQ(take(9), "(none)");  // more than a block
+  EXPECT_EQ(take(8), "klmnopqr");
+  EXPECT_EQ(take(8), "stuvwxyz");
+  EXPECT_EQ(take(1), "(none)");  // the total is reached, the file goes on
+  uint64_t left = 0;
+  ASSERT_TRUE(TryGetBytesLeft(file, left));
+  EXPECT_EQ(left, 5u);  // ":TAIL" never read
+  EXPECT_THROW(reader.Take(0), EError);
+  EXPECT_THROW(BlockReader(file, 0, 1), EError);
+  ASSERT_TRUE(Close(file));
+
+  // A file shorter than the total: the piece that is not all there fails,
+  // and takes nothing with it.
+  WriteBytes(path, Bytes("abcdefghij"));
+  BinaryFile shorter;
+  ASSERT_TRUE(Open(shorter, path, false, false));
+  BlockReader cut(shorter, 4, 12);
+  EXPECT_NE(cut.Take(4), nullptr);
+  EXPECT_NE(cut.Take(4), nullptr);
+  EXPECT_EQ(cut.Take(4), nullptr);
+  const void* rest = cut.Take(2);
+  ASSERT_NE(rest, nullptr);
+  EXPECT_EQ(std::string(static_cast<const char*>(rest), 2), "ij");
 }
 
 TEST(BinaryFileTest, FoldersAndBackslashes) {

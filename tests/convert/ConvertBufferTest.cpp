@@ -111,6 +111,55 @@ TEST(GrayPaths, GrayHostsBroadcastEachSampleIntoThreeFileChannels) {
   }
 }
 
+// Every 8-bit and 16-bit host value, and float bit patterns across the whole
+// 32-bit space, through the RGB and the gray export, in runs long enough for
+// the vector forms and their leftover samples: each file sample is the rule's
+// value for its host sample, once per channel or three times for gray.
+template <typename Rule>
+void ExpectEveryValueExported(IConvertBuffer& converter, const std::vector<uint8_t>& values,
+                              size_t hostSampleBytes, size_t fileSampleBytes, Rule rule) {
+  const uint32_t copies = converter.GetOutChannels() / converter.GetInChannels();
+  std::vector<uint8_t> host = values;  // whole pixels
+  while (host.size() % converter.GetInPixelSize() != 0) host.push_back(0);
+  const std::vector<uint8_t> file = ExportRow(converter, host);
+  const size_t samples = host.size() / hostSampleBytes;
+  ASSERT_EQ(file.size(), samples * copies * fileSampleBytes);
+  size_t wrong = 0;
+  for (size_t k = 0; k < samples; ++k) {
+    const std::vector<uint8_t> expected = rule(&host[k * hostSampleBytes]);
+    for (size_t c = 0; c < copies; ++c) {
+      wrong += std::memcmp(&file[(k * copies + c) * fileSampleBytes], expected.data(),
+                           fileSampleBytes) != 0;
+    }
+  }
+  EXPECT_EQ(wrong, 0u);
+}
+
+TEST(SampleRules, EveryHostValueExportsAsItsRuleSaysOnceOrThreeTimes) {
+  std::vector<uint8_t> bytes(256);
+  for (uint32_t v = 0; v < 256; ++v) bytes[v] = static_cast<uint8_t>(v);
+  auto widen = [](const uint8_t* x) { return std::vector<uint8_t>{*x, *x}; };
+  ExpectEveryValueExported(*Ready<Export8>(RGB16, RGB8), bytes, 1, 2, widen);
+  ExpectEveryValueExported(*Ready<Export8>(RGB16, Gray8), bytes, 1, 2, widen);
+
+  std::vector<uint16_t> words(65536);
+  for (uint32_t v = 0; v < 65536; ++v) words[v] = static_cast<uint16_t>(v);
+  auto scale = [](const uint8_t* x) {
+    uint16_t h;
+    std::memcpy(&h, x, 2);
+    const uint32_t v = h > 32768 ? 65535 : (h * 65535u + 16384u) / 32768u;
+    return std::vector<uint8_t>{static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v)};
+  };
+  ExpectEveryValueExported(*Ready<Export16>(RGB16, RGB16), ToBytes(words), 2, 2, scale);
+  ExpectEveryValueExported(*Ready<Export16>(RGB16, Gray16), ToBytes(words), 2, 2, scale);
+
+  std::vector<uint32_t> bits = {kSignallingNaNBits, kNegativeNaNBits, Bits(-0.0f)};
+  for (uint64_t b = 0; b < (uint64_t{1} << 32); b += 65537 * 13) bits.push_back(uint32_t(b));
+  auto same = [](const uint8_t* x) { return std::vector<uint8_t>(x, x + 4); };
+  ExpectEveryValueExported(*Ready<ExportFloat>(RGB32F, RGB32F), ToBytes(bits), 4, 4, same);
+  ExpectEveryValueExported(*Ready<ExportFloat>(RGB32F, Gray32F), ToBytes(bits), 4, 4, same);
+}
+
 TEST(GrayPaths, EightBitAverageOfHighBytesRoundsToNearest) {
   auto converter = Ready<Import8>(Gray8, RGB16);
   // Low bytes differ to show that only the high bytes count.
@@ -189,16 +238,15 @@ TEST(GrayPaths, SixteenBitAverageUsesTheConvertedHostLevels) {
 
 TEST(GrayPaths, FloatAverageKeepsHdrValuesNaNAndInfinities) {
   auto converter = Ready<ImportFloat>(Gray32F, RGB32F);
-  const std::vector<float> file = {
-      1.5f,    0.25f,   kNaN,     // NaN mean stays NaN
-      1.5f,    1.5f,    1.5f,     // above 1 stays
-      -1.0f,   -2.0f,   0.5f,     // negative stays
-      kInf,    0.0f,    0.0f,     // infinite stays
-      -kInf,   1.0f,    1.0f,     // -infinite stays
-      kInf,    -kInf,   0.5f,     // inf - inf -> NaN
-      3.0e38f, 3.0e38f, 3.0e38f,  // no overflow to infinity in the sum
-      0.75f,   0.75f,   0.75f,    // equal channels come back as they are
-      0.0f,    0.0f,    1.0f};
+  const std::vector<float> file = {1.5f,    0.25f,   kNaN,     // NaN mean stays NaN
+                                   1.5f,    1.5f,    1.5f,     // above 1 stays
+                                   -1.0f,   -2.0f,   0.5f,     // negative stays
+                                   kInf,    0.0f,    0.0f,     // infinite stays
+                                   -kInf,   1.0f,    1.0f,     // -infinite stays
+                                   kInf,    -kInf,   0.5f,     // inf - inf -> NaN
+                                   3.0e38f, 3.0e38f, 3.0e38f,  // no overflow to infinity in the sum
+                                   0.75f,   0.75f,   0.75f,  // equal channels come back as they are
+                                   0.0f,    0.0f,    1.0f};
   const std::vector<float> host = FromBytes<float>(ImportRow(*converter, ToBytes(file)));
   ASSERT_EQ(host.size(), 9u);
   EXPECT_TRUE(std::isnan(host[0]));

@@ -2,7 +2,9 @@
 // application: every pixel format, every way a run can fail, each with its
 // result code, the files it leaves and what happens to the host image, and
 // the host's windows while the application runs.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <io.h>
 #include <shlobj.h>
 #include <windows.h>
 
@@ -18,6 +20,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "host/PluginContext.h"
@@ -33,6 +36,7 @@ using testhost::HostOptions;
 using testhost::TestHost;
 using testsupport::BuildFile;
 using testsupport::FillPattern;
+using testsupport::PluginEntry;
 using testsupport::PluginLibrary;
 using testsupport::SettingsFile;
 using testsupport::SettingsFor;
@@ -224,11 +228,56 @@ double Inverted(double x, int32_t depth) {
 }
 
 // The context the plug-in keeps in the host's data slot.
-const PluginContext* ContextOf(TestHost& host) {
+const PluginContext* ContextOf(const TestHost& host) {
   if (host.DataSlot() == 0) return nullptr;
   // Host handles and fallback handles both start with the data pointer.
   return *reinterpret_cast<PluginContext**>(host.DataSlot());
 }
+
+// Turns the plug-in's exported file into a read-only view of itself, so
+// that its next write fails as on a full disk. The plug-in and this program
+// share the C runtime's descriptors.
+void RefuseFurtherWrites(const TestHost& host) {
+  const PluginContext* context = ContextOf(host);
+  ASSERT_NE(context, nullptr);
+  const int readOnly = _open((WorkFolder() + "Velmora.ppm").c_str(), _O_RDONLY | _O_BINARY);
+  ASSERT_NE(readOnly, -1);
+  EXPECT_EQ(_dup2(readOnly, context->exportFile.descriptor), 0);
+  _close(readOnly);
+}
+
+#if defined(__i386__)
+// Hosts built with other compilers call with the stack aligned to 4 bytes
+// only. This calls the plug-in with the stack 4 bytes off the 16-byte
+// boundary that code from this compiler assumes; the plug-in must realign it
+// before its SSE code keeps anything there.
+PluginEntry gMisalignedTarget = nullptr;
+
+struct EntryCall {
+  PluginEntry entry;
+  int32_t selector;
+  void* block;
+  intptr_t* data;
+  int16_t* result;
+};
+
+void MisalignedEntry(int16_t selector, void* block, intptr_t* data, int16_t* result) {
+  EntryCall call{gMisalignedTarget, selector, block, data, result};
+  asm volatile(
+      "movl %%esp, %%esi\n\t"
+      "andl $-16, %%esp\n\t"
+      "subl $12, %%esp\n\t"  // with the four arguments: 4 bytes off at the call
+      "pushl 16(%%edi)\n\t"
+      "pushl 12(%%edi)\n\t"
+      "pushl 8(%%edi)\n\t"
+      "pushl 4(%%edi)\n\t"
+      "call *(%%edi)\n\t"
+      "movl %%esi, %%esp\n\t"
+      :
+      : "D"(&call)
+      : "eax", "ecx", "edx", "esi", "memory", "cc");
+}
+#endif
 
 class RoundTripTest : public ::testing::Test {
  protected:
@@ -237,11 +286,13 @@ class RoundTripTest : public ::testing::Test {
     settings_ = std::make_unique<SettingsFile>(SettingsFor(BuildFile("app")));
   }
 
-  // Prepare, Start and Finish as a host applies a filter; Start's result.
-  int16_t Apply(TestHost& host) {
-    EXPECT_EQ(host.Call(plugin_.entry(), host::kSelectorPrepare), 0);
-    const int16_t result = host.Call(plugin_.entry(), host::kSelectorStart);
-    EXPECT_EQ(host.Call(plugin_.entry(), host::kSelectorFinish), 0);
+  // Prepare, Start and Finish as a host applies a filter, through the
+  // plug-in's entry point or another way to call it; Start's result.
+  int16_t Apply(TestHost& host, PluginEntry entry = nullptr) {
+    if (entry == nullptr) entry = plugin_.entry();
+    EXPECT_EQ(host.Call(entry, host::kSelectorPrepare), 0);
+    const int16_t result = host.Call(entry, host::kSelectorStart);
+    EXPECT_EQ(host.Call(entry, host::kSelectorFinish), 0);
     EXPECT_TRUE(host.BuffersIntact());
     const PluginContext* context = ContextOf(host);
     EXPECT_NE(context, nullptr);
@@ -295,16 +346,23 @@ void ExpectInverted(const TestHost& host, const TestHost& original, const HostOp
 
 TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
   StandinMode invert("invert");
-  for (int depth : {8, 16, 32}) {
-    for (bool gray : {false, true}) {
-      SCOPED_TRACE(testing::Message() << depth << (gray ? " gray" : " rgb"));
-      const HostOptions o = testsupport::ImageOptions(1001, 2, depth, gray);
-      TestHost host(o);
-      FillPattern(host, o);
-      TestHost original(o);
-      original.Image() = host.Image();
-      ASSERT_EQ(Apply(host), 0);
-      ExpectInverted(host, original, o);
+  std::vector<std::pair<const char*, PluginEntry>> entries = {{"aligned stack", plugin_.entry()}};
+#if defined(__i386__)
+  gMisalignedTarget = plugin_.entry();
+  entries.push_back({"stack aligned to 4 bytes only", MisalignedEntry});
+#endif
+  for (const auto& [how, entry] : entries) {
+    for (int depth : {8, 16, 32}) {
+      for (bool gray : {false, true}) {
+        SCOPED_TRACE(testing::Message() << depth << (gray ? " gray, " : " rgb, ") << how);
+        const HostOptions o = testsupport::ImageOptions(1001, 2, depth, gray);
+        TestHost host(o);
+        FillPattern(host, o);
+        TestHost original(o);
+        original.Image() = host.Image();
+        ASSERT_EQ(Apply(host, entry), 0);
+        ExpectInverted(host, original, o);
+      }
     }
   }
 }
@@ -620,6 +678,16 @@ std::vector<FaultCase> FaultCases() {
     return [abort](HostOptions& o) { o.cancelAfterAborts = abort; };
   };
   auto none = [](HostOptions&) {};
+  // The exported file takes no more writes when the last request arrives:
+  // its only block cannot be written, which fails the last chunk.
+  auto fullDisk = [](HostOptions& o) {
+    o.observer = [](testhost::HostEvent event, const TestHost& host) {
+      if (event == testhost::HostEvent::kRequestArrived &&
+          host.Requests().size() == kRequestsPerPass - 1) {
+        RefuseFurtherWrites(host);
+      }
+    };
+  };
   const int n = kRequestsPerPass;
   std::vector<FaultCase> cases = {
       {"no settings file", "invert", none, std::nullopt, -30901, Image::Untouched, 0, true, false},
@@ -641,6 +709,8 @@ std::vector<FaultCase> FaultCases() {
       {"file one byte short", "shortinverted", none, app, -19, Image::Untouched},
       {"header without samples", "headeronly", none, app, -19, Image::Untouched},
       {"bytes after the last row", "longinverted", none, app, 0, Image::Inverted},
+      {"export: the file takes no more writes", "invert", fullDisk, app, -20, Image::Untouched, 0,
+       false, false},
       {"padded row bytes", "invert",
        [](HostOptions& o) {
          o.inRowPadding = 13;

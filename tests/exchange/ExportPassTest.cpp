@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/BlockWriter.h"
 #include "exchange/ExportPass.h"
 #include "support/TestContext.h"
 #include "tools/testhost/TestHost.h"
@@ -289,7 +290,8 @@ TEST_F(ExportPassTest, NullInDataAfterAdvanceIsAnArgumentError) {
   EXPECT_THROW(ConvertExportChunk(context.get(), &nothing, &size, 1), EError);
   EXPECT_THROW(ConvertExportChunk(context.get(), &data, nullptr, 1), EError);
   EXPECT_THROW(ConvertExportChunk(context.get(), &data, &size, 0), EError);
-  EXPECT_THROW(WriteExportChunk(context.get(), nullptr, 1), EError);
+  BlockWriter writer(context->exportFile, 16, 16);
+  EXPECT_THROW(WriteExportChunk(context.get(), writer, nullptr, 1), EError);
   EXPECT_THROW(FetchInputChunk(context.get(), nullptr, &data, nullptr), EError);
 }
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "exchange/ExchangeImageFile.h"
 #include "exchange/ExportPass.h"
 #include "exchange/ImportPass.h"
 #include "support/ImagePattern.h"
@@ -80,6 +81,15 @@ TEST_F(ImportPassTest, UnchangedRoundTripReturnsEveryFormatUnchanged) {
       EXPECT_EQ(host.Requests().size(), 2u * 3u * 3u);  // both passes
     }
   }
+  // Samples over several blocks, with chunks running across their ends.
+  const HostOptions o = testsupport::ImageOptions(2100, 100, 32, false);
+  TestHost host(o);
+  FillPattern(host, o);
+  const std::vector<uint8_t> original = host.Image();
+  const std::vector<uint8_t> file = Export(host);
+  ASSERT_GT(file.size(), 2 * kSampleBlockBytes);
+  ASSERT_EQ(Import(host, file), 0);
+  EXPECT_TRUE(host.Image() == original);
 }
 
 TEST_F(ImportPassTest, EveryHost16BitValueSurvivesTheRoundTrip) {

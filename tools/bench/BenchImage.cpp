@@ -1,12 +1,12 @@
-// VelmoraBenchImage.exe: writes an RGB input image for the transfer
+// VelmoraBenchImage.exe: writes an RGB or gray input image for the transfer
 // benchmark, row by row so that its size is not limited by memory.
 //
-// Usage: VelmoraBenchImage WIDTH HEIGHT 8|16|32 OUTPUT
-//   8   P6 with maximum 255
-//   16  P6 with maximum 65535, only values a 16-bit host holds exactly
+// Usage: VelmoraBenchImage WIDTH HEIGHT 8|16|32 OUTPUT [rgb|gray]
+//   8   P6 (gray: P5) with maximum 255
+//   16  P6 (P5) with maximum 65535, only values a 16-bit host holds exactly
 //       (0..32768 scaled up), so the unchanged round trip gives the file back
 //       byte for byte
-//   32  PF, little-endian floats from 0 to 1
+//   32  PF (Pf), little-endian floats from 0 to 1
 // The samples are a hash of position and channel: no runs or constant rows
 // that would make any step cheaper than with a photograph.
 #include <cstdint>
@@ -36,13 +36,16 @@ struct FileCloser {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "Usage: VelmoraBenchImage WIDTH HEIGHT 8|16|32 OUTPUT\n");
+  const std::string mode = argc == 6 ? argv[5] : "rgb";
+  if ((argc != 5 && argc != 6) || (mode != "rgb" && mode != "gray")) {
+    std::fprintf(stderr, "Usage: VelmoraBenchImage WIDTH HEIGHT 8|16|32 OUTPUT [rgb|gray]\n");
     return 2;
   }
   const long width = std::strtol(argv[1], nullptr, 10);
   const long height = std::strtol(argv[2], nullptr, 10);
   const std::string depth = argv[3];
+  const bool gray = mode == "gray";
+  const uint32_t channels = gray ? 1 : 3;
   if (width < 1 || height < 1 || width > 1000000 || height > 1000000 ||
       (depth != "8" && depth != "16" && depth != "32")) {
     std::fprintf(stderr, "VelmoraBenchImage: bad size or depth\n");
@@ -56,16 +59,17 @@ int main(int argc, char** argv) {
   const auto w = static_cast<uint32_t>(width);
   const auto h = static_cast<uint32_t>(height);
   if (depth == "32") {
-    std::fprintf(file.get(), "PF\n%u %u\n-1.0\n", w, h);
+    std::fprintf(file.get(), "%s\n%u %u\n-1.0\n", gray ? "Pf" : "PF", w, h);
   } else {
-    std::fprintf(file.get(), "P6\n%u %u\n%s\n", w, h, depth == "8" ? "255" : "65535");
+    std::fprintf(file.get(), "%s\n%u %u\n%s\n", gray ? "P5" : "P6", w, h,
+                 depth == "8" ? "255" : "65535");
   }
   const size_t sampleBytes = depth == "8" ? 1 : depth == "16" ? 2 : 4;
-  std::vector<uint8_t> row(static_cast<size_t>(w) * 3 * sampleBytes);
+  std::vector<uint8_t> row(static_cast<size_t>(w) * channels * sampleBytes);
   for (uint32_t y = 0; y < h; ++y) {
     uint8_t* out = row.data();
     for (uint32_t x = 0; x < w; ++x) {
-      for (uint32_t c = 0; c < 3; ++c) {
+      for (uint32_t c = 0; c < channels; ++c) {
         const uint32_t v = Hash(x, y, c);
         if (sampleBytes == 1) {
           *out++ = static_cast<uint8_t>(v);

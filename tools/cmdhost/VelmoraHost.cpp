@@ -55,8 +55,8 @@ MemoryUse CurrentMemory() {
 }
 
 // The most memory the process used while the plug-in ran, beyond what it
-// used just before Prepare (the host's image and the input file's samples
-// loaded) and beyond what the host allocated for itself since (its request
+// used just before Prepare (the host's image loaded, the input file's samples
+// released) and beyond what the host allocated for itself since (its request
 // log grows with the image). The lifetime peak cannot show this: reading the
 // input file peaks higher than the run. A sample costs some 20 microseconds
 // under Wine, so the host samples every few hundred callbacks and after each
@@ -144,10 +144,10 @@ void PrintProfile(const cmdhost::StartProfile& p, const MemoryWatch& memory, con
       Kilobytes(memory.WorkingSet()), Kilobytes(memory.PrivateBytes()), memory.Samples());
   std::printf(
       "          baseline just before Prepare: working set %.1f MB, private %.1f MB, "
-      "holding the input file's samples (%.1f MB) and the host image (%.1f MB); the "
+      "holding the host image (%.1f MB; the input file's %.1f MB of samples released); the "
       "host's own growth since (request log, buffers: up to %.0f KB) taken out\n",
       Megabytes(memory.BaselineUse().workingSet), Megabytes(memory.BaselineUse().privateBytes),
-      Megabytes(inputBytes), Megabytes(imageBytes), Kilobytes(memory.HostGrowth()));
+      Megabytes(imageBytes), Megabytes(inputBytes), Kilobytes(memory.HostGrowth()));
   std::printf("          process peak working set: %.1f MB before Prepare, %.1f MB after Finish\n",
               Megabytes(memory.BaselineUse().peakWorkingSet), Megabytes(after.peakWorkingSet));
   // One line for scripts: times in seconds, memory in bytes.
@@ -224,7 +224,7 @@ int RunAbout(const loader::PluginModule& plugin) {
 
 int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& plugin) {
   const Clock::time_point begin = Clock::now();
-  const imagefile::Image input = imagefile::ReadImageFile(command.input);
+  imagefile::Image input = imagefile::ReadImageFile(command.input);
   const cmdhost::HostFormat format = cmdhost::ChooseFormat(command, input);
   std::printf("input:    %s (%s)\n", command.input.c_str(), imagefile::Describe(input).c_str());
   if (!command.bigDocument && (input.width > kLargestSide16 || input.height > kLargestSide16)) {
@@ -262,6 +262,12 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
   }
   testhost::TestHost host(options);
   host.Image() = cmdhost::ToHostSamples(input, format);
+  // The host keeps its own image only, as an image editor does: a 32-bit
+  // host could not hold the file's samples beside a large image.
+  const int64_t inputBytes = static_cast<int64_t>(input.samples.size() * sizeof(uint16_t) +
+                                                  input.floats.size() * sizeof(float));
+  std::vector<uint16_t>().swap(input.samples);
+  std::vector<float>().swap(input.floats);
   std::printf("host:     %s, %d-bit, %d plane%s, %s coordinates, %s handle procedures\n",
               ModeName(format), format.depth, format.Planes(), format.Planes() == 1 ? "" : "s",
               command.bigDocument ? "32-bit" : "16-bit", command.handleProcs ? "with" : "no");
@@ -316,8 +322,6 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
     std::printf("warning:  the plug-in still requests image data after Finish\n");
   }
   if (command.profile) {
-    const int64_t inputBytes = static_cast<int64_t>(input.samples.size() * sizeof(uint16_t) +
-                                                    input.floats.size() * sizeof(float));
     PrintProfile(profile.Result(), memory, CurrentMemory(), callbacks, callbackCost, inputBytes,
                  static_cast<int64_t>(host.Image().size()));
   }

@@ -82,6 +82,7 @@ class TestHost {
   // buffers, record), as allocated; they grow with the number of requests.
   size_t OwnBytes() const;
   intptr_t& DataSlot() { return data_; }
+  intptr_t DataSlot() const { return data_; }
   // True when the plug-in never wrote outside inData/outData and the record.
   bool BuffersIntact() const;
   // Rows (as y) that received committed output at least once.

@@ -1,0 +1,256 @@
+// SSE2 forms of the converters' runs: channel by channel, one host channel
+// broadcast into three file channels on export, three file channels averaged
+// into one host channel on import. Compilers leave the gray loops scalar (the
+// channels interleave in threes), which costs many times a copy of the bytes,
+// and widen the 16-bit samples of the others to 32 bits.
+//
+// Each function converts the first samples or pixels of a run, several at a
+// time, and returns how many it converted: a multiple of its step, 0 where
+// there is no vector form (no SSE2, floats copied channel by channel, or an
+// instantiation whose gray run is never used).
+// The caller converts the rest with the portable loop. The results are the
+// portable loop's, bit for bit; the converter tests compare them for every
+// value or sum a run can meet.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
+namespace convert_detail {
+
+template <typename Out, typename In, int Direction>
+struct VectorRuns {
+  static size_t PerChannel(const In*, Out*, size_t) { return 0; }
+  static size_t Broadcast(const In*, Out*, size_t) { return 0; }
+  static size_t Average(const In*, Out*, size_t) { return 0; }
+};
+
+#ifdef __SSE2__
+
+inline __m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+inline void Store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+
+// Eight 16-bit samples a0..a7, each three times: 24 samples from out on.
+inline void StoreThreeTimes16(uint16_t* out, __m128i a) {
+  const __m128i low = _mm_unpacklo_epi64(a, a);   // a0..a3 twice
+  const __m128i high = _mm_unpackhi_epi64(a, a);  // a4..a7 twice
+  // a0 a0 a0 a1 | a1 a1 a2 a2
+  Store(out, _mm_shufflehi_epi16(_mm_shufflelo_epi16(low, _MM_SHUFFLE(1, 0, 0, 0)),
+                                 _MM_SHUFFLE(2, 2, 1, 1)));
+  // a2 a3 a3 a3 | a4 a4 a4 a5
+  Store(out + 8, _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, _MM_SHUFFLE(3, 3, 3, 2)),
+                                     _MM_SHUFFLE(1, 0, 0, 0)));
+  // a5 a5 a6 a6 | a6 a7 a7 a7
+  Store(out + 16, _mm_shufflehi_epi16(_mm_shufflelo_epi16(high, _MM_SHUFFLE(2, 2, 1, 1)),
+                                      _MM_SHUFFLE(3, 3, 3, 2)));
+}
+
+// 24 interleaved 16-bit samples (eight pixels of three channels) into one
+// register per channel, with unpacks only (SSE2 has no byte shuffle).
+inline void LoadThreeChannels16(const uint16_t* in, __m128i& c0, __m128i& c1, __m128i& c2) {
+  const __m128i t00 = Load(in);
+  const __m128i t01 = Load(in + 8);
+  const __m128i t02 = Load(in + 16);
+  const __m128i t10 = _mm_unpacklo_epi16(t00, _mm_unpackhi_epi64(t01, t01));
+  const __m128i t11 = _mm_unpacklo_epi16(_mm_unpackhi_epi64(t00, t00), t02);
+  const __m128i t12 = _mm_unpacklo_epi16(t01, _mm_unpackhi_epi64(t02, t02));
+  const __m128i t20 = _mm_unpacklo_epi16(t10, _mm_unpackhi_epi64(t11, t11));
+  const __m128i t21 = _mm_unpacklo_epi16(_mm_unpackhi_epi64(t10, t10), t12);
+  const __m128i t22 = _mm_unpacklo_epi16(t11, _mm_unpackhi_epi64(t12, t12));
+  c0 = _mm_unpacklo_epi16(t20, _mm_unpackhi_epi64(t21, t21));
+  c1 = _mm_unpacklo_epi16(_mm_unpackhi_epi64(t20, t20), t22);
+  c2 = _mm_unpacklo_epi16(t21, _mm_unpackhi_epi64(t22, t22));
+}
+
+// Big-endian to native and back: the two bytes of each 16-bit lane swapped.
+inline __m128i SwapBytes16(__m128i v) {
+  return _mm_or_si128(_mm_slli_epi16(v, 8), _mm_srli_epi16(v, 8));
+}
+
+// Host 8-bit to file: x * 257 is the byte in both halves, the same two bytes
+// in either byte order. 16 samples a step.
+template <>
+struct VectorRuns<unsigned short, unsigned char, 0> {
+  static size_t PerChannel(const unsigned char* in, unsigned short* out, size_t samples) {
+    size_t k = 0;
+    for (; k + 16 <= samples; k += 16) {
+      const __m128i x = Load(in + k);
+      Store(out + k, _mm_unpacklo_epi8(x, x));
+      Store(out + k + 8, _mm_unpackhi_epi8(x, x));
+    }
+    return k;
+  }
+  static size_t Broadcast(const unsigned char* in, unsigned short* out, size_t pixels) {
+    size_t p = 0;
+    for (; p + 16 <= pixels; p += 16) {
+      const __m128i x = Load(in + p);
+      StoreThreeTimes16(out + 3 * p, _mm_unpacklo_epi8(x, x));
+      StoreThreeTimes16(out + 3 * p + 24, _mm_unpackhi_epi8(x, x));
+    }
+    return p;
+  }
+  static size_t Average(const unsigned char*, unsigned short*, size_t) { return 0; }
+};
+
+// File to host 8-bit: the high byte of the big-endian sample, which is the
+// low byte of the little-endian lane.
+inline __m128i HighBytes(__m128i v) { return _mm_and_si128(v, _mm_set1_epi16(0x00FF)); }
+
+// The mean of three high bytes: their sum s is at most 765, and for such
+// sums the nearest integer to s / 3, (s + 1) / 3, is (s + 1) * 21846 >> 16:
+// the factor exceeds 65536 / 3 by 2 / 3, an error of (s + 1) / 98304 < 1/3.
+// 16 samples a step per channel, eight pixels a step for the mean.
+template <>
+struct VectorRuns<unsigned char, unsigned short, 1> {
+  static size_t PerChannel(const unsigned short* in, unsigned char* out, size_t samples) {
+    size_t k = 0;
+    for (; k + 16 <= samples; k += 16) {
+      Store(out + k, _mm_packus_epi16(HighBytes(Load(in + k)), HighBytes(Load(in + k + 8))));
+    }
+    return k;
+  }
+  static size_t Broadcast(const unsigned short*, unsigned char*, size_t) { return 0; }
+  static size_t Average(const unsigned short* in, unsigned char* out, size_t pixels) {
+    const __m128i one = _mm_set1_epi16(1);
+    const __m128i third = _mm_set1_epi16(21846);
+    size_t p = 0;
+    for (; p + 8 <= pixels; p += 8) {
+      __m128i c0, c1, c2;
+      LoadThreeChannels16(in + 3 * p, c0, c1, c2);
+      const __m128i sum = _mm_add_epi16(_mm_add_epi16(HighBytes(c0), HighBytes(c1)), HighBytes(c2));
+      const __m128i mean = _mm_mulhi_epu16(_mm_add_epi16(sum, one), third);
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + p), _mm_packus_epi16(mean, mean));
+    }
+    return p;
+  }
+};
+
+// Host 16-bit to file, native order: h = min(x, 32768), then 2h, less 1
+// above 16384, which is (h - 1) >> 14 with the subtraction saturating at 0;
+// in 16-bit lanes 2 x 32768 - 1 wraps to 65535 as it should.
+inline __m128i ScaleHostToFile16(__m128i x) {
+  const __m128i h = _mm_sub_epi16(x, _mm_subs_epu16(x, _mm_set1_epi16(static_cast<short>(32768))));
+  const __m128i less = _mm_srli_epi16(_mm_subs_epu16(h, _mm_set1_epi16(1)), 14);
+  return _mm_sub_epi16(_mm_add_epi16(h, h), less);
+}
+
+// Eight samples a step.
+template <>
+struct VectorRuns<unsigned short, unsigned short, 0> {
+  static size_t PerChannel(const unsigned short* in, unsigned short* out, size_t samples) {
+    size_t k = 0;
+    for (; k + 8 <= samples; k += 8) Store(out + k, SwapBytes16(ScaleHostToFile16(Load(in + k))));
+    return k;
+  }
+  static size_t Broadcast(const unsigned short* in, unsigned short* out, size_t pixels) {
+    size_t p = 0;
+    for (; p + 8 <= pixels; p += 8) {
+      StoreThreeTimes16(out + 3 * p, SwapBytes16(ScaleHostToFile16(Load(in + p))));
+    }
+    return p;
+  }
+  static size_t Average(const unsigned short*, unsigned short*, size_t) { return 0; }
+};
+
+// File to host 16-bit: (v + 1) / 2 of the native value, at most 32768, which
+// the rounding average of the unsigned lanes with 0 computes without
+// overflow.
+inline __m128i ScaleFileToHost16(__m128i v) {
+  return _mm_avg_epu16(SwapBytes16(v), _mm_setzero_si128());
+}
+
+// The mean: with three host levels t of at most 32768 and their sum s, the
+// rule's result is the nearest integer to s / 3, (s + 1) / 3 (see the
+// portable path), which overflows 16-bit lanes. Split each level into
+// t = 3q + r: then (s + 1) / 3 = Q + R / 3, with Q the sum of the q (at most
+// 32766) and R the sum of the r plus 1 (1 to 7). t / 3 is t * 43691 >> 17,
+// whose factor exceeds 2^17 / 3 by 1/3, an error of t / 393216 < 1/3; R / 3
+// is R * 21846 >> 16 as in the 8-bit mean. Eight samples, or pixels, a step.
+template <>
+struct VectorRuns<unsigned short, unsigned short, 1> {
+  static size_t PerChannel(const unsigned short* in, unsigned short* out, size_t samples) {
+    size_t k = 0;
+    for (; k + 8 <= samples; k += 8) Store(out + k, ScaleFileToHost16(Load(in + k)));
+    return k;
+  }
+  static size_t Broadcast(const unsigned short*, unsigned short*, size_t) { return 0; }
+  static size_t Average(const unsigned short* in, unsigned short* out, size_t pixels) {
+    const __m128i third17 = _mm_set1_epi16(static_cast<short>(43691));
+    const __m128i third16 = _mm_set1_epi16(21846);
+    const __m128i three = _mm_set1_epi16(3);
+    const __m128i one = _mm_set1_epi16(1);
+    size_t p = 0;
+    for (; p + 8 <= pixels; p += 8) {
+      __m128i c0, c1, c2;
+      LoadThreeChannels16(in + 3 * p, c0, c1, c2);
+      c0 = ScaleFileToHost16(c0);
+      c1 = ScaleFileToHost16(c1);
+      c2 = ScaleFileToHost16(c2);
+      const __m128i q0 = _mm_srli_epi16(_mm_mulhi_epu16(c0, third17), 1);
+      const __m128i q1 = _mm_srli_epi16(_mm_mulhi_epu16(c1, third17), 1);
+      const __m128i q2 = _mm_srli_epi16(_mm_mulhi_epu16(c2, third17), 1);
+      const __m128i sumQ = _mm_add_epi16(_mm_add_epi16(q0, q1), q2);
+      const __m128i sumR =
+          _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(c0, c1), _mm_add_epi16(c2, one)),
+                        _mm_mullo_epi16(sumQ, three));
+      Store(out + p, _mm_add_epi16(sumQ, _mm_mulhi_epu16(sumR, third16)));
+    }
+    return p;
+  }
+};
+
+// Floats: copied channel by channel with memcpy by the caller; broadcast as
+// bit patterns (integer shuffles, so a signalling NaN stays as it is), four
+// pixels a step; averaged as the portable path does,
+// in double precision in the same order, 0.0 + c0 + c1 + c2 (the leading
+// zero turns a sum of negative zeros positive there too), divided by 3 and
+// rounded to float once.
+template <int Direction>
+struct VectorRuns<float, float, Direction> {
+  static size_t PerChannel(const float*, float*, size_t) { return 0; }
+  static size_t Broadcast(const float* in, float* out, size_t pixels) {
+    size_t p = 0;
+    for (; p + 4 <= pixels; p += 4) {
+      const __m128i x = Load(in + p);
+      Store(out + 3 * p, _mm_shuffle_epi32(x, _MM_SHUFFLE(1, 0, 0, 0)));
+      Store(out + 3 * p + 4, _mm_shuffle_epi32(x, _MM_SHUFFLE(2, 2, 1, 1)));
+      Store(out + 3 * p + 8, _mm_shuffle_epi32(x, _MM_SHUFFLE(3, 3, 3, 2)));
+    }
+    return p;
+  }
+  static size_t Average(const float* in, float* out, size_t pixels) {
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d three = _mm_set1_pd(3.0);
+    auto mean = [&](__m128 c0, __m128 c1, __m128 c2) {
+      const __m128d sum = _mm_add_pd(
+          _mm_add_pd(_mm_add_pd(zero, _mm_cvtps_pd(c0)), _mm_cvtps_pd(c1)), _mm_cvtps_pd(c2));
+      return _mm_cvtpd_ps(_mm_div_pd(sum, three));
+    };
+    size_t p = 0;
+    for (; p + 4 <= pixels; p += 4) {
+      // Samples s0..s11 in a, b, c; channel k of pixel j is s(3j + k).
+      const __m128 a = _mm_loadu_ps(in + 3 * p);
+      const __m128 b = _mm_loadu_ps(in + 3 * p + 4);
+      const __m128 c = _mm_loadu_ps(in + 3 * p + 8);
+      const __m128 b2c1 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(0, 1, 0, 2));      // s6 . s9 .
+      const __m128 c0 = _mm_shuffle_ps(a, b2c1, _MM_SHUFFLE(2, 0, 3, 0));     // s0 s3 s6 s9
+      const __m128 a1b0 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 0, 0, 1));      // s1 . s4 .
+      const __m128 b3c2 = _mm_shuffle_ps(b, c, _MM_SHUFFLE(0, 2, 0, 3));      // s7 . s10 .
+      const __m128 c1 = _mm_shuffle_ps(a1b0, b3c2, _MM_SHUFFLE(2, 0, 2, 0));  // s1 s4 s7 s10
+      const __m128 a2b1 = _mm_shuffle_ps(a, b, _MM_SHUFFLE(0, 1, 0, 2));      // s2 . s5 .
+      const __m128 c2 = _mm_shuffle_ps(a2b1, c, _MM_SHUFFLE(3, 0, 2, 0));     // s2 s5 s8 s11
+      const __m128 low = mean(c0, c1, c2);
+      const __m128 high = mean(_mm_movehl_ps(c0, c0), _mm_movehl_ps(c1, c1), _mm_movehl_ps(c2, c2));
+      _mm_storeu_ps(out + p, _mm_movelh_ps(low, high));
+    }
+    return p;
+  }
+};
+
+#endif  // __SSE2__
+
+}  // namespace convert_detail
