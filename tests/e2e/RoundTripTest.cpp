@@ -573,78 +573,6 @@ TEST_F(RoundTripTest, OldResultThatCannotBeDeletedIsNeverImported) {
   EXPECT_EQ(Apply(host), 0);  // once it is gone, the next run works
 }
 
-// A second run while another is in the application touches nothing: the
-// first one, in a command-line host process of its own, still imports its
-// own result.
-TEST_F(RoundTripTest, SecondRunWaitsForTheFirstToFinish) {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
-  const std::string input = std::string(temp) + "velmora-first-in.ppm";
-  const std::string output = std::string(temp) + "velmora-first-out.ppm";
-  std::string image = "P6\n64 48\n255\n";
-  for (int i = 0; i < 64 * 48 * 3; ++i) image += static_cast<char>(i * 7);
-  std::ofstream(input, std::ios::binary) << image;
-  DeleteFileA(output.c_str());
-  DeleteFileA((WorkFolder() + "standin.log").c_str());
-
-  std::string commandLine = "\"" + BuildFile("tools/VelmoraHost.exe") + "\" \"" +
-                            BuildFile("plugin/Velmora.8bf") + "\" \"" + input + "\" \"" + output +
-                            "\"";
-  STARTUPINFOA startup{};
-  startup.cb = sizeof startup;
-  PROCESS_INFORMATION first{};
-  SetEnvironmentVariableA("VELMORA_STANDIN_MODE", "sleep:4000");
-  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                             nullptr, nullptr, &startup, &first));
-  SetEnvironmentVariableA("VELMORA_STANDIN_MODE", nullptr);
-  // The second run starts once the first is in the application.
-  for (int i = 0; i < 600 && !Exists(WorkFolder() + "standin.log"); ++i) Sleep(50);
-  ASSERT_TRUE(Exists(WorkFolder() + "standin.log"));
-  const std::string exported = ReadBytes(WorkFolder() + "Velmora.ppm");
-
-  HWND window = CreateWindowExA(0, "STATIC", "Host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 400,
-                                300, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-  ASSERT_NE(window, nullptr);
-  host::PlatformData platform{reinterpret_cast<intptr_t>(window)};
-  const HostOptions o = testsupport::ImageOptions(30, 20, 16, false);
-  TestHost host(o);
-  FillPattern(host, o);
-  host.Record().platformData = &platform;
-  const std::vector<uint8_t> original = host.Image();
-  std::string alert;
-  std::thread watcher([&alert, window] {
-    for (int i = 0; i < 200 && alert.empty(); ++i) {
-      HWND box = FindWindowA("#32770", nullptr);
-      if (box != nullptr && GetWindow(box, GW_OWNER) == window && IsWindowVisible(box)) {
-        char text[512] = {};
-        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-        alert = text;
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-      }
-      Sleep(50);
-    }
-  });
-  EXPECT_EQ(Apply(host), -128);
-  watcher.join();
-  DestroyWindow(window);
-  EXPECT_EQ(alert,
-            "Another image is being processed in Velmora. Finish it there and close Velmora "
-            "first, then apply the filter again.");
-  EXPECT_TRUE(host.Image() == original);
-  EXPECT_TRUE(host.Requests().empty());
-  EXPECT_TRUE(ReadBytes(WorkFolder() + "Velmora.ppm") == exported) << "the first run's export";
-
-  EXPECT_EQ(WaitForSingleObject(first.hProcess, 60000), WAIT_OBJECT_0);
-  DWORD exitCode = 9999;
-  GetExitCodeProcess(first.hProcess, &exitCode);
-  CloseHandle(first.hProcess);
-  CloseHandle(first.hThread);
-  EXPECT_EQ(exitCode, 0u);
-  EXPECT_TRUE(ReadBytes(output) == image) << "the first run imports its own result";
-  DeleteFileA(input.c_str());
-  DeleteFileA(output.c_str());
-}
-
 // ---- failures, produced for real ------------------------------------------
 
 // Copied: the application's unchanged copy was imported (every request made).
@@ -845,6 +773,94 @@ class HostWindow {
  private:
   HWND window_ = nullptr;
 };
+
+// The first run's command-line host: waited for and its handles closed on
+// every way out of the test, so that a failed check leaves no run holding
+// the working folder.
+struct FirstRun {
+  PROCESS_INFORMATION info{};
+  FirstRun() = default;
+  FirstRun(const FirstRun&) = delete;
+  FirstRun& operator=(const FirstRun&) = delete;
+  ~FirstRun() { Finish(); }
+  // Its exit code once it has ended; 9999 when it did not start or end.
+  DWORD Finish() {
+    DWORD exitCode = 9999;
+    if (info.hProcess == nullptr) return exitCode;
+    if (WaitForSingleObject(info.hProcess, 60000) == WAIT_OBJECT_0)
+      GetExitCodeProcess(info.hProcess, &exitCode);
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+    info = PROCESS_INFORMATION{};
+    return exitCode;
+  }
+};
+
+// A second run while another is in the application touches nothing: the
+// first one, in a command-line host process of its own, still imports its
+// own result.
+TEST_F(RoundTripTest, SecondRunWaitsForTheFirstToFinish) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string input = std::string(temp) + "velmora-first-in.ppm";
+  const std::string output = std::string(temp) + "velmora-first-out.ppm";
+  std::string image = "P6\n64 48\n255\n";
+  for (int i = 0; i < 64 * 48 * 3; ++i) image += static_cast<char>(i * 7);
+  std::ofstream(input, std::ios::binary) << image;
+  DeleteFileA(output.c_str());
+  DeleteFileA((WorkFolder() + "standin.log").c_str());
+
+  std::string commandLine = "\"" + BuildFile("tools/VelmoraHost.exe") + "\" \"" +
+                            BuildFile("plugin/Velmora.8bf") + "\" \"" + input + "\" \"" + output +
+                            "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  FirstRun first;
+  SetEnvironmentVariableA("VELMORA_STANDIN_MODE", "sleep:4000");
+  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
+                             nullptr, nullptr, &startup, &first.info));
+  SetEnvironmentVariableA("VELMORA_STANDIN_MODE", nullptr);
+  // The second run starts once the first is in the application.
+  for (int i = 0; i < 600 && !Exists(WorkFolder() + "standin.log"); ++i) Sleep(50);
+  ASSERT_TRUE(Exists(WorkFolder() + "standin.log"));
+  const std::string exported = ReadBytes(WorkFolder() + "Velmora.ppm");
+
+  const HostWindow hostWindow(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  const HWND window = hostWindow.get();
+  ASSERT_NE(window, nullptr);
+  host::PlatformData platform{reinterpret_cast<intptr_t>(window)};
+  const HostOptions o = testsupport::ImageOptions(30, 20, 16, false);
+  TestHost host(o);
+  FillPattern(host, o);
+  host.Record().platformData = &platform;
+  const std::vector<uint8_t> original = host.Image();
+  std::string alert;
+  std::thread watcher([&alert, window] {
+    for (int i = 0; i < 200 && alert.empty(); ++i) {
+      HWND box = FindWindowA("#32770", nullptr);
+      if (box != nullptr && GetWindow(box, GW_OWNER) == window && IsWindowVisible(box)) {
+        char text[512] = {};
+        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+        alert = text;
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+      }
+      Sleep(50);
+    }
+  });
+  EXPECT_EQ(Apply(host), -128);
+  watcher.join();
+  EXPECT_EQ(alert,
+            "Another image is being processed in Velmora. Finish it there and close Velmora "
+            "first, then apply the filter again.");
+  EXPECT_TRUE(host.Image() == original);
+  EXPECT_TRUE(host.Requests().empty());
+  EXPECT_TRUE(ReadBytes(WorkFolder() + "Velmora.ppm") == exported) << "the first run's export";
+
+  EXPECT_EQ(first.Finish(), 0u);
+  EXPECT_TRUE(ReadBytes(output) == image) << "the first run imports its own result";
+  DeleteFileA(input.c_str());
+  DeleteFileA(output.c_str());
+}
 
 // User and kernel time of this process so far, in seconds.
 double ProcessorSeconds() {
