@@ -1,8 +1,10 @@
 #include "formats/JobDescription.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/PathToolkit.h"
+#include "base/SystemPaths.h"
 #include "exchange/WorkFolder.h"
 #include "formats/XmlWriter.h"
 #include "host/PluginContext.h"
@@ -18,6 +20,19 @@ const char* PluginTypeText(int32_t pluginType) {
     default:
       return "UNKNOWN";
   }
+}
+
+// The folder as the job description names it. The file declares no
+// encoding, so an XML reader takes it as UTF-8: a folder with bytes of the
+// ANSI code page above 0x7F ("Jos\xE9") is written in its short form, plain
+// ASCII wherever the volume keeps short names. Plain ASCII paths stay as
+// they are.
+std::string FolderForJob(const std::string& folder) {
+  const bool plain = std::all_of(folder.begin(), folder.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  std::string shortForm;
+  if (plain || !sys::QueryShortPath(folder, shortForm)) return folder;
+  return shortForm;
 }
 
 }  // namespace
@@ -38,6 +53,7 @@ int16_t WriteJobDescription(PluginContext* context) {
   const std::string jobPath = JoinPath(folder, kJobFileName);
   if (jobPath.size() >= kPathSize) return kParamErr;
 
+  const std::string jobFolder = FolderForJob(folder);
   XmlWriter writer;
   if (!writer.OpenDocument(jobPath.c_str())) return kParamErr;
   CopyPath(context->jobPath, kPathSize, jobPath.c_str());
@@ -46,12 +62,12 @@ int16_t WriteJobDescription(PluginContext* context) {
   writer.AddElement("SourceApplication", "Photoshop");
   writer.AddElement("PluginType", PluginTypeText(context->pluginType));
   writer.AddIntElement("ImageCount", 1);
-  writer.AddElement("ImportPath", folder.c_str());
+  writer.AddElement("ImportPath", jobFolder.c_str());
   writer.AddElement("SourcePath", "NA");
   writer.BeginElement("ImageList", true);
   writer.AddElement("Image0000", exportName.c_str());
   writer.EndElement("ImageList");
-  writer.AddElement("ExportPath", folder.c_str());
+  writer.AddElement("ExportPath", jobFolder.c_str());
   writer.AddElement("ExportImage", processedName.c_str());
   writer.EndElement("General");
 

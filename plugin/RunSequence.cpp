@@ -24,13 +24,12 @@ void Prepare() {
   record->bufferSpace = 0;
 }
 
-namespace {
-
-// The host's main window from the platform data, 0 when the host gives none.
 intptr_t HostWindow(const host::FilterRecord* record) {
   const auto* platform = static_cast<const host::PlatformData*>(record->platformData);
   return platform != nullptr ? platform->hwnd : 0;
 }
+
+namespace {
 
 // Export, job description, launch and import; each step's code goes to
 // recordResult, and the first failure decides which steps still run.
@@ -64,7 +63,9 @@ void RunRoundTrip(PluginContext* context) {
 
   // While the user works in the application the host's windows are disabled
   // but keep answering; its main window comes back to the front afterwards.
-  const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord)};
+  // The application holds the lock too: should the host end while it runs,
+  // no other run empties the folder it may still save into.
+  const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord), &lock};
   if (!recordResult(LaunchApplication(request, request.wait))) return;
 
   // No processed file means the user closed the application without

@@ -89,6 +89,8 @@ class TestHost {
   const std::vector<bool>& RowsWritten() const { return rowsWritten_; }
   // Live handles made through the handle procedures.
   int LiveHandles() const;
+  // Locks of the handle in the data slot not yet undone by an unlock.
+  int DataSlotLocks() const;
   const std::string& LastError() const { return lastError_; }
   // Takes the plug-in's last output, as a host does when the selector
   // returns; for tests that run a pass without a selector call.
