@@ -74,7 +74,9 @@ class ChildProcess {
 
   // True once the process has ended; false when the wait itself fails. The
   // host's thread serves its messages meanwhile, its windows disabled.
-  bool WaitForEnd(intptr_t ownerWindow) const { return WaitModally(process_.Get(), ownerWindow); }
+  bool WaitForEnd(intptr_t ownerWindow, IWaitNote* note) const {
+    return WaitModally(process_.Get(), ownerWindow, note);
+  }
 
  private:
   ScopedHandle process_;
@@ -171,6 +173,6 @@ int16_t LaunchApplication(const LaunchRequest& request, bool wait) {
   }
   const ChildProcess child(info);
   if (!child.Run(request.lock)) return result;
-  if (!wait || child.WaitForEnd(request.ownerWindow)) result = kNoErr;
+  if (!wait || child.WaitForEnd(request.ownerWindow, request.note)) result = kNoErr;
   return result;
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+class IWaitNote;
 class WorkFolderLock;
 
 // The settings file is <profile folder>\VelmoraPro\plugin.ini; its section
@@ -29,6 +30,8 @@ struct LaunchRequest {
   // The working folder's lock, shared with the application for as long as it
   // runs; none when null.
   const WorkFolderLock* lock = nullptr;
+  // Shown while the application runs; none when null.
+  IWaitNote* note = nullptr;
 };
 
 // The user's own profile folder with a trailing backslash, in the ANSI code
@@ -56,7 +59,8 @@ bool FormatCommandLine(const std::string& executable, const std::string& argumen
 // host's environment and current folder and, when wait is true, returns only
 // after the process has ended, waiting modally: the calling thread's messages
 // are served and its top-level windows disabled meanwhile, with the request's
-// owner window brought back to the front afterwards (WaitModally). The
+// owner window brought back to the front afterwards and the request's note
+// shown meanwhile (WaitModally). The
 // process starts suspended and runs only once it holds a duplicate of the
 // request's lock, so there is no moment in which the host's end would free
 // the working folder while the application can still write into it. 0 when it

@@ -13,17 +13,29 @@ bool gQuitPending = false;
 int gQuitCode = 0;
 
 // What a modal wait changes on the host's thread, undone on every way out:
-// the top-level windows it disabled.
+// the top-level windows it disabled and the note it showed.
 class CModalScope {
  public:
-  explicit CModalScope(HWND owner) : owner_(owner) {
+  CModalScope(HWND owner, IWaitNote* note, DWORD processId) : owner_(owner), note_(note) {
     EnumThreadWindows(GetCurrentThreadId(), &CollectEnabled, reinterpret_cast<LPARAM>(&disabled_));
     for (HWND window : disabled_) EnableWindow(window, FALSE);
+    if (note_ != nullptr) note_->Show(processId, reinterpret_cast<intptr_t>(Front()));
   }
   CModalScope(const CModalScope&) = delete;
   CModalScope& operator=(const CModalScope&) = delete;
 
   ~CModalScope() {
+    HWND front = Front();
+    if (note_ != nullptr) {
+      // The note may be what the system activated when the application's
+      // window closed: while it still is, this process may hand the
+      // foreground on, so the host's frame takes it before the note goes.
+      const HWND noteWindow = reinterpret_cast<HWND>(note_->Window());
+      if (front != nullptr && noteWindow != nullptr && GetForegroundWindow() == noteWindow) {
+        SetForegroundWindow(front);
+      }
+      note_->Close();
+    }
     // A window the host destroyed meanwhile is skipped.
     for (HWND window : disabled_) {
       if (IsWindow(window)) EnableWindow(window, TRUE);
@@ -31,13 +43,15 @@ class CModalScope {
     // The application had the foreground; without this the host would stay
     // behind whatever window comes next. A host minimised meanwhile would be
     // made active but stay out of sight, its new image unseen: it is restored.
-    // A child window given as the host's window stands for its frame.
-    HWND front = owner_ != nullptr && IsWindow(owner_) ? GetAncestor(owner_, GA_ROOT) : nullptr;
-    if (front == nullptr && !disabled_.empty() && IsWindow(disabled_.front())) {
-      front = disabled_.front();
-    }
+    // A window of another thread is restored without waiting for that thread.
     if (front != nullptr) {
-      if (IsIconic(front)) ShowWindow(front, SW_RESTORE);
+      if (IsIconic(front)) {
+        if (GetWindowThreadProcessId(front, nullptr) == GetCurrentThreadId()) {
+          ShowWindow(front, SW_RESTORE);
+        } else {
+          ShowWindowAsync(front, SW_RESTORE);
+        }
+      }
       SetForegroundWindow(front);
     }
   }
@@ -58,6 +72,7 @@ class CModalScope {
       Keep(message);
       return;
     }
+    if (note_ != nullptr && note_->TakeMessage(&message)) return;
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
@@ -79,14 +94,23 @@ class CModalScope {
     return TRUE;
   }
 
+  // The host's frame: the root of the window it named (a child window stands
+  // for its frame), else the first window disabled; null when there is none.
+  HWND Front() const {
+    if (owner_ != nullptr && IsWindow(owner_)) return GetAncestor(owner_, GA_ROOT);
+    if (!disabled_.empty() && IsWindow(disabled_.front())) return disabled_.front();
+    return nullptr;
+  }
+
   HWND owner_;
+  IWaitNote* note_;
   std::vector<HWND> disabled_;
 };
 
 }  // namespace
 
-bool WaitModally(void* object, intptr_t ownerWindow) {
-  CModalScope scope(reinterpret_cast<HWND>(ownerWindow));
+bool WaitModally(void* object, intptr_t ownerWindow, IWaitNote* note) {
+  CModalScope scope(reinterpret_cast<HWND>(ownerWindow), note, GetProcessId(object));
   const HANDLE handles[] = {object};
   for (;;) {
     // Input already seen but left in the queue wakes the wait too. The object

@@ -12,6 +12,7 @@
 #include "launch/Launcher.h"
 #include "ui/AdvanceStateWarning.h"
 #include "ui/Alert.h"
+#include "ui/WaitNote.h"
 
 void Prepare() {
   PluginContext* context = checkContext(gContext);
@@ -65,7 +66,11 @@ void RunRoundTrip(PluginContext* context) {
   // but keep answering; its main window comes back to the front afterwards.
   // The application holds the lock too: should the host end while it runs,
   // no other run empties the folder it may still save into.
-  const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord), &lock};
+  // The note tells the user, in front of the disabled host, where the image
+  // is and brings the application back to the front on request.
+  CWaitNote note;
+  const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord), &lock,
+                              &note};
   if (!recordResult(LaunchApplication(request, request.wait))) return;
 
   // No processed file means the user closed the application without

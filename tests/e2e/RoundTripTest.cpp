@@ -307,6 +307,9 @@ class RoundTripTest : public ::testing::Test {
     return result;
   }
 
+  // A run with the stand-in inspecting the note the host shows meanwhile.
+  void ExpectNoteWhileTheApplicationRuns(bool workerThread);
+
   PluginLibrary plugin_;
   std::unique_ptr<SettingsFile> settings_;
 };
@@ -822,8 +825,8 @@ class BoxCloser {
   explicit BoxCloser(HWND owner)
       : thread_([this, owner] {
           while (!done_) {
-            HWND box = FindWindowA("#32770", nullptr);
-            if (box != nullptr && GetWindow(box, GW_OWNER) == owner && IsWindowVisible(box)) {
+            HWND box = FindBox(owner);
+            if (box != nullptr) {
               char caption[256] = {}, text[512] = {};
               GetWindowTextA(box, caption, sizeof caption);
               // A message box's text, else the about box's.
@@ -853,6 +856,29 @@ class BoxCloser {
   }
 
  private:
+  // A visible dialog or message box owned by `owner`, other than the note
+  // that the plug-in shows while it waits; null when there is none.
+  static HWND FindBox(HWND owner) {
+    struct Search {
+      HWND owner, found;
+    } search{owner, nullptr};
+    EnumWindows(
+        [](HWND window, LPARAM parameter) -> BOOL {
+          auto* s = reinterpret_cast<Search*>(parameter);
+          if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
+          char className[16] = {}, caption[16] = {};
+          GetClassNameA(window, className, sizeof className);
+          GetWindowTextA(window, caption, sizeof caption);
+          if (std::strcmp(className, "#32770") != 0 || std::strcmp(caption, "Velmora") == 0) {
+            return TRUE;
+          }
+          s->found = window;
+          return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+
   std::atomic<bool> done_{false};
   std::mutex mutex_;
   std::vector<std::string> seen_;
@@ -1121,6 +1147,80 @@ TEST_F(RoundTripTest, TheHostsWindowsAnswerWhileTheApplicationRunsAndComeBackAft
   MSG quit;
   ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(quit.wParam, testsupport::kProbeQuitCode);
+}
+
+// The value of `name` in the first line of the stand-in's log that starts
+// with `prefix`; empty when there is none.
+std::string LogValue(const std::string& log, const std::string& prefix, const std::string& name) {
+  const size_t line = log.find("\n" + prefix);
+  if (line == std::string::npos) return std::string();
+  const std::string text = " " + log.substr(line + 1, log.find('\n', line + 1) - line - 1);
+  const size_t at = text.find(" " + name + "=");
+  if (at == std::string::npos) return std::string();
+  const size_t start = at + name.size() + 2;
+  const size_t end = name.rfind("note-", 0) == 0 ? std::string::npos : text.find(' ', start);
+  return text.substr(start, end == std::string::npos ? end : end - start);
+}
+
+// Also for hosts that call the plug-in on a thread of their own while their
+// window belongs to their user-interface thread, which here takes no
+// messages until the run has ended: nothing may wait on it.
+TEST_F(RoundTripTest, ANoteInFrontOfTheHostSaysWhereTheImageIs) {
+  for (const bool workerThread : {false, true}) {
+    SCOPED_TRACE(workerThread ? "run on a worker thread" : "run on the window's thread");
+    ExpectNoteWhileTheApplicationRuns(workerThread);
+  }
+}
+
+void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread) {
+  const HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  ASSERT_NE(main.get(), nullptr);
+  SetForegroundWindow(main.get());
+  const std::string mode = "note:" + WindowNumber(main.get());
+  StandinMode note(mode.c_str());
+  HostOptions o = testsupport::ImageOptions(300, 2, 16, false);
+  o.platformWindow = reinterpret_cast<intptr_t>(main.get());
+  TestHost host(o);
+  FillPattern(host, o);
+  const std::vector<uint8_t> original = host.Image();
+
+  int16_t result = 1;
+  if (workerThread) {
+    std::thread worker([&] { result = Apply(host); });
+    worker.join();
+  } else {
+    result = Apply(host);
+  }
+  ASSERT_EQ(result, 0);
+  EXPECT_TRUE(host.Image() == original);
+  const std::string log =
+      "\n" + testsupport::ReadTextFile(WorkFolder() + "standin.log").value_or("");
+  const std::string window = LogValue(log, "note=", "note");
+  ASSERT_NE(window, "");
+  ASSERT_NE(window, "0") << "no note appeared";
+  std::printf("the note as the application saw it:%s\n", log.substr(log.find("\nnote=")).c_str());
+  EXPECT_EQ(LogValue(log, "note=", "owner"), WindowNumber(main.get()));
+  EXPECT_EQ(LogValue(log, "note=", "visible"), "1");
+  EXPECT_EQ(LogValue(log, "note=", "enabled"), "1");
+  EXPECT_EQ(LogValue(log, "note=", "active"), "0") << "it took the focus from the application";
+  EXPECT_EQ(LogValue(log, "note=", "front"), "1") << "its button did not show the application";
+  EXPECT_EQ(LogValue(log, "note-title=", "note-title"), "Velmora");
+  EXPECT_NE(LogValue(log, "note-text=", "note-text").find("open in Velmora"), std::string::npos);
+  EXPECT_EQ(LogValue(log, "note-button=", "note-button"), "Show Velmora");
+  // Centred on the host's window.
+  RECT frame{}, hostFrame{};
+  ASSERT_EQ(std::sscanf(LogValue(log, "note=", "frame").c_str(), "%ld,%ld,%ld,%ld", &frame.left,
+                        &frame.top, &frame.right, &frame.bottom),
+            4);
+  GetWindowRect(main.get(), &hostFrame);
+  EXPECT_NEAR(frame.left + frame.right, hostFrame.left + hostFrame.right, 2);
+  EXPECT_NEAR(frame.top + frame.bottom, hostFrame.top + hostFrame.bottom, 2);
+  // Gone before the host takes input again, and the host in front.
+  const auto noteWindow =
+      reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(window.c_str(), nullptr, 10)));
+  EXPECT_FALSE(IsWindow(noteWindow));
+  EXPECT_TRUE(IsWindowEnabled(main.get()));
+  EXPECT_EQ(GetForegroundWindow(), main.get());
 }
 
 TEST_F(RoundTripTest, WaitingForTheApplicationCostsNoProcessorTime) {

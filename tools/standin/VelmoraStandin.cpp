@@ -29,6 +29,18 @@
 //                answer> enabled=<0|1> microseconds=<time to the answer>";
 //                then post WM_QUIT with exit code 23 to the first window, and
 //                copy
+//   note:<window>
+//                open a window of its own, wait up to 5 seconds for a visible
+//                window owned by <window> (a handle in decimal) and append
+//                "note=<handle> visible=<0|1> enabled=<0|1> active=<0|1>
+//                frame=<left>,<top>,<right>,<bottom> owner=<window>
+//                front=<0|1>" and the lines "note-title=", "note-text=" and
+//                "note-button=" with its caption, its first static text and
+//                its button's text; active tells whether it was the
+//                foreground window when found, front whether pressing its
+//                button (after making it the foreground window) brought this
+//                program's window to the front within 2 seconds; "note=0"
+//                when none appeared; then copy
 //
 // Every run first appends "argc=<n>", "cmdline=<command line>" and, when
 // present, "arg1=<first argument>" (one per line, LF ended) to "standin.log"
@@ -51,6 +63,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <optional>
 #include <string>
@@ -155,7 +168,8 @@ enum class Mode {
   kSleep,
   kExit,
   kCrash,
-  kProbe
+  kProbe,
+  kNote
 };
 
 struct Behaviour {
@@ -206,6 +220,14 @@ std::optional<Behaviour> ParseMode(std::string text) {
   }
   if (text.rfind("exit:", 0) == 0 && ParseNumber(text.substr(5), b.number)) {
     b.mode = Mode::kExit;
+    return b;
+  }
+  if (text.rfind("note:", 0) == 0) {
+    char* end = nullptr;
+    const unsigned long long handle = std::strtoull(text.c_str() + 5, &end, 10);
+    if (text.size() == 5 || *end != '\0') return std::nullopt;
+    b.windows.push_back(reinterpret_cast<HWND>(static_cast<uintptr_t>(handle)));
+    b.mode = Mode::kNote;
     return b;
   }
   if (text.rfind("probe:", 0) == 0) {
@@ -544,6 +566,80 @@ void Probe(const std::vector<HWND>& windows, const std::string& logPath) {
   PostMessageA(windows.front(), WM_QUIT, kProbeQuitCode, 0);
 }
 
+// Serves this program's own messages for a while.
+void PumpFor(DWORD milliseconds, const std::function<bool()>& done) {
+  const DWORD start = GetTickCount();
+  while (!done() && GetTickCount() - start < milliseconds) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+    Sleep(20);
+  }
+}
+
+struct OwnedSearch {
+  HWND owner;
+  HWND found;
+};
+
+BOOL CALLBACK FindOwned(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<OwnedSearch*>(parameter);
+  if (GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window)) return TRUE;
+  search->found = window;
+  return FALSE;
+}
+
+std::string WindowText(HWND window) {
+  char text[512] = {};
+  GetWindowTextA(window, text, sizeof text);
+  return text;
+}
+
+// What the host shows while this program has the image, and what its button
+// does; see note: in the header.
+void InspectNote(HWND host, const std::string& logPath) {
+  std::ofstream log(logPath, std::ios::binary | std::ios::app);
+  WNDCLASSA windowClass{};
+  windowClass.lpfnWndProc = &DefWindowProcA;
+  windowClass.hInstance = GetModuleHandleA(nullptr);
+  windowClass.lpszClassName = "VelmoraStandinWindow";
+  RegisterClassA(&windowClass);
+  const HWND own = CreateWindowExA(0, windowClass.lpszClassName, "Velmora stand-in",
+                                   WS_OVERLAPPEDWINDOW | WS_VISIBLE, 200, 150, 400, 300, nullptr,
+                                   nullptr, windowClass.hInstance, nullptr);
+  OwnedSearch search{host, nullptr};
+  PumpFor(5000, [&search] {
+    EnumWindows(&FindOwned, reinterpret_cast<LPARAM>(&search));
+    return search.found != nullptr;
+  });
+  const HWND note = search.found;
+  if (note == nullptr) {
+    log << "note=0\n";
+    DestroyWindow(own);
+    return;
+  }
+  const bool active = GetForegroundWindow() == note;
+  RECT frame{};
+  GetWindowRect(note, &frame);
+  const HWND text = FindWindowExA(note, nullptr, "Static", nullptr);
+  const HWND button = FindWindowExA(note, nullptr, "Button", nullptr);
+  SetForegroundWindow(note);
+  if (button != nullptr) {
+    PostMessageA(note, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED),
+                 reinterpret_cast<LPARAM>(button));
+  }
+  PumpFor(2000, [own] { return GetForegroundWindow() == own; });
+  log << "note=" << reinterpret_cast<uintptr_t>(note)
+      << " visible=" << (IsWindowVisible(note) ? 1 : 0)
+      << " enabled=" << (IsWindowEnabled(note) ? 1 : 0) << " active=" << (active ? 1 : 0)
+      << " frame=" << frame.left << ',' << frame.top << ',' << frame.right << ',' << frame.bottom
+      << " owner=" << reinterpret_cast<uintptr_t>(GetWindow(note, GW_OWNER))
+      << " front=" << (GetForegroundWindow() == own ? 1 : 0) << "\n"
+      << "note-title=" << WindowText(note) << "\n"
+      << "note-text=" << (text != nullptr ? WindowText(text) : std::string()) << "\n"
+      << "note-button=" << (button != nullptr ? WindowText(button) : std::string()) << "\n";
+  DestroyWindow(own);
+}
+
 // Ends the process with the exception's code instead of starting a debugger,
 // which under Wine could wait for someone to close its window.
 LONG WINAPI EndWithoutDebugger(EXCEPTION_POINTERS*) { return EXCEPTION_EXECUTE_HANDLER; }
@@ -596,6 +692,9 @@ int main(int argc, char** argv) {
       break;
     case Mode::kProbe:
       Probe(behaviour->windows, logPath);
+      break;
+    case Mode::kNote:
+      InspectNote(behaviour->windows.front(), logPath);
       break;
     default:
       break;
