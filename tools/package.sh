@@ -59,21 +59,24 @@ setup="$out/VelmoraPlugin-$version-setup.exe"
 zip="$out/VelmoraPlugin-$version.zip"
 rm -f "$setup" "$zip"
 
-makensis -V2 -WX -NOCD \
-  "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
-  "-DX64_PLUGIN=$x64" "-DX86_PLUGIN=$x86" "-DOUTFILE=$setup" \
-  "$root/tools/installer/VelmoraPlugin.nsi"
-
-stage="$(mktemp -d "$out/.zip.XXXXXX")"
+# The released files carry no symbols or debug information (a third of the
+# size); -p keeps the build's time stamp, so the same build gives the same
+# files.
+stage="$(mktemp -d "$out/.stage.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/x64" "$stage/x86"
-cp "$x64" "$stage/x64/Velmora.8bf"
-cp "$x86" "$stage/x86/Velmora.8bf"
+x86_64-w64-mingw32-strip -p -o "$stage/x64/Velmora.8bf" "$x64"
+i686-w64-mingw32-strip -p -o "$stage/x86/Velmora.8bf" "$x86"
 # Windows line ends: the plug-in reads only lines that end in CR LF.
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' >"$stage/plugin.ini"
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/tools/installer/Install.txt" >"$stage/Install.txt"
-touch -r "$x64" "$stage/plugin.ini" "$stage/Install.txt"
+touch -r "$x64" "$stage/plugin.ini" "$stage/Install.txt" "$stage"/x*/Velmora.8bf
 (cd "$stage" && zip -q -X "$zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini Install.txt)
+
+makensis -V2 -WX -NOCD \
+  "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
+  "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" "-DOUTFILE=$setup" \
+  "$root/tools/installer/VelmoraPlugin.nsi"
 
 echo "package.sh: wrote $setup ($(stat -c %s "$setup") bytes)"
 echo "package.sh: wrote $zip ($(stat -c %s "$zip") bytes)"

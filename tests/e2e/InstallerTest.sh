@@ -20,9 +20,9 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 now() { date +%s.%N; }
 seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
 
-x64="$build/x86_64/plugin/Velmora.8bf"
-x86="$build/i686/plugin/Velmora.8bf"
-for f in "$x64" "$x86" "$build/x86_64/tools/VelmoraHost.exe" "$build/i686/tools/VelmoraHost.exe" \
+built64="$build/x86_64/plugin/Velmora.8bf"
+built86="$build/i686/plugin/Velmora.8bf"
+for f in "$built64" "$built86" "$build/x86_64/tools/VelmoraHost.exe" "$build/i686/tools/VelmoraHost.exe" \
     "$build/x86_64/app/Velmora.exe"; do
   [ -f "$f" ] || fail "$f is not built (both architectures are needed)"
 done
@@ -51,8 +51,17 @@ zip="$work/dist/VelmoraPlugin-$version.zip"
 [ -f "$zip" ] || fail "no zip $(basename "$zip")"
 [ "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = "Install.txt plugin.ini x64/Velmora.8bf x86/Velmora.8bf " ] ||
   fail "the zip holds $(unzip -Z1 "$zip" | tr '\n' ' ')"
-unzip -p "$zip" x64/Velmora.8bf | cmp -s - "$x64" || fail "the zip's x64/Velmora.8bf is not the 64-bit build"
-unzip -p "$zip" x86/Velmora.8bf | cmp -s - "$x86" || fail "the zip's x86/Velmora.8bf is not the 32-bit build"
+# The released builds: this build's plug-ins without their symbols, each of
+# its own architecture. The installed files must be these.
+unzip -q "$zip" x64/Velmora.8bf x86/Velmora.8bf -d "$work/release"
+x64="$work/release/x64/Velmora.8bf"
+x86="$work/release/x86/Velmora.8bf"
+x86_64-w64-mingw32-strip -p -o "$work/stripped64.8bf" "$built64"
+i686-w64-mingw32-strip -p -o "$work/stripped86.8bf" "$built86"
+cmp -s "$x64" "$work/stripped64.8bf" || fail "the zip's x64/Velmora.8bf is not this build's 64-bit plug-in"
+cmp -s "$x86" "$work/stripped86.8bf" || fail "the zip's x86/Velmora.8bf is not this build's 32-bit plug-in"
+[[ "$(x86_64-w64-mingw32-objdump -f "$x64")" == *"file format pei-x86-64"* ]] || fail "x64/Velmora.8bf is no x86-64 DLL"
+[[ "$(x86_64-w64-mingw32-objdump -f "$x86")" == *"file format pei-i386"* ]] || fail "x86/Velmora.8bf is no i386 DLL"
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' | cmp -s - <(unzip -p "$zip" plugin.ini) ||
   fail "the zip's plugin.ini is not the example with CR LF line ends"
 install_text="$(unzip -p "$zip" Install.txt)"
