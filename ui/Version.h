@@ -1,5 +1,6 @@
-// The one place the plug-in's version is set; resources and the about text
-// take it from here.
+// The one place the plug-in's version is set; resources, the about text and
+// the release files (tools/package.sh reads the defines below) take it from
+// here.
 #pragma once
 
 #define VELMORA_VERSION_MAJOR 1
@@ -7,3 +8,4 @@
 #define VELMORA_VERSION_TEXT "1.01"
 #define VELMORA_VERSION_LINE "Velmora Plugin (32-Bit) v" VELMORA_VERSION_TEXT
 #define VELMORA_PRODUCT_NAME "Velmora"
+#define VELMORA_COMPANY_NAME "Orlith"

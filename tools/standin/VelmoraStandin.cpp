@@ -20,6 +20,8 @@
 //                the inverted image one byte short or with extra bytes
 //   huge         a header claiming 2147483000 x 2147483000 pixels
 //   sleep:<ms>   wait that long, then copy
+//   until:<path> wait until the file <path> exists (for at most 10 minutes),
+//                then copy: a test ends the application's run when it wants
 //   exit:<code>  copy, then end with that exit code
 //   crash        end through a real access violation, writing nothing
 //   probe:<window>,<window>,...
@@ -166,6 +168,7 @@ enum class Mode {
   kLongInverted,
   kHuge,
   kSleep,
+  kUntil,
   kExit,
   kCrash,
   kProbe,
@@ -176,6 +179,7 @@ struct Behaviour {
   Mode mode = Mode::kCopy;
   long number = 0;            // milliseconds for sleep, the exit code for exit
   std::vector<HWND> windows;  // for probe
+  std::string path;           // for until
 };
 
 bool ParseNumber(const std::string& text, long& out) {
@@ -216,6 +220,11 @@ std::optional<Behaviour> ParseMode(std::string text) {
   }
   if (text.rfind("sleep:", 0) == 0 && ParseNumber(text.substr(6), b.number) && b.number >= 0) {
     b.mode = Mode::kSleep;
+    return b;
+  }
+  if (text.rfind("until:", 0) == 0 && text.size() > 6) {
+    b.mode = Mode::kUntil;
+    b.path = text.substr(6);
     return b;
   }
   if (text.rfind("exit:", 0) == 0 && ParseNumber(text.substr(5), b.number)) {
@@ -689,6 +698,13 @@ int main(int argc, char** argv) {
       return kExitOk;
     case Mode::kSleep:
       Sleep(static_cast<DWORD>(behaviour->number));
+      break;
+    case Mode::kUntil:
+      for (int waited = 0; waited < 600000 &&
+                           GetFileAttributesA(behaviour->path.c_str()) == INVALID_FILE_ATTRIBUTES;
+           waited += 50) {
+        Sleep(50);
+      }
       break;
     case Mode::kProbe:
       Probe(behaviour->windows, logPath);
