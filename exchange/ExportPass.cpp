@@ -28,19 +28,21 @@ int16_t ExportRows(PluginContext* context) {
   const uint64_t sampleBytes =
       static_cast<uint64_t>(height) * static_cast<uint64_t>(width) * converter.GetOutPixelSize();
   BlockWriter writer(context->exportFile, SampleBlockSize(sampleBytes), sampleBytes);
-  int16_t code = ForEachRowChunk(
-      height, width, chunkLength, channels, [context, &writer](const TransferRequest& request) {
-        const void* data = nullptr;
-        int32_t rowBytes = 0;
-        int16_t step = FetchInputChunk(context, &request, &data, &rowBytes);
-        if (step != kNoErr) return step;
-        uint32_t bytes = static_cast<uint32_t>(rowBytes);
-        step = ConvertExportChunk(context, &data, &bytes, GetPixelCount(request));
-        if (step != kNoErr) return step;
-        step = WriteExportChunk(context, writer, data, bytes);
-        if (step != kNoErr) return step;
-        return CheckAbort(context);
-      });
+  int16_t code =
+      ForEachRowChunk(height, width, chunkLength, channels,
+                      [context, &writer, height, width](const TransferRequest& request) {
+                        const void* data = nullptr;
+                        int32_t rowBytes = 0;
+                        int16_t step = FetchInputChunk(context, &request, &data, &rowBytes);
+                        if (step != kNoErr) return step;
+                        uint32_t bytes = static_cast<uint32_t>(rowBytes);
+                        step = ConvertExportChunk(context, &data, &bytes, GetPixelCount(request));
+                        if (step != kNoErr) return step;
+                        step = WriteExportChunk(context, writer, data, bytes);
+                        if (step != kNoErr) return step;
+                        ReportProgress(context, request, height, width);
+                        return CheckAbort(context);
+                      });
   // After a cancel or a host error the chunks before it are in the file, as
   // they would be without the block; the first failure stays the result.
   if (!writer.Flush() && code == kNoErr) code = kWriteErr;

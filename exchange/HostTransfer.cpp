@@ -95,6 +95,14 @@ int16_t CheckAbort(PluginContext* context) {
   return kNoErr;
 }
 
+void ReportProgress(PluginContext* context, const TransferRequest& request, int32_t height,
+                    int32_t width) {
+  const host::FilterRecord* record = checkContext(context)->filterRecord;
+  if (record->progressProc == nullptr) return;
+  const int32_t done = request.right >= width ? request.bottom : request.top;
+  record->progressProc(done < height ? done : height, height);
+}
+
 bool HostChannelsMatchInput(PluginContext* context, uint32_t channels) {
   const host::FilterRecord* record = checkContext(context)->filterRecord;
   return static_cast<int64_t>(channels) == record->planes ||

@@ -70,6 +70,12 @@ int16_t ForEachRowChunk(int32_t height, int32_t width, uint32_t chunkLength, uin
 
 // -128 when the host's abortProc reports a cancel, else 0.
 int16_t CheckAbort(PluginContext* context);
+// Tells the host's progressProc, when it gave one, how many of the image's
+// height rows are done once the request's chunk has been moved: the rows
+// above it, and its own row when it ends the row. So the count never goes
+// back within a pass and reaches the height with the last chunk.
+void ReportProgress(PluginContext* context, const TransferRequest& request, int32_t height,
+                    int32_t width);
 // Channels equal planes or outLayerPlanes (export) / inLayerPlanes (import).
 bool HostChannelsMatchInput(PluginContext* context, uint32_t channels);
 bool HostChannelsMatchOutput(PluginContext* context, uint32_t channels);

@@ -38,16 +38,18 @@ int16_t ImportRows(PluginContext* context) {
   if (!TryGetBytesLeft(context->importFile, left) || left < needed) return kReadErr;
 
   BlockReader reader(context->importFile, SampleBlockSize(needed), needed);
-  return ForEachRowChunk(height, width, chunkLength, channels,
-                         [context, converter, &reader](const TransferRequest& request) {
-                           int16_t code = ReadImportChunk(context, reader, &request, converter);
-                           if (code != kNoErr) return code;
-                           code = ConvertImportChunk(context, &request, converter);
-                           if (code != kNoErr) return code;
-                           code = StoreOutputChunk(context, &request, converter);
-                           if (code != kNoErr) return code;
-                           return CheckAbort(context);
-                         });
+  return ForEachRowChunk(
+      height, width, chunkLength, channels,
+      [context, converter, &reader, height, width](const TransferRequest& request) {
+        int16_t code = ReadImportChunk(context, reader, &request, converter);
+        if (code != kNoErr) return code;
+        code = ConvertImportChunk(context, &request, converter);
+        if (code != kNoErr) return code;
+        code = StoreOutputChunk(context, &request, converter);
+        if (code != kNoErr) return code;
+        ReportProgress(context, request, height, width);
+        return CheckAbort(context);
+      });
 }
 
 }  // namespace

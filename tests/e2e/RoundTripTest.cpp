@@ -706,6 +706,8 @@ std::vector<FaultCase> FaultCases() {
        app, 0, Image::Inverted},
       {"no handle procedures", "invert", [](HostOptions& o) { o.handleProcs = false; }, app, 0,
        Image::Inverted},
+      {"no progress procedure", "invert", [](HostOptions& o) { o.progressProc = false; }, app, 0,
+       Image::Inverted},
       {"32-bit coordinates", "invert", [](HostOptions& o) { o.bigDocument = true; }, app, 0,
        Image::Inverted},
   };
@@ -779,6 +781,23 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeAndLeavesTheHostAsItShould) {
         for (int i = 0; i < total; ++i)
           EXPECT_EQ(chunkInverted[static_cast<size_t>(i)], i < c.storedChunks) << i;
         break;
+    }
+    // A run that succeeds reports its progress after every chunk of each
+    // pass, never going back within one and ending at the image's height.
+    if (result == 0 && o.progressProc) {
+      std::vector<std::vector<int32_t>> passes;
+      for (const auto& [done, total] : host.Progress()) {
+        EXPECT_EQ(total, o.height);
+        if (passes.empty() || done < passes.back().back()) passes.emplace_back();
+        passes.back().push_back(done);
+      }
+      const bool imported = c.image == Image::Inverted || c.image == Image::Copied;
+      ASSERT_EQ(passes.size(), imported ? 2u : 1u);
+      for (const std::vector<int32_t>& pass : passes) {
+        EXPECT_EQ(pass.size(), static_cast<size_t>(kRequestsPerPass));
+        EXPECT_TRUE(std::is_sorted(pass.begin(), pass.end()));
+        EXPECT_EQ(pass.back(), o.height);
+      }
     }
     EXPECT_TRUE(Exists(WorkFolder() + "Velmora.ppm"));
     EXPECT_EQ(Exists(WorkFolder() + "Data.lif"), c.jobWritten);
@@ -858,24 +877,23 @@ class BoxCloser {
  private:
   // A visible dialog or message box owned by `owner`, other than the note
   // that the plug-in shows while it waits; null when there is none.
+  struct Search {
+    HWND owner;
+    HWND found;
+  };
+  static BOOL CALLBACK MatchBox(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<Search*>(parameter);
+    if (GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window)) return TRUE;
+    char className[16] = {}, caption[16] = {};
+    GetClassNameA(window, className, sizeof className);
+    GetWindowTextA(window, caption, sizeof caption);
+    if (std::strcmp(className, "#32770") != 0 || std::strcmp(caption, "Velmora") == 0) return TRUE;
+    search->found = window;
+    return FALSE;
+  }
   static HWND FindBox(HWND owner) {
-    struct Search {
-      HWND owner, found;
-    } search{owner, nullptr};
-    EnumWindows(
-        [](HWND window, LPARAM parameter) -> BOOL {
-          auto* s = reinterpret_cast<Search*>(parameter);
-          if (GetWindow(window, GW_OWNER) != s->owner || !IsWindowVisible(window)) return TRUE;
-          char className[16] = {}, caption[16] = {};
-          GetClassNameA(window, className, sizeof className);
-          GetWindowTextA(window, caption, sizeof caption);
-          if (std::strcmp(className, "#32770") != 0 || std::strcmp(caption, "Velmora") == 0) {
-            return TRUE;
-          }
-          s->found = window;
-          return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&search));
+    Search search{owner, nullptr};
+    EnumWindows(&MatchBox, reinterpret_cast<LPARAM>(&search));
     return search.found;
   }
 

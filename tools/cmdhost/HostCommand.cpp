@@ -26,6 +26,7 @@ Options:
   --big               offer 32-bit coordinates (needed above 32767 pixels
                       a side)
   --no-handle-procs   offer no handle procedures
+  --no-progress       offer no progress procedure
   --profile           also print the plug-in's export and import times
                       (without the application's run), the host's share of
                       them and the plug-in's memory beyond the host's own
@@ -90,6 +91,9 @@ HostCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--no-handle-procs") {
       noValue();
       command.handleProcs = false;
+    } else if (arg == "--no-progress") {
+      noValue();
+      command.progress = false;
     } else if (arg == "--profile") {
       noValue();
       command.profile = true;

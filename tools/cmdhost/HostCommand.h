@@ -28,6 +28,7 @@ struct HostCommand {
   int depth = 0;  // 8, 16 or 32; 0: from the input file
   bool bigDocument = false;
   bool handleProcs = true;
+  bool progress = true;  // offer a progress procedure
   bool profile = false;  // time the passes and sample the process's memory
 };
 

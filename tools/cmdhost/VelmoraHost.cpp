@@ -243,6 +243,7 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
   options.gray = format.gray;
   options.bigDocument = command.bigDocument;
   options.handleProcs = command.handleProcs;
+  options.progressProc = command.progress;
   cmdhost::TransferProfile profile;
   MemoryWatch memory;
   bool inStart = false;
@@ -268,9 +269,11 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
                                                   input.floats.size() * sizeof(float));
   std::vector<uint16_t>().swap(input.samples);
   std::vector<float>().swap(input.floats);
-  std::printf("host:     %s, %d-bit, %d plane%s, %s coordinates, %s handle procedures\n",
-              ModeName(format), format.depth, format.Planes(), format.Planes() == 1 ? "" : "s",
-              command.bigDocument ? "32-bit" : "16-bit", command.handleProcs ? "with" : "no");
+  std::printf(
+      "host:     %s, %d-bit, %d plane%s, %s coordinates, %s handle procedures, %s progress\n",
+      ModeName(format), format.depth, format.Planes(), format.Planes() == 1 ? "" : "s",
+      command.bigDocument ? "32-bit" : "16-bit", command.handleProcs ? "with" : "no",
+      command.progress ? "with" : "no");
   const Clock::time_point loaded = Clock::now();
 
   struct Step {

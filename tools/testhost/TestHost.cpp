@@ -91,6 +91,7 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
   r.serialNumber = 0;
   r.abortProc = &TestHost::AbortThunk;
   r.advanceState = options.advanceState ? &TestHost::AdvanceThunk : nullptr;
+  r.progressProc = options.progressProc ? &TestHost::ProgressThunk : nullptr;
   r.imageMode = ModeFor(options.gray, options.depth);
   r.depth = options.depth;
   r.planes = options.planes;
@@ -206,6 +207,10 @@ host::Boolean TestHost::AbortThunk() {
                  gActive->abortCalls_ >= gActive->options_.cancelAfterAborts
              ? 1
              : 0;
+}
+
+void TestHost::ProgressThunk(int32_t done, int32_t total) {
+  if (gActive != nullptr) gActive->progress_.emplace_back(done, total);
 }
 
 Request TestHost::CurrentRequest() const {
@@ -361,8 +366,9 @@ bool TestHost::BuffersIntact() const {
 }
 
 size_t TestHost::OwnBytes() const {
-  return requests_.capacity() * sizeof(Request) + inBuffer_.capacity() + outBuffer_.capacity() +
-         recordStorage_.capacity();
+  return requests_.capacity() * sizeof(Request) +
+         progress_.capacity() * sizeof(std::pair<int32_t, int32_t>) + inBuffer_.capacity() +
+         outBuffer_.capacity() + recordStorage_.capacity();
 }
 
 int TestHost::LiveHandles() const { return static_cast<int>(Handles().blocks.size()); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host/HostInterface.h"
@@ -42,6 +43,7 @@ struct HostOptions {
   bool bigDocument = false;   // offer the 32-bit coordinate extension
   bool handleProcs = true;    // offer handle procedures
   bool advanceState = true;   // offer advanceState at all
+  bool progressProc = true;   // offer progressProc at all
   int failAdvanceOnCall = 0;  // 1-based call that fails; 0: never
   int16_t failAdvanceCode = -1;
   int cancelAfterAborts = 0;  // abortProc answers true from this 1-based call on
@@ -77,6 +79,8 @@ class TestHost {
   host::BigDocumentStruct& BigDocument() { return big_; }
   const std::vector<Request>& Requests() const { return requests_; }
   int AdvanceCalls() const { return advanceCalls_; }
+  // Every (done, total) the plug-in reported through progressProc, in order.
+  const std::vector<std::pair<int32_t, int32_t>>& Progress() const { return progress_; }
   int AbortCalls() const { return abortCalls_; }
   // Bytes the host holds for itself besides its image (request log, transfer
   // buffers, record), as allocated; they grow with the number of requests.
@@ -99,6 +103,7 @@ class TestHost {
  private:
   static host::OSErr AdvanceThunk();
   static host::Boolean AbortThunk();
+  static void ProgressThunk(int32_t done, int32_t total);
   host::OSErr Advance();
   void Notify(HostEvent event) const;
   // Byte offset of a sample in image_.
@@ -121,6 +126,7 @@ class TestHost {
   Request pendingRequest_{};
   int32_t pendingOutRowBytes_ = 0;
   std::vector<Request> requests_;
+  std::vector<std::pair<int32_t, int32_t>> progress_;
   std::vector<bool> rowsWritten_;
   int advanceCalls_ = 0;
   int abortCalls_ = 0;
