@@ -22,6 +22,8 @@
 //   sleep:<ms>   wait that long, then copy
 //   exit:<code>  copy, then end with that exit code
 //   crash        end through a real access violation, writing nothing
+//   crashaftersaving
+//                write the inverted image, then crash as above
 //   probe:<window>,<window>,...
 //                for each window (a handle in decimal) send the message
 //                WM_APP + 1 with a time-out of 2 seconds and append to the
@@ -155,6 +157,7 @@ enum class Mode {
   kSleep,
   kExit,
   kCrash,
+  kCrashAfterSaving,
   kProbe
 };
 
@@ -193,7 +196,8 @@ std::optional<Behaviour> ParseMode(std::string text) {
                                  {"shortinverted", Mode::kShortInverted},
                                  {"longinverted", Mode::kLongInverted},
                                  {"huge", Mode::kHuge},
-                                 {"crash", Mode::kCrash}};
+                                 {"crash", Mode::kCrash},
+                                 {"crashaftersaving", Mode::kCrashAfterSaving}};
   for (const Plain& p : kPlain) {
     if (text == p.name) {
       b.mode = p.mode;
@@ -491,6 +495,7 @@ std::string Processed(const Image& image, Mode mode) {
   const std::string copy = CanonicalHeader(image) + image.samples;
   switch (mode) {
     case Mode::kInvert:
+    case Mode::kCrashAfterSaving:
       return CanonicalHeader(image) + Inverted(image);
     case Mode::kMix:
       return CanonicalHeader(image) + Mixed(image);
@@ -605,5 +610,6 @@ int main(int argc, char** argv) {
   if (!WriteWholeFile(processedPath, Processed(image, behaviour->mode))) {
     return Fail(kExitWriteFailed, "cannot write " + processedPath);
   }
+  if (behaviour->mode == Mode::kCrashAfterSaving) Crash();
   return behaviour->mode == Mode::kExit ? static_cast<int>(behaviour->number) : kExitOk;
 }
