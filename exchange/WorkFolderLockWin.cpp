@@ -43,8 +43,11 @@ ELockResult LockWorkFolder(WorkFolderLock& lock) {
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_SHARING_VIOLATION) return ELockResult::eBusy;
-    NoteFailure(path.size() >= MAX_PATH ? EFailure::kPathTooLong : EFailure::kWorkFileHeld, {path},
-                error);
+    if (path.size() >= MAX_PATH) {
+      NoteFailure(EFailure::kPathTooLong, {path});
+    } else {
+      NoteFailure(EFailure::kTempFolderUnusable, {StripTrailingBackslash(temp)}, error);
+    }
     return ELockResult::eFailed;
   }
   lock.handle_ = file;

@@ -33,6 +33,7 @@ enum class EFailure : uint16_t {
   kNotAnImage = 17018,             // the file, the kind expected
   kWrongSize = 17019,              // the file, its width, height, the host's width, height
   kFileShort = 17020,              // the file, the sample bytes it has, the bytes needed
+  kTempFolderUnusable = 17021,     // the temporary folder
 };
 
 struct FailureReport {

@@ -33,6 +33,7 @@ static_assert(static_cast<int>(EFailure::kApplicationCrashed) == IDS_FAILURE_APP
 static_assert(static_cast<int>(EFailure::kNotAnImage) == IDS_FAILURE_NOT_AN_IMAGE);
 static_assert(static_cast<int>(EFailure::kWrongSize) == IDS_FAILURE_WRONG_SIZE);
 static_assert(static_cast<int>(EFailure::kFileShort) == IDS_FAILURE_FILE_SHORT);
+static_assert(static_cast<int>(EFailure::kTempFolderUnusable) == IDS_FAILURE_TEMP_FOLDER_UNUSABLE);
 
 // The module's string, converted to the ANSI code page; empty when absent.
 std::string LoadModuleString(unsigned id) {

@@ -32,6 +32,7 @@
 #define IDS_FAILURE_NOT_AN_IMAGE 17018
 #define IDS_FAILURE_WRONG_SIZE 17019
 #define IDS_FAILURE_FILE_SHORT 17020
+#define IDS_FAILURE_TEMP_FOLDER_UNUSABLE 17021
 // A message (%1) followed by the system's own text (%2), or by its code.
 #define IDS_FAILURE_SYSTEM_SAYS 17098
 #define IDS_FAILURE_SYSTEM_CODE 17099
