@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include "base/AnsiText.h"
 #include "base/Error.h"
 
 #ifdef _WIN32
@@ -117,4 +118,8 @@ bool CreateFolder(const std::string& path) {
   return SysMakeDir(path.c_str()) == 0;
 }
 
-bool EndsWithBackslash(const std::string& path) { return !path.empty() && path.back() == '\\'; }
+bool EndsWithBackslash(const std::string& path) {
+  // A lead byte is never 0x5C: a backslash that starts the last character is
+  // the whole of it.
+  return !path.empty() && path[LastCharacterStart(path)] == '\\';
+}

@@ -50,5 +50,7 @@ bool TryGetBytesLeft(BinaryFile& file, uint64_t& bytes);
 // Creates exactly one folder; false when it exists or cannot be made. Empty
 // path throws EError.
 bool CreateFolder(const std::string& path);
-// True when the last byte is a backslash; false for an empty string.
+// True when the last character is a backslash; false for an empty string.
+// In a double-byte ANSI code page the second byte of a character may be 0x5C
+// and is no separator.
 bool EndsWithBackslash(const std::string& path);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "base/NarrowPath.h"
+#include "base/SystemPaths.h"
 
 namespace sys {
 
@@ -48,12 +49,27 @@ std::wstring ShortForm(const std::wstring& path) {
 
 }  // namespace
 
-bool ToExactNarrowPath(const std::wstring& wide, std::string& narrow) {
+bool ToExactNarrowPath(const std::wstring& wide, std::string& narrow, size_t maxLength) {
   narrow.clear();
-  if (ConvertExactly(wide, narrow)) return true;
-  if (ConvertExactly(ShortForm(wide), narrow)) return true;
+  if (ConvertExactly(wide, narrow) && narrow.size() <= maxLength) return true;
+  if (ConvertExactly(ShortForm(wide), narrow) && narrow.size() <= maxLength) return true;
   narrow.clear();
   return false;
+}
+
+bool QueryShortPath(const std::string& path, std::string& shortPath) {
+  shortPath.clear();
+  if (path.empty()) return false;
+  const int pathLength = static_cast<int>(path.size());
+  const int size =
+      MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), pathLength, nullptr, 0);
+  if (size <= 0) return false;
+  std::wstring wide(static_cast<size_t>(size), L'\0');
+  if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path.data(), pathLength, &wide[0], size) !=
+      size) {
+    return false;
+  }
+  return ConvertExactly(ShortForm(wide), shortPath);
 }
 
 }  // namespace sys

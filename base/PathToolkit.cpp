@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "base/AnsiText.h"
 #include "base/BinaryFile.h"
 #include "base/Error.h"
 #include "base/SystemPaths.h"
@@ -25,7 +26,7 @@ bool IsAbsoluteFolder(const std::string& path) {
   if (path.size() >= 3 && isLetter(path[0]) && path[1] == ':' && path[2] == '\\') return true;
   if (path.compare(0, 2, "\\\\") != 0) return false;
   // "\\server\share": both names present, one backslash between them.
-  const size_t serverEnd = path.find('\\', 2);
+  const size_t serverEnd = FindBackslash(path, 2);
   if (serverEnd == std::string::npos || serverEnd == 2) return false;
   return serverEnd + 1 < path.size() && path[serverEnd + 1] != '\\';
 }

@@ -11,16 +11,33 @@ namespace sys {
 
 // Writes the user's temporary folder, with its trailing separator and a
 // terminator, into the buffer; on Windows in the ANSI code page, as its short
-// form when its own name does not convert exactly. Returns its length without
+// form when its own name does not convert exactly or does not fit the buffer
+// while the short form does. Returns its length without
 // the terminator, 0 on failure (also when it has no exact narrow form), or the
 // size needed (terminator included) when it does not fit; then the buffer
 // holds nothing usable.
 uint32_t QueryTempPath(char* buffer, uint32_t size);
 
+// True when the byte begins a two-byte character in the ANSI code page: only
+// in the double-byte code pages 932, 936, 949 and 950.
+bool IsLeadByte(unsigned char byte);
+
+#ifndef _WIN32
+// Natively there is no ANSI code page: the path functions work as under 1252
+// (one byte a character) unless a test sets 932, 936, 949 or 950 here.
+void SetAnsiCodePage(uint32_t codePage);
+#endif
+
+// The short (8.3) form of an existing file or folder, in the same code page
+// and converted back exactly. False, with shortPath empty, when the system
+// has none (natively: never one).
+bool QueryShortPath(const std::string& path, std::string& shortPath);
+
 // True when the runtime's file status call succeeds for the path.
 bool QueryPathStatus(const std::string& path);
 
-// Deletes one file; false when it cannot be deleted.
+// Deletes one file, a read-only one included; false when it cannot be
+// deleted (then it keeps its attributes).
 bool RemoveFile(const std::string& path);
 
 // The system's error code of the last call that failed on this thread

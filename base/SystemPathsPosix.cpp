@@ -21,6 +21,30 @@ uint32_t QueryTempPath(char* buffer, uint32_t size) {
   return length;
 }
 
+namespace {
+uint32_t gAnsiCodePage = 1252;
+}  // namespace
+
+void SetAnsiCodePage(uint32_t codePage) { gAnsiCodePage = codePage; }
+
+bool IsLeadByte(unsigned char byte) {
+  switch (gAnsiCodePage) {
+    case 932:  // Shift JIS
+      return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 936:
+    case 949:
+    case 950:
+      return byte >= 0x81 && byte <= 0xFE;
+    default:
+      return false;
+  }
+}
+
+bool QueryShortPath(const std::string&, std::string& shortPath) {
+  shortPath.clear();
+  return false;
+}
+
 bool QueryPathStatus(const std::string& path) {
   struct stat status;
   return ::stat(path.c_str(), &status) == 0;

@@ -21,27 +21,48 @@ uint32_t QueryTempPath(char* buffer, uint32_t size) {
   std::wstring wide(MAX_PATH + 1, L'\0');
   DWORD length = GetTempPathW(static_cast<DWORD>(wide.size()), &wide[0]);
   if (length > wide.size()) {
-    // Too long as it stands; its short form may still fit.
     wide.assign(length, L'\0');
     length = GetTempPathW(static_cast<DWORD>(wide.size()), &wide[0]);
     if (length >= wide.size()) return 0;
   }
   if (length == 0) return 0;
   wide.resize(length);
+  // Too long as it stands, its short form may still fit.
   std::string narrow;
-  if (!ToExactNarrowPath(wide, narrow)) return 0;
+  if (buffer == nullptr || size == 0 || !ToExactNarrowPath(wide, narrow, size - 1)) {
+    if (!ToExactNarrowPath(wide, narrow)) return 0;
+    return static_cast<uint32_t>(narrow.size()) + 1;
+  }
   const uint32_t narrowLength = static_cast<uint32_t>(narrow.size());
-  if (buffer == nullptr || narrowLength + 1 > size) return narrowLength + 1;
   std::memcpy(buffer, narrow.c_str(), narrowLength + 1);
   return narrowLength;
 }
+
+bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
 bool QueryPathStatus(const std::string& path) {
   struct _stat status;
   return _stat(path.c_str(), &status) == 0;
 }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool RemoveFile(const std::string& path) {
+  if (DeleteFileA(path.c_str())) return true;
+  // A file copied from a disc, a backup or a sync tool may be marked
+  // read-only, which the system will not delete; it is cleared first, and
+  // put back should the file stay for another reason.
+  const DWORD error = GetLastError();
+  const DWORD attributes = GetFileAttributesA(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0 ||
+      !SetFileAttributesA(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(error);
+    return false;
+  }
+  if (DeleteFileA(path.c_str())) return true;
+  const DWORD stayed = GetLastError();
+  SetFileAttributesA(path.c_str(), attributes);
+  SetLastError(stayed);
+  return false;
+}
 
 // The runtime's file calls leave the system's own code in place when they
 // fail, beside the errno they derive from it.

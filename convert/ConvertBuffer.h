@@ -168,6 +168,17 @@ inline void FloatAverageInto(float* out, const float* in, uint32_t channels) {
   const float mean = static_cast<float>(meanInDouble);
   uint32_t bits;
   std::memcpy(&bits, &mean, 4);
+  // Which NaN the sum of two NaNs keeps depends on the operand order that the
+  // compiler happens to choose. The first NaN channel decides instead, made
+  // quiet as the arithmetic makes it, so that a pixel gives the same NaN here
+  // and in the vector runs, wherever it sits in a row.
+  for (uint32_t c = 0; c < channels; ++c) {
+    const uint32_t sampleBits = LoadBits(in + c);
+    if ((sampleBits & 0x7FFFFFFFu) > 0x7F800000u) {
+      bits = sampleBits | kQuietNaNBit;
+      break;
+    }
+  }
   StoreBits(out, bits);
 }
 

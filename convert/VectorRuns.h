@@ -22,6 +22,9 @@
 
 namespace convert_detail {
 
+// The bit that makes a float NaN quiet.
+constexpr uint32_t kQuietNaNBit = 0x00400000u;
+
 template <typename Out, typename In, int Direction>
 struct VectorRuns {
   static size_t PerChannel(const In*, Out*, size_t) { return 0; }
@@ -230,6 +233,14 @@ struct VectorRuns<float, float, Direction> {
           _mm_add_pd(_mm_add_pd(zero, _mm_cvtps_pd(c0)), _mm_cvtps_pd(c1)), _mm_cvtps_pd(c2));
       return _mm_cvtpd_ps(_mm_div_pd(sum, three));
     };
+    // As the portable path: the first NaN channel, made quiet, is the mean,
+    // whichever NaN the additions kept.
+    const __m128 quietBit = _mm_castsi128_ps(_mm_set1_epi32(static_cast<int>(kQuietNaNBit)));
+    auto firstNaN = [&](__m128 channel, __m128 otherwise) {
+      const __m128 isNaN = _mm_cmpunord_ps(channel, channel);
+      return _mm_or_ps(_mm_and_ps(isNaN, _mm_or_ps(channel, quietBit)),
+                       _mm_andnot_ps(isNaN, otherwise));
+    };
     size_t p = 0;
     for (; p + 4 <= pixels; p += 4) {
       // Samples s0..s11 in a, b, c; channel k of pixel j is s(3j + k).
@@ -245,7 +256,8 @@ struct VectorRuns<float, float, Direction> {
       const __m128 c2 = _mm_shuffle_ps(a2b1, c, _MM_SHUFFLE(3, 0, 2, 0));     // s2 s5 s8 s11
       const __m128 low = mean(c0, c1, c2);
       const __m128 high = mean(_mm_movehl_ps(c0, c0), _mm_movehl_ps(c1, c1), _mm_movehl_ps(c2, c2));
-      _mm_storeu_ps(out + p, _mm_movelh_ps(low, high));
+      const __m128 means = _mm_movelh_ps(low, high);
+      _mm_storeu_ps(out + p, firstNaN(c0, firstNaN(c1, firstNaN(c2, means))));
     }
     return p;
   }

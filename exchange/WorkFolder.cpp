@@ -8,13 +8,28 @@
 #include "host/FailureReport.h"
 #include "host/PluginContext.h"
 
+namespace {
+
+// The longest name the plug-in forms under the temporary folder:
+// "velmorafilter\Velmora_Processed.ppm", the lock's name being shorter.
+const size_t kLongestWorkName = std::strlen(kWorkFolderName) + 1 + std::strlen(kProductName) +
+                                std::strlen(kProcessedSuffix) + std::strlen(".ppm");
+
+}  // namespace
+
 bool GetTempFolder(std::string& path) {
   path.clear();
+  // Room for the working folder's files in the 260-byte path buffers: a
+  // folder whose own name leaves none is taken in its short form.
+  constexpr uint32_t kRoom = static_cast<uint32_t>(kPathSize);
+  const uint32_t size = kRoom - static_cast<uint32_t>(kLongestWorkName);
   char buffer[kPathSize] = {};
-  const uint32_t length = sys::QueryTempPath(buffer, kPathSize);
-  if (length == 0 || length >= kPathSize) return false;
+  const uint32_t length = sys::QueryTempPath(buffer, size);
+  if (length == 0 || length >= size) return false;
   path = EnsureTrailingBackslash(buffer);
-  return true;
+  // Natively the separator is added here.
+  if (path.size() >= size) path.clear();
+  return !path.empty();
 }
 
 bool PrepareWorkFolder(std::string& path, bool empty) {

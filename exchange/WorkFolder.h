@@ -16,8 +16,10 @@ constexpr const char* kProcessedSuffix = "_Processed";
 // Kind of exchange file: 16-bit pixmap ("ppm") or float map ("pfm").
 enum EFileKind : int32_t { eNoFileKind = 0, ePixmap16 = 1, eFloatMap = 2 };
 
-// The user's temporary folder with a trailing backslash. False, with the path
-// empty, when the system gives none or one of 260 characters or more.
+// The user's temporary folder with a trailing backslash, in its short form
+// when its own name would leave no room for the working folder's file paths
+// in the 260-byte buffers. False, with the path empty, when the system gives
+// none or neither form leaves that room.
 bool GetTempFolder(std::string& path);
 
 // The working folder path (no trailing backslash), created when missing and,

@@ -20,6 +20,12 @@ class WorkFolderLock {
   WorkFolderLock& operator=(const WorkFolderLock&) = delete;
 
   bool IsHeld() const { return handle_ != nullptr; }
+  // Places a duplicate of the lock in another process (a process handle with
+  // the right to duplicate into it), where it stays until that process ends:
+  // so the lock outlives this process for as long as the application it
+  // started runs, should the host crash or be ended meanwhile. False, with
+  // nothing placed, when no lock is held or the system refuses.
+  bool ShareWith(void* process) const;
   // Gives the lock up; harmless when none is held.
   void Release();
 

@@ -28,6 +28,15 @@ void WorkFolderLock::Release() {
   handle_ = nullptr;
 }
 
+bool WorkFolderLock::ShareWith(void* process) const {
+  if (handle_ == nullptr || process == nullptr) return false;
+  // The handle's value in the other process is of no use to it; it is never
+  // told, and the system closes the duplicate when that process ends.
+  HANDLE duplicate = nullptr;
+  return DuplicateHandle(GetCurrentProcess(), handle_, static_cast<HANDLE>(process), &duplicate, 0,
+                         FALSE, DUPLICATE_SAME_ACCESS) != FALSE;
+}
+
 ELockResult LockWorkFolder(WorkFolderLock& lock) {
   lock.Release();
   std::string temp;

@@ -1,5 +1,6 @@
 #include "formats/JobDescription.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/PathToolkit.h"
@@ -20,6 +21,19 @@ const char* PluginTypeText(int32_t pluginType) {
     default:
       return "UNKNOWN";
   }
+}
+
+// The folder as the job description names it. The file declares no
+// encoding, so an XML reader takes it as UTF-8: a folder with bytes of the
+// ANSI code page above 0x7F ("Jos\xE9") is written in its short form, plain
+// ASCII wherever the volume keeps short names. Plain ASCII paths stay as
+// they are.
+std::string FolderForJob(const std::string& folder) {
+  const bool plain = std::all_of(folder.begin(), folder.end(),
+                                 [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+  std::string shortForm;
+  if (plain || !sys::QueryShortPath(folder, shortForm)) return folder;
+  return shortForm;
 }
 
 }  // namespace
@@ -43,6 +57,7 @@ int16_t WriteJobDescription(PluginContext* context) {
     return kParamErr;
   }
 
+  const std::string jobFolder = FolderForJob(folder);
   XmlWriter writer;
   if (!writer.OpenDocument(jobPath.c_str())) {
     NoteFailure(EFailure::kWorkFileHeld, {jobPath}, sys::LastErrorCode());
@@ -54,12 +69,12 @@ int16_t WriteJobDescription(PluginContext* context) {
   writer.AddElement("SourceApplication", "Photoshop");
   writer.AddElement("PluginType", PluginTypeText(context->pluginType));
   writer.AddIntElement("ImageCount", 1);
-  writer.AddElement("ImportPath", folder.c_str());
+  writer.AddElement("ImportPath", jobFolder.c_str());
   writer.AddElement("SourcePath", "NA");
   writer.BeginElement("ImageList", true);
   writer.AddElement("Image0000", exportName.c_str());
   writer.EndElement("ImageList");
-  writer.AddElement("ExportPath", folder.c_str());
+  writer.AddElement("ExportPath", jobFolder.c_str());
   writer.AddElement("ExportImage", processedName.c_str());
   writer.EndElement("General");
 

@@ -43,10 +43,8 @@ struct FailureReport {
   uint32_t systemError = 0;
 };
 
-// The failures of one call to the entry point, installed for the object's
-// lifetime. A call made while another one waits (a host serving its messages
-// during the application's run) gets a scope of its own, and the outer
-// call's scope comes back when it ends.
+// The failures of one call to the entry point, current for the object's
+// lifetime; the scope that was current before comes back when it ends.
 class FailureScope {
  public:
   FailureScope();

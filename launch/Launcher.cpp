@@ -7,10 +7,12 @@
 #include <cstring>
 #include <utility>
 
+#include "base/BinaryFile.h"
 #include "base/Error.h"
 #include "base/NarrowPath.h"
 #include "base/PathToolkit.h"
 #include "base/TextFormat.h"
+#include "exchange/WorkFolderLock.h"
 #include "formats/IniReader.h"
 #include "host/FailureReport.h"
 #include "launch/ModalWait.h"
@@ -58,6 +60,17 @@ class ChildProcess {
   ~ChildProcess() {
     process_.Reset();
     thread_.Reset();
+  }
+
+  // Lets the suspended process run once it holds the lock too; a process
+  // that cannot be given the lock or cannot run is ended unstarted.
+  bool Run(const WorkFolderLock* lock) const {
+    if ((lock == nullptr || lock->ShareWith(process_.Get())) &&
+        ResumeThread(thread_.Get()) != static_cast<DWORD>(-1)) {
+      return true;
+    }
+    TerminateProcess(process_.Get(), 1);
+    return false;
   }
 
   // True once the process has ended; false when the wait itself fails. The
@@ -147,8 +160,12 @@ bool FormatCommandLine(const std::string& executable, const std::string& argumen
   // Backslashes right before a quote escape it for the argument parser, so
   // the argument's final ones are doubled; the executable's part is read up
   // to the next quote without escapes and ends in a file name anyway.
-  const size_t kept = argument.find_last_not_of('\\') + 1;  // npos + 1 == 0
-  const std::string quotedArgument = argument + argument.substr(kept);
+  // A 0x5C that ends a double-byte character is no backslash to the parser,
+  // which sees the command line as wide text.
+  std::string quotedArgument = argument;
+  for (std::string rest = argument; EndsWithBackslash(rest); rest.pop_back()) {
+    quotedArgument += '\\';
+  }
   const int length = FormatText(buffer, sizeof buffer, "\"%s\" \"%s\"", executable.c_str(),
                                 quotedArgument.c_str());
   if (length < 0 || static_cast<size_t>(length) > kCommandLineSize - 1) {
@@ -187,12 +204,17 @@ int16_t LaunchApplication(const LaunchRequest& request, bool wait, uint32_t* exi
   // application needs none, and would keep the host's files and pipes open
   // for as long as it runs.
   if (!CreateProcessA(executable.c_str(), commandLine, nullptr, nullptr, FALSE,
-                      NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &info)) {
+                      NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                      &info)) {
     NoteFailure(EFailure::kApplicationNotStarted, {executable, settings, kApplicationPathKey},
                 GetLastError());
     return result;
   }
   const ChildProcess child(info);
+  if (!child.Run(request.lock)) {
+    NoteFailure(EFailure::kApplicationNotStarted, {executable, settings, kApplicationPathKey});
+    return result;
+  }
   if (!wait) return kNoErr;
   if (!child.WaitForEnd(request.ownerWindow)) {
     NoteFailure(EFailure::kWaitFailed);

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+class WorkFolderLock;
+
 // The settings file is <profile folder>\VelmoraPro\plugin.ini; its section
 // General names, under ApplicationPath, the folder that holds Velmora.exe.
 constexpr const char* kSettingsFolderName = "VelmoraPro";
@@ -24,6 +26,9 @@ struct LaunchRequest {
   // The host's main window, brought back to the front after the wait; 0 when
   // the host named none.
   intptr_t ownerWindow = 0;
+  // The working folder's lock, shared with the application for as long as it
+  // runs; none when null.
+  const WorkFolderLock* lock = nullptr;
 };
 
 // The user's own profile folder with a trailing backslash, in the ANSI code
@@ -51,7 +56,10 @@ bool FormatCommandLine(const std::string& executable, const std::string& argumen
 // host's environment and current folder and, when wait is true, returns only
 // after the process has ended, waiting modally: the calling thread's messages
 // are served and its top-level windows disabled meanwhile, with the request's
-// owner window brought back to the front afterwards (WaitModally). 0 when it
+// owner window brought back to the front afterwards (WaitModally). The
+// process starts suspended and runs only once it holds a duplicate of the
+// request's lock, so there is no moment in which the host's end would free
+// the working folder while the application can still write into it. 0 when it
 // started (and, when waiting, ended, with whatever exit code); -30901 when the
 // folder is not found, the command line does not fit, the start fails or the
 // wait fails. Nothing is started for a command line that does not fit. Never

@@ -7,8 +7,13 @@
 
 namespace {
 
+// A quit message taken from the queue during a wait, kept until the plug-in
+// returns to the host.
+bool gQuitPending = false;
+int gQuitCode = 0;
+
 // What a modal wait changes on the host's thread, undone on every way out:
-// the top-level windows it disabled and a quit message it took from the queue.
+// the top-level windows it disabled.
 class CModalScope {
  public:
   explicit CModalScope(HWND owner) : owner_(owner) {
@@ -35,7 +40,12 @@ class CModalScope {
       if (IsIconic(front)) ShowWindow(front, SW_RESTORE);
       SetForegroundWindow(front);
     }
-    if (quitReceived_) PostQuitMessage(quitCode_);
+  }
+
+  // Keeps a quit message still in the queue for later, leaving the rest.
+  void TakeQuit() {
+    MSG message;
+    if (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) Keep(message);
   }
 
   // Takes one message, if any, and dispatches it; sent messages are served
@@ -45,8 +55,7 @@ class CModalScope {
     MSG message;
     if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) return;
     if (message.message == WM_QUIT) {
-      quitReceived_ = true;
-      quitCode_ = static_cast<int>(message.wParam);
+      Keep(message);
       return;
     }
     TranslateMessage(&message);
@@ -54,6 +63,11 @@ class CModalScope {
   }
 
  private:
+  static void Keep(const MSG& quit) {
+    gQuitPending = true;
+    gQuitCode = static_cast<int>(quit.wParam);
+  }
+
   static BOOL CALLBACK CollectEnabled(HWND window, LPARAM list) {
     if (!IsWindowVisible(window) || !IsWindowEnabled(window)) return TRUE;
     // Nothing may be thrown through the system's enumeration.
@@ -67,8 +81,6 @@ class CModalScope {
 
   HWND owner_;
   std::vector<HWND> disabled_;
-  bool quitReceived_ = false;
-  int quitCode_ = 0;
 };
 
 }  // namespace
@@ -82,8 +94,19 @@ bool WaitModally(void* object, intptr_t ownerWindow) {
     // keeps posting to itself cannot hide the application's end.
     const DWORD answer =
         MsgWaitForMultipleObjectsEx(1, handles, INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
-    if (answer == WAIT_OBJECT_0) return true;
+    if (answer == WAIT_OBJECT_0) {
+      // The application may have asked the host to end just before it did;
+      // that request waits with any other for the plug-in's return.
+      scope.TakeQuit();
+      return true;
+    }
     if (answer != WAIT_OBJECT_0 + 1) return false;
     scope.ServeOneMessage();
   }
+}
+
+void PostPendingQuit() {
+  if (!gQuitPending) return;
+  gQuitPending = false;
+  PostQuitMessage(gQuitCode);
 }

@@ -13,7 +13,12 @@
 // exactly those windows are enabled again and `ownerWindow` (the host's main
 // window; 0 when the host named none, and then the first window disabled) is
 // brought back to the foreground, restored when it was minimised meanwhile.
-// A quit message received meanwhile is posted
-// again after the wait, with its exit code. True once the object is
-// signalled; false when the wait itself fails.
+// A quit message received meanwhile is kept for PostPendingQuit. True once
+// the object is signalled; false when the wait itself fails.
 bool WaitModally(void* object, intptr_t ownerWindow);
+
+// Posts again, with its exit code, a quit message that a wait took from the
+// calling thread's queue, once; nothing when none was taken. Called when the
+// plug-in returns to the host, so that nothing the host does for the plug-in
+// before then (its abort and progress checks) meets the quit.
+void PostPendingQuit();

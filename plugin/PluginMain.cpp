@@ -1,5 +1,6 @@
 #include "plugin/PluginMain.h"
 
+#include <atomic>
 #include <new>
 #include <string>
 
@@ -7,8 +8,10 @@
 #include "host/FailureReport.h"
 #include "host/HandleServices.h"
 #include "host/PluginContext.h"
+#include "launch/ModalWait.h"
 #include "plugin/RunSequence.h"
 #include "ui/About.h"
+#include "ui/Alert.h"
 #include "ui/FailureMessage.h"
 
 namespace {
@@ -44,6 +47,43 @@ void ReleaseContextResources() {
   }
 }
 
+// Set for as long as a call is in progress. The wait for the application
+// serves the host's messages, and a host may call in again from one of them
+// (a script, a timer, a second instance's request); that call must leave the
+// waiting one's context, lock, files and result alone.
+std::atomic<bool> gCallInProgress{false};
+
+// A call that arrived during another: About works as ever, it needs no
+// context; a run is refused as a second run is, with the same words, and
+// every other selector simply ends.
+void AnswerNestedCall(int16_t selector, void* parameterBlock, int16_t* result) {
+  try {
+    if (selector == host::kSelectorAbout) {
+      *result = ShowAbout(static_cast<const host::AboutRecord*>(parameterBlock));
+      return;
+    }
+    if (selector == host::kSelectorPrepare || selector == host::kSelectorStart) {
+      const auto* record = static_cast<const host::FilterRecord*>(parameterBlock);
+      ShowWorkFolderBusyAlert(reinterpret_cast<void*>(HostWindow(record)));
+    }
+    *result = kUserCanceled;
+  } catch (...) {
+    *result = kUserCanceled;
+  }
+}
+
+// Marks a call as in progress for its whole extent, however it ends.
+class CallInProgress {
+ public:
+  CallInProgress() = default;
+  CallInProgress(const CallInProgress&) = delete;
+  CallInProgress& operator=(const CallInProgress&) = delete;
+  ~CallInProgress() { gCallInProgress.store(false); }
+
+  // False when another call holds the mark; then nothing is taken.
+  static bool TryEnter() { return !gCallInProgress.exchange(true); }
+};
+
 // Puts the user's words for the call's failure into the host's error string
 // and has the host show them (-30904). The code stays as it is for hosts
 // that give no string (some read it without ever setting it) and for
@@ -69,6 +109,11 @@ void TellHostWhy(host::FilterRecord* record, int16_t* result, FailureScope& fail
 extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock, intptr_t* data,
                                           int16_t* result) {
   if (parameterBlock == nullptr || data == nullptr || result == nullptr) return;
+  if (!CallInProgress::TryEnter()) {
+    AnswerNestedCall(selector, parameterBlock, result);
+    return;
+  }
+  const CallInProgress inProgress;
   gContext = nullptr;
   gContextLocked = false;
 
@@ -107,4 +152,7 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
   }
   gContext = nullptr;
   gContextLocked = false;
+  // Only now, with the host's image complete and nothing more to ask of it:
+  // a host that looks for keys during the import would take the quit there.
+  PostPendingQuit();
 }

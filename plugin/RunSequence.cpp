@@ -27,13 +27,12 @@ void Prepare() {
   record->bufferSpace = 0;
 }
 
-namespace {
-
-// The host's main window from the platform data, 0 when the host gives none.
 intptr_t HostWindow(const host::FilterRecord* record) {
   const auto* platform = static_cast<const host::PlatformData*>(record->platformData);
   return platform != nullptr ? platform->hwnd : 0;
 }
+
+namespace {
 
 // A process ended by an unhandled exception has the exception's code as its
 // exit status, 0xC0000000 and above for the errors (an access violation is
@@ -72,7 +71,9 @@ void RunRoundTrip(PluginContext* context) {
 
   // While the user works in the application the host's windows are disabled
   // but keep answering; its main window comes back to the front afterwards.
-  const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord)};
+  // The application holds the lock too: should the host end while it runs,
+  // no other run empties the folder it may still save into.
+  const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord), &lock};
   uint32_t exitStatus = 0;
   if (!recordResult(LaunchApplication(request, request.wait, &exitStatus))) return;
 

@@ -3,6 +3,11 @@
 
 #include <cstdint>
 
+#include "host/HostInterface.h"
+
+// The host's main window from the platform data, 0 when the host gives none.
+intptr_t HostWindow(const host::FilterRecord* record);
+
 // Checks that the image can be handled (-30201 otherwise), announces 32-bit
 // coordinates when the host offers them and asks for no buffer space.
 void Prepare();

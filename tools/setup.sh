@@ -12,6 +12,7 @@ packages=(
   xvfb xauth x11-utils
   libxml2-utils netpbm
   clang libclang-rt-14-dev llvm-14
+  locales
 )
 
 as_root() {
@@ -35,5 +36,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive
   as_root apt-get update -qq
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+# Some tests run programs under Wine in the double-byte code page 932, which
+# Wine takes from this locale.
+if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
+  echo "setup: generating the locale ja_JP.UTF-8"
+  as_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
 fi
 echo "setup: all build and test packages present"

@@ -71,7 +71,7 @@ ModuleContext& Context() {
     request.cbSize = sizeof request;
     request.dwFlags = ACTCTX_FLAG_RESOURCE_NAME_VALID | ACTCTX_FLAG_HMODULE_VALID;
     request.lpSource = path;
-    request.lpResourceName = MAKEINTRESOURCEW(3);
+    request.lpResourceName = MAKEINTRESOURCEW(2);
     request.hModule = instance;
     HANDLE created = create(&request);
     if (created != INVALID_HANDLE_VALUE) {

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "base/SystemPaths.h"
 #include "ui/FailureText.h"
 #include "ui/ModuleState.h"
 #include "ui/ResourceIds.h"
@@ -59,8 +60,6 @@ std::string SystemText(uint32_t code) {
   return line;
 }
 
-bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
-
 }  // namespace
 
 std::string FailureMessage(const FailureReport& report) {
@@ -83,6 +82,6 @@ bool TryTellHost(uint8_t (*errorString)[256], const FailureReport& report) {
   if (errorString == nullptr) return false;
   const std::string message = FailureMessage(report);
   if (message.empty()) return false;
-  WritePascalString(*errorString, message, &IsLeadByte);
+  WritePascalString(*errorString, message, &sys::IsLeadByte);
   return true;
 }

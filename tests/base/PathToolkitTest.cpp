@@ -6,7 +6,9 @@
 #include <cstring>
 #include <filesystem>
 
+#include "base/BinaryFile.h"
 #include "base/Error.h"
+#include "base/SystemPaths.h"
 #include "host/HostInterface.h"
 #include "support/TestFolders.h"
 
@@ -60,6 +62,41 @@ TEST(PathStrings, IsAbsoluteFolderTakesDriveAndUncPathsOnly) {
         "%ProgramFiles%\\Velmora", " C:\\Apps"}) {
     EXPECT_FALSE(IsAbsoluteFolder(relative)) << relative;
   }
+}
+
+// In code page 932 "\x94\x5C" is one character whose second byte is the
+// backslash's; a path ending in it ends in no separator.
+#ifdef _WIN32
+bool DoubleByteCodePage() { return GetACP() == 932; }
+#else
+bool DoubleByteCodePage() {
+  sys::SetAnsiCodePage(932);
+  return true;
+}
+#endif
+
+TEST(PathStrings, ASecondByteOf0x5CIsNoSeparator) {
+  if (!DoubleByteCodePage()) GTEST_SKIP() << "the ANSI code page is not 932";
+  const std::string users = "C:\\Users\\\x94\x5C";  // C:\Users\能
+  EXPECT_FALSE(EndsWithBackslash(users));
+  EXPECT_EQ(EnsureTrailingBackslash(users), users + "\\");
+  EXPECT_EQ(StripTrailingBackslash(users), users);
+  EXPECT_EQ(JoinPath(users, "VelmoraPro"), users + "\\VelmoraPro");
+  EXPECT_EQ(StripTrailingBackslash(users + "\\"), users);
+  // Two-byte characters side by side, and a real separator after one.
+  EXPECT_EQ(JoinPath("C:\\\x94\x5C\x94\x5C", "f"), "C:\\\x94\x5C\x94\x5C\\f");
+  EXPECT_EQ(JoinPath("C:\\\x94\x5C\\", "f"), "C:\\\x94\x5C\\f");
+  // A lead byte cut off at the end is a character of its own.
+  EXPECT_TRUE(EndsWithBackslash("C:\\\x94\x5C\\"));
+  EXPECT_EQ(EnsureTrailingBackslash("C:\\a\x94"), "C:\\a\x94\\");
+  // A server whose name ends in such a character still needs its share.
+  EXPECT_FALSE(IsAbsoluteFolder("\\\\srv\x94\x5C"));
+  EXPECT_TRUE(IsAbsoluteFolder("\\\\srv\x94\x5C\\share"));
+  EXPECT_FALSE(IsAbsoluteFolder("\\\\srv\x94\x5C\\\\share"));
+#ifndef _WIN32
+  sys::SetAnsiCodePage(1252);
+  EXPECT_TRUE(EndsWithBackslash(users));  // one byte a character
+#endif
 }
 
 TEST(PathStrings, SanitizeNameReplacesEveryOtherByteKeepingTheLength) {
@@ -207,16 +244,24 @@ TEST(EmptyFolderTest, LeavesAnEmptyFolderAsItIs) {
   EXPECT_TRUE(ListFiles(folder.Path()).empty());
 }
 
-TEST(EmptyFolderTest, IgnoresAFileThatCannotBeDeleted) {
+TEST(EmptyFolderTest, DeletesReadOnlyFilesAndIgnoresOnesHeldOpen) {
   TestFolder folder;
-  WriteFile(folder.File("locked.txt"), "stays");
-  WriteFile(folder.File("gone.txt"), "goes");
-  ASSERT_TRUE(SetFileAttributesA(folder.File("locked.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteFile(folder.File("copied from a disc.ppm"), "read-only");
+  ASSERT_TRUE(
+      SetFileAttributesA(folder.File("copied from a disc.ppm").c_str(), FILE_ATTRIBUTE_READONLY));
+  WriteFile(folder.File("held.txt"), "stays");
+  ASSERT_TRUE(SetFileAttributesA(folder.File("held.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  // Held open without delete sharing, as by a scanner or a preview pane.
+  const HANDLE held = CreateFileA(folder.File("held.txt").c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
 
   EmptyFolder(folder.Path());
 
-  EXPECT_EQ(ListFiles(folder.Path()), std::vector<std::string>{"locked.txt"});
-  SetFileAttributesA(folder.File("locked.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+  EXPECT_EQ(ListFiles(folder.Path()), std::vector<std::string>{"held.txt"});
+  EXPECT_NE(GetFileAttributesA(folder.File("held.txt").c_str()) & FILE_ATTRIBUTE_READONLY, 0u);
+  CloseHandle(held);
+  SetFileAttributesA(folder.File("held.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 #endif
 

@@ -2,12 +2,14 @@
 // per-pixel paths, chunking, clearing and every argument and state check.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <limits>
 #include <memory>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "ConvertTestSupport.h"
@@ -258,6 +260,30 @@ TEST(GrayPaths, FloatAverageKeepsHdrValuesNaNAndInfinities) {
   EXPECT_EQ(host[6], 3.0e38f);
   EXPECT_EQ(host[7], 0.75f);
   EXPECT_EQ(host[8], 1.0f / 3.0f);
+}
+
+TEST(GrayPaths, FloatAverageGivesAPixelTheSameNaNWhereverItSits) {
+  auto converter = Ready<ImportFloat>(Gray32F, RGB32F);
+  const uint32_t one = Bits(1.0f), quietA = 0x7FC00001u, negative = kNegativeNaNBits;
+  // The first NaN channel, made quiet, whatever the other channels hold.
+  const std::vector<std::pair<std::vector<uint32_t>, uint32_t>> pixels = {
+      {{quietA, negative, one}, quietA},
+      {{one, negative, quietA}, negative},
+      {{one, kSignallingNaNBits, negative}, kSignallingNaNBits | 0x00400000u},
+      {{negative, kSignallingNaNBits, quietA}, negative},
+  };
+  // Eight pixels a row: the vector runs take the first ones, the portable
+  // path the rest, so each position is tried.
+  constexpr size_t kRow = 8;
+  for (const auto& [channels, expected] : pixels) {
+    for (size_t at = 0; at < kRow; ++at) {
+      std::vector<uint32_t> file(3 * kRow, Bits(0.5f));
+      std::copy(channels.begin(), channels.end(), file.begin() + 3 * at);
+      const std::vector<uint32_t> host = FromBytes<uint32_t>(ImportRow(*converter, ToBytes(file)));
+      ASSERT_EQ(host.size(), kRow);
+      EXPECT_EQ(host[at], expected) << std::hex << channels[0] << " at " << std::dec << at;
+    }
+  }
 }
 
 TEST(GrayPaths, FloatAverageIsTheFloatNearestTheExactMean) {

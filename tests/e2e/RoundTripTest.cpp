@@ -9,6 +9,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -16,6 +17,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -299,6 +301,7 @@ class RoundTripTest : public ::testing::Test {
     const int16_t result = host.Call(entry, host::kSelectorStart);
     EXPECT_EQ(host.Call(entry, host::kSelectorFinish), 0);
     EXPECT_TRUE(host.BuffersIntact());
+    EXPECT_EQ(host.DataSlotLocks(), 0);
     const PluginContext* context = ContextOf(host);
     EXPECT_NE(context, nullptr);
     if (context != nullptr) {
@@ -391,9 +394,15 @@ TEST_F(RoundTripTest, RoundTripsUnderTemporaryFoldersOfAnyName) {
   StandinMode invert("invert");
   const std::wstring buildFolder = Widen(BuildFile(""));
   // Cyrillic letters have no place in the ANSI code page (1252 under Wine);
-  // an ampersand is markup in the job description.
+  // an ampersand is markup in the job description; "\u00e9" is there, but as
+  // a byte that an XML reader takes for broken UTF-8; a folder of 250
+  // characters leaves no room for the working folder's files in 260 bytes
+  // (the system gives no temporary folder of more than 260), its short form
+  // does.
+  const std::wstring overLong = L"long temp " + std::wstring(250 - buildFolder.size() - 10, L'x');
   for (const std::wstring& name :
-       {std::wstring(L"\u041f\u0440\u0438\u043c\u0435\u0440 temp"), std::wstring(L"R&D temp")}) {
+       {std::wstring(L"\u041f\u0440\u0438\u043c\u0435\u0440 temp"), std::wstring(L"R&D temp"),
+        std::wstring(L"Jos\u00e9 temp"), overLong}) {
     SCOPED_TRACE(testing::Message() << name.size() << " characters");
     WideTempFolder temp(buildFolder + name);
     const HostOptions o = testsupport::ImageOptions(300, 2, 8, false);
@@ -414,10 +423,76 @@ TEST_F(RoundTripTest, RoundTripsUnderTemporaryFoldersOfAnyName) {
       return c > 0 && c < 0x7f && c != '?';
     })) << xml.output;
     EXPECT_TRUE(Exists(xml.output + "\\Velmora_Processed.ppm")) << xml.output;
-    wchar_t longForm[MAX_PATH] = {};
-    ASSERT_GT(GetLongPathNameW(Widen(xml.output).c_str(), longForm, MAX_PATH), 0u);
-    EXPECT_TRUE(longForm == work);
+    std::vector<wchar_t> longForm(32768);
+    ASSERT_GT(GetLongPathNameW(Widen(xml.output).c_str(), longForm.data(), 32768), 0u);
+    EXPECT_TRUE(longForm.data() == work);
   }
+}
+
+// Run by the test command a second time in the double-byte code page 932,
+// for a user named "\u80fd" (0x94 0x5C, whose second byte is a backslash's):
+// the settings file is found under that profile folder, and an application
+// folder that ends in such a character is found too.
+TEST_F(RoundTripTest, FoldersEndingInASecondByteOf0x5CWorkInCodePage932) {
+  if (GetACP() != 932) GTEST_SKIP() << "runs with the ANSI code page 932";
+  // Wine makes a new user's profile and temporary folders only as it goes.
+  char userProfile[MAX_PATH] = {}, temp[MAX_PATH] = {};
+  GetEnvironmentVariableA("USERPROFILE", userProfile, MAX_PATH);
+  CreateDirectoryA(userProfile, nullptr);
+  GetTempPathA(MAX_PATH, temp);
+  CreateDirectoryA(temp, nullptr);
+  char profile[MAX_PATH] = {};
+  ASSERT_EQ(SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile), S_OK);
+  const std::string profileFolder = profile;
+  ASSERT_GE(profileFolder.size(), 2u);
+  ASSERT_EQ(profileFolder.substr(profileFolder.size() - 2), "\x94\x5C") << profileFolder;
+  const std::string app = profileFolder + "\\Velmora \x94\x5C";
+  CreateDirectoryA(app.c_str(), nullptr);
+  const std::string executable = app + "\\Velmora.exe";
+  ASSERT_TRUE(CopyFileA(BuildFile("app/Velmora.exe").c_str(), executable.c_str(), FALSE));
+  {
+    SettingsFile settings(SettingsFor(app));
+    StandinMode invert("invert");
+    const HostOptions o = testsupport::ImageOptions(300, 2, 8, false);
+    TestHost host(o);
+    FillPattern(host, o);
+    TestHost original(o);
+    original.Image() = host.Image();
+    EXPECT_EQ(Apply(host), 0);
+    ExpectInverted(host, original, o);
+  }
+  DeleteFileA(executable.c_str());
+  RemoveDirectoryA(app.c_str());
+}
+
+// In a double-byte code page the host's 255 bytes end between characters:
+// a settings value of two-byte characters quoted in the message, starting at
+// an even and at an odd offset, is cut before a character that does not fit
+// whole, once at 255 bytes and once at 254.
+TEST_F(RoundTripTest, ErrorStringIsCutBetweenCharactersInCodePage932) {
+  if (GetACP() != 932) GTEST_SKIP() << "runs with the ANSI code page 932";
+  char userProfile[MAX_PATH] = {};
+  GetEnvironmentVariableA("USERPROFILE", userProfile, MAX_PATH);
+  CreateDirectoryA(userProfile, nullptr);
+  std::vector<size_t> lengths;
+  for (const std::string& start : {std::string(), std::string("x")}) {
+    std::string value = start;
+    for (int i = 0; i < 150; ++i) value += "\x91\x8a";  // a relative folder of 150 kanji
+    SettingsFile settings(SettingsFor(value));
+    HostOptions o = testsupport::ImageOptions(4, 2, 8, false);
+    o.errorString = true;
+    TestHost host(o);
+    EXPECT_EQ(Apply(host), -30904);
+    const std::string text = host.ErrorText();
+    lengths.push_back(text.size());
+    EXPECT_NE(text.find(value.substr(0, 20)), std::string::npos) << text;
+    // Not a lead byte left without its second byte.
+    EXPECT_GT(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text.data(),
+                                  static_cast<int>(text.size()), nullptr, 0),
+              0);
+  }
+  std::sort(lengths.begin(), lengths.end());
+  EXPECT_EQ(lengths, (std::vector<size_t>{254, 255}));
 }
 
 // An inheritable handle of the host, as hosts have for their pipes and logs.
@@ -619,6 +694,17 @@ TEST_F(RoundTripTest, OldResultThatCannotBeDeletedIsNeverImported) {
   held.Release();
   TestHost host(o);
   EXPECT_EQ(Apply(host), 0);  // once it is gone, the next run works
+
+  // A leftover marked read-only, as copied from a disc or a backup, is
+  // deleted like any other: the run imports its own result.
+  std::ofstream(old, std::ios::binary) << "P6\n40 3\n65535\n";
+  ASSERT_TRUE(SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY));
+  TestHost next(o);
+  FillPattern(next, o);
+  TestHost unchanged(o);
+  unchanged.Image() = next.Image();
+  ASSERT_EQ(Apply(next), 0);
+  ExpectInverted(next, unchanged, o);
 }
 
 // ---- failures, produced for real ------------------------------------------
@@ -650,6 +736,12 @@ constexpr int kRequestsPerPass = 9;
 // Its samples in the exchange file, and the whole file with its header.
 constexpr int kSampleBytes = 2500 * 3 * 6;
 constexpr int kExportFileBytes = kSampleBytes + 16;
+
+// The facts a message must name; none: no message.
+template <typename... Facts>
+std::vector<std::string> Says(const Facts&... facts) {
+  return {std::string(facts)...};
+}
 
 // Runs a command of the Linux side through its shell and waits until it has
 // ended: Wine hands a Linux program no process handle, so the command
@@ -769,267 +861,98 @@ std::vector<FaultCase> FaultCases() {
       delete static_cast<std::shared_ptr<WideTempFolder>*>(p);
     });
   };
-  // A temporary folder so deep that the exported file's path would pass
-  // 259 characters, while the folder and its lock still fit.
+  // A very long temporary folder that still leaves room for the working
+  // files' paths, with an old processed image held in it: the message that
+  // names that image is longer than the host's 255 bytes.
   const std::string buildPrefix = BuildFile("");
-  const std::string deep = buildPrefix + std::string(236 - buildPrefix.size(), 'd');
-  auto deepTemp = [deep] {
-    return std::static_pointer_cast<void>(std::make_shared<WideTempFolder>(Widen(deep)));
+  const std::string deep = buildPrefix + std::string(215 - buildPrefix.size(), 'd');
+  auto deepTempHeld = [deep] {
+    struct World {
+      WideTempFolder temp;
+      HeldFile held;
+    };
+    return std::static_pointer_cast<void>(std::shared_ptr<World>(new World{
+        WideTempFolder(Widen(deep)), HeldFile(deep + "\\velmorafilter\\Velmora_Processed.ppm")}));
   };
-
   const int n = kRequestsPerPass;
   std::vector<FaultCase> cases = {
-      {"no settings file",
-       "invert",
-       none,
-       std::nullopt,
-       -30901,
-       {settingsPath, "[General]", "ApplicationPath"},
-       Image::Untouched,
-       0,
-       true,
-       false},
-      {"settings without the key",
-       "invert",
-       none,
-       std::string("[General]\r\nOther=x\r\n"),
-       -30901,
-       {settingsPath, "[General]", "ApplicationPath"},
-       Image::Untouched,
-       0,
-       true,
-       false},
-      {"folder without the application",
-       "invert",
-       none,
-       emptyFolder,
-       -30901,
-       {"C:\\windows\\temp\\no-application-here\\Velmora.exe", settingsPath},
-       Image::Untouched,
-       0,
-       true,
-       false},
+      {"no settings file", "invert", none, std::nullopt, -30901,
+       Says(settingsPath, "[General]", "ApplicationPath"), Image::Untouched, 0, true, false},
+      {"settings without the key", "invert", none, std::string("[General]\r\nOther=x\r\n"), -30901,
+       Says(settingsPath, "[General]", "ApplicationPath"), Image::Untouched, 0, true, false},
+      {"folder without the application", "invert", none, emptyFolder, -30901,
+       Says("C:\\windows\\temp\\no-application-here\\Velmora.exe", settingsPath), Image::Untouched,
+       0, true, false},
       // A Velmora.exe beside the host's executable would be found by a search.
-      {"empty application folder",
-       "invert",
-       none,
-       SettingsFor(""),
-       -30901,
-       {settingsPath, "ApplicationPath", "\"\""},
-       Image::Untouched,
-       0,
-       true,
-       false},
-      {"relative application folder",
-       "invert",
-       none,
-       SettingsFor("..\\app"),
-       -30901,
-       {settingsPath, "ApplicationPath", "\"..\\app\""},
-       Image::Untouched,
-       0,
-       true,
-       false},
-      {"application cannot be started",
-       "invert",
-       none,
-       SettingsFor(unstartable),
-       -30901,
-       {unstartableExe, SystemText(startError)},
-       Image::Untouched,
-       0,
-       true,
-       false},
-      {"application writes nothing", "none", none, app, 0, {}, Image::Untouched},
-      {"application crashes", "crash", none, app, -30901, {"0xC0000005"}, Image::Untouched},
-      {"application crashes after saving", "crashaftersaving", none, app, 0, {}, Image::Inverted},
-      {"application copies, then exits non-zero", "exit:3", none, app, 0, {}, Image::Copied},
-      {"wrong header", "badheader", none, app, -19, {processed, "16-bit PPM"}, Image::Untouched},
-      {"file of the other kind",
-       "otherkind",
-       none,
-       app,
-       -19,
-       {processed, "16-bit PPM"},
+      {"empty application folder", "invert", none, SettingsFor(""), -30901,
+       Says(settingsPath, "ApplicationPath", "\"\""), Image::Untouched, 0, true, false},
+      {"relative application folder", "invert", none, SettingsFor("..\\app"), -30901,
+       Says(settingsPath, "ApplicationPath", "\"..\\app\""), Image::Untouched, 0, true, false},
+      {"application cannot be started", "invert", none, SettingsFor(unstartable), -30901,
+       Says(unstartableExe, SystemText(startError)), Image::Untouched, 0, true, false},
+      {"application writes nothing", "none", none, app, 0, Says(), Image::Untouched},
+      {"application crashes", "crash", none, app, -30901, Says("0xC0000005"), Image::Untouched},
+      {"application crashes after saving", "crashaftersaving", none, app, 0, Says(),
+       Image::Inverted},
+      {"application copies, then exits non-zero", "exit:3", none, app, 0, Says(), Image::Copied},
+      {"wrong header", "badheader", none, app, -19, Says(processed, "16-bit PPM"),
        Image::Untouched},
-      {"header claiming a huge image",
-       "huge",
-       none,
-       app,
-       -19,
-       {processed, "2147483000 x 2147483000", "2500 x 3"},
+      {"file of the other kind", "otherkind", none, app, -19, Says(processed, "16-bit PPM"),
        Image::Untouched},
-      {"file one byte short",
-       "shortinverted",
-       none,
-       app,
-       -19,
-       {processed, std::to_string(kSampleBytes - 1), std::to_string(kSampleBytes)},
+      {"header claiming a huge image", "huge", none, app, -19,
+       Says(processed, "2147483000 x 2147483000", "2500 x 3"), Image::Untouched},
+      {"file one byte short", "shortinverted", none, app, -19,
+       Says(processed, std::to_string(kSampleBytes - 1), std::to_string(kSampleBytes)),
        Image::Untouched},
-      {"header without samples",
-       "headeronly",
-       none,
-       app,
-       -19,
-       {processed, " 0 ", std::to_string(kSampleBytes)},
-       Image::Untouched},
-      {"bytes after the last row", "longinverted", none, app, 0, {}, Image::Inverted},
-      {"export: the file takes no more writes",
-       "invert",
-       fullDisk,
-       app,
-       -20,
-       {exported, SystemText(ERROR_ACCESS_DENIED)},
-       Image::Untouched,
-       0,
-       false,
-       false},
-      {"export: the disk is full",
-       "invert",
-       diskFull,
-       app,
-       -20,
-       {work.substr(0, work.size() - 1), std::to_string(kExportFileBytes)},
-       Image::Untouched,
-       0,
-       false,
-       false},
-      {"export: a host that hands over no data",
-       "invert",
-       noData,
-       app,
-       -1715,
-       {"-1715"},
-       Image::Untouched,
-       0,
-       false,
-       false},
-      {"old exported image held by another program",
-       "invert",
-       none,
-       app,
-       -23,
-       {exported, SystemText(ERROR_SHARING_VIOLATION)},
-       Image::Untouched,
-       0,
-       false,
-       false,
-       true,
+      {"header without samples", "headeronly", none, app, -19,
+       Says(processed, " 0 ", std::to_string(kSampleBytes)), Image::Untouched},
+      {"bytes after the last row", "longinverted", none, app, 0, Says(), Image::Inverted},
+      {"export: the file takes no more writes", "invert", fullDisk, app, -20,
+       Says(exported, SystemText(ERROR_ACCESS_DENIED)), Image::Untouched, 0, false, false},
+      {"export: the disk is full", "invert", diskFull, app, -20,
+       Says(work.substr(0, work.size() - 1), std::to_string(kExportFileBytes)), Image::Untouched, 0,
+       false, false},
+      {"export: a host that hands over no data", "invert", noData, app, -1715, Says("-1715"),
+       Image::Untouched, 0, false, false},
+      {"old exported image held by another program", "invert", none, app, -23,
+       Says(exported, SystemText(ERROR_SHARING_VIOLATION)), Image::Untouched, 0, false, false, true,
        hold(exported)},
-      {"old job description held by another program",
-       "invert",
-       none,
-       app,
-       -50,
-       {work + "Data.lif", SystemText(ERROR_SHARING_VIOLATION)},
-       Image::Untouched,
-       0,
-       true,
-       false,
-       true,
-       hold(work + "Data.lif")},
-      {"temporary folder missing",
-       "invert",
-       none,
-       app,
-       -50,
-       {missing.windows, SystemText(ERROR_PATH_NOT_FOUND)},
-       Image::Untouched,
-       0,
-       false,
-       false,
-       false,
-       noTemp},
-      {"working folder cannot be made",
-       "invert",
-       none,
-       app,
-       -50,
-       {linked.windows + "\\velmorafilter", SystemText(ERROR_ALREADY_EXISTS)},
-       Image::Untouched,
-       0,
-       false,
-       false,
-       false,
-       danglingLink},
-      {"temporary folder too deep for the exported file's path",
-       "invert",
-       none,
-       app,
-       -50,
-       {deep},
-       Image::Untouched,
-       0,
-       false,
-       false,
-       false,
-       deepTemp,
-       true},
-      {"padded row bytes",
-       "invert",
+      {"old job description held by another program", "invert", none, app, -50,
+       Says(work + "Data.lif", SystemText(ERROR_SHARING_VIOLATION)), Image::Untouched, 0, true,
+       false, true, hold(work + "Data.lif")},
+      {"temporary folder missing", "invert", none, app, -50,
+       Says(missing.windows, SystemText(ERROR_PATH_NOT_FOUND)), Image::Untouched, 0, false, false,
+       false, noTemp},
+      {"working folder cannot be made", "invert", none, app, -50,
+       Says(linked.windows + "\\velmorafilter", SystemText(ERROR_ALREADY_EXISTS)), Image::Untouched,
+       0, false, false, false, danglingLink},
+      {"old processed image held, in a very long temporary folder", "invert", none, app, -50,
+       Says(deep), Image::Untouched, 0, false, false, false, deepTempHeld, true},
+      {"padded row bytes", "invert",
        [](HostOptions& o) {
          o.inRowPadding = 13;
          o.outRowPadding = 7;
        },
-       app,
-       0,
-       {},
-       Image::Inverted},
-      {"no handle procedures",
-       "invert",
-       [](HostOptions& o) { o.handleProcs = false; },
-       app,
-       0,
-       {},
-       Image::Inverted},
-      {"32-bit coordinates",
-       "invert",
-       [](HostOptions& o) { o.bigDocument = true; },
-       app,
-       0,
-       {},
+       app, 0, Says(), Image::Inverted},
+      {"no handle procedures", "invert", [](HostOptions& o) { o.handleProcs = false; }, app, 0,
+       Says(), Image::Inverted},
+      {"32-bit coordinates", "invert", [](HostOptions& o) { o.bigDocument = true; }, app, 0, Says(),
        Image::Inverted},
   };
   const int exportPoints[] = {1, (n + 1) / 2, n};
   for (int k : exportPoints) {
-    cases.push_back({"export: advanceState fails at request " + std::to_string(k),
-                     "invert",
-                     failAt(k),
-                     app,
-                     static_cast<int16_t>(-5000 - k),
-                     {},
-                     Image::Untouched,
-                     0,
-                     false,
-                     false});
-    cases.push_back({"export: cancel after chunk " + std::to_string(k),
-                     "invert",
-                     cancelAt(k),
-                     app,
-                     -128,
-                     {},
-                     Image::Untouched,
-                     0,
-                     false,
-                     false});
+    cases.push_back({"export: advanceState fails at request " + std::to_string(k), "invert",
+                     failAt(k), app, static_cast<int16_t>(-5000 - k), Says(), Image::Untouched, 0,
+                     false, false});
+    cases.push_back({"export: cancel after chunk " + std::to_string(k), "invert", cancelAt(k), app,
+                     -128, Says(), Image::Untouched, 0, false, false});
   }
   for (int k : exportPoints) {
-    cases.push_back({"import: advanceState fails at request " + std::to_string(k),
-                     "invert",
-                     failAt(n + k),
-                     app,
-                     static_cast<int16_t>(-5000 - n - k),
-                     {},
-                     Image::Chunks,
+    cases.push_back({"import: advanceState fails at request " + std::to_string(k), "invert",
+                     failAt(n + k), app, static_cast<int16_t>(-5000 - n - k), Says(), Image::Chunks,
                      k - 1});
-    cases.push_back({"import: cancel after chunk " + std::to_string(k),
-                     "invert",
-                     cancelAt(n + k),
-                     app,
-                     -128,
-                     {},
-                     Image::Chunks,
-                     k});
+    cases.push_back({"import: cancel after chunk " + std::to_string(k), "invert", cancelAt(n + k),
+                     app, -128, Says(), Image::Chunks, k});
   }
   return cases;
 }
@@ -1134,10 +1057,65 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeOrItsWordsAndLeavesTheHostAsItShou
 // What the host's windows answer the stand-in's probe message.
 constexpr LRESULT kProbeAnswer = 0x7E57;
 
+// What the host does when the timer kCallInTimer of its window fires: a
+// timer, a script or another program's request that makes the host call the
+// plug-in again while the plug-in waits for the application. None when empty.
+constexpr UINT_PTR kCallInTimer = 7;
+std::function<void()> gCallIn;
+
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == testsupport::kProbeMessage) return kProbeAnswer;
+  if (message == WM_TIMER && wParam == kCallInTimer) {
+    KillTimer(window, kCallInTimer);
+    if (gCallIn) gCallIn();
+    return 0;
+  }
   return DefWindowProcA(window, message, wParam, lParam);
 }
+
+// Presses OK in every dialog and message box that the plug-in shows over
+// `owner` until it is destroyed, keeping each one's caption and text.
+class BoxCloser {
+ public:
+  explicit BoxCloser(HWND owner)
+      : thread_([this, owner] {
+          while (!done_) {
+            HWND box = FindWindowA("#32770", nullptr);
+            if (box != nullptr && GetWindow(box, GW_OWNER) == owner && IsWindowVisible(box)) {
+              char caption[256] = {}, text[512] = {};
+              GetWindowTextA(box, caption, sizeof caption);
+              // A message box's text, else the about box's.
+              if (GetDlgItemTextA(box, 0xFFFF, text, sizeof text) == 0)
+                GetDlgItemTextA(box, 3, text, sizeof text);
+              {
+                std::lock_guard<std::mutex> hold(mutex_);
+                seen_.push_back(std::string(caption) + ": " + text);
+              }
+              PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+              // The next box may get the same handle: this one must go first.
+              for (int i = 0; i < 200 && IsWindow(box) && IsWindowVisible(box); ++i) Sleep(10);
+            }
+            Sleep(20);
+          }
+        }) {}
+  ~BoxCloser() {
+    done_ = true;
+    thread_.join();
+  }
+  BoxCloser(const BoxCloser&) = delete;
+  BoxCloser& operator=(const BoxCloser&) = delete;
+
+  std::vector<std::string> Seen() {
+    std::lock_guard<std::mutex> hold(mutex_);
+    return seen_;
+  }
+
+ private:
+  std::atomic<bool> done_{false};
+  std::mutex mutex_;
+  std::vector<std::string> seen_;
+  std::thread thread_;
+};
 
 // A top-level window of the test's thread, as a host's main window, palette
 // or document window.
@@ -1187,70 +1165,151 @@ struct FirstRun {
   }
 };
 
-// A second run while another is in the application touches nothing: the
-// first one, in a command-line host process of its own, still imports its
-// own result.
-TEST_F(RoundTripTest, SecondRunWaitsForTheFirstToFinish) {
-  char temp[MAX_PATH] = {};
-  GetTempPathA(MAX_PATH, temp);
-  const std::string input = std::string(temp) + "velmora-first-in.ppm";
-  const std::string output = std::string(temp) + "velmora-first-out.ppm";
-  std::string image = "P6\n64 48\n255\n";
+constexpr const char* kBusyAlert =
+    "Another image is being processed in Velmora. Finish it there and close Velmora first, then "
+    "apply the filter again.";
+
+// Starts a command-line host process applying the plug-in to a 64 x 48 image
+// with the stand-in in `mode`, and returns once the stand-in runs. The
+// image's bytes go to `image`.
+void StartFirstRun(FirstRun& first, const char* mode, const std::string& input,
+                   const std::string& output, std::string& image) {
+  image = "P6\n64 48\n255\n";
   for (int i = 0; i < 64 * 48 * 3; ++i) image += static_cast<char>(i * 7);
   std::ofstream(input, std::ios::binary) << image;
   DeleteFileA(output.c_str());
   DeleteFileA((WorkFolder() + "standin.log").c_str());
-
   std::string commandLine = "\"" + BuildFile("tools/VelmoraHost.exe") + "\" \"" +
                             BuildFile("plugin/Velmora.8bf") + "\" \"" + input + "\" \"" + output +
                             "\"";
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
-  FirstRun first;
-  SetEnvironmentVariableA("VELMORA_STANDIN_MODE", "sleep:4000");
-  ASSERT_TRUE(CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW,
-                             nullptr, nullptr, &startup, &first.info));
+  SetEnvironmentVariableA("VELMORA_STANDIN_MODE", mode);
+  const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE,
+                                      CREATE_NO_WINDOW, nullptr, nullptr, &startup, &first.info);
   SetEnvironmentVariableA("VELMORA_STANDIN_MODE", nullptr);
-  // The second run starts once the first is in the application.
+  ASSERT_TRUE(started);
   for (int i = 0; i < 600 && !Exists(WorkFolder() + "standin.log"); ++i) Sleep(50);
   ASSERT_TRUE(Exists(WorkFolder() + "standin.log"));
-  const std::string exported = ReadBytes(WorkFolder() + "Velmora.ppm");
+}
 
-  const HostWindow hostWindow(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
-  const HWND window = hostWindow.get();
-  ASSERT_NE(window, nullptr);
-  host::PlatformData platform{reinterpret_cast<intptr_t>(window)};
-  const HostOptions o = testsupport::ImageOptions(30, 20, 16, false);
-  TestHost host(o);
-  FillPattern(host, o);
-  host.Record().platformData = &platform;
-  const std::vector<uint8_t> original = host.Image();
-  std::string alert;
-  std::thread watcher([&alert, window] {
-    for (int i = 0; i < 200 && alert.empty(); ++i) {
-      HWND box = FindWindowA("#32770", nullptr);
-      if (box != nullptr && GetWindow(box, GW_OWNER) == window && IsWindowVisible(box)) {
-        char text[512] = {};
-        GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-        alert = text;
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-      }
-      Sleep(50);
+// A second run while another's image is in the application touches nothing
+// and says why: while the first host waits, and also once that host has
+// been ended, for as long as its application still runs. A first host that
+// lives on imports its own result; after an ended one's application has
+// closed, the next run works with its own image.
+TEST_F(RoundTripTest, SecondRunWaitsForTheFirstApplicationToClose) {
+  char temp[MAX_PATH] = {};
+  GetTempPathA(MAX_PATH, temp);
+  const std::string input = std::string(temp) + "velmora-first-in.ppm";
+  const std::string output = std::string(temp) + "velmora-first-out.ppm";
+  const std::string lock = std::string(temp) + "velmorafilter.lock";
+  for (const bool endFirstHost : {false, true}) {
+    SCOPED_TRACE(endFirstHost ? "first host ended" : "first host waiting");
+    FirstRun first;
+    std::string image;
+    StartFirstRun(first, "sleep:4000", input, output, image);
+    if (endFirstHost) {
+      ASSERT_TRUE(TerminateProcess(first.info.hProcess, 1));
+      EXPECT_EQ(first.Finish(), 1u);
     }
-  });
-  EXPECT_EQ(Apply(host), -128);
-  watcher.join();
-  EXPECT_EQ(alert,
-            "Another image is being processed in Velmora. Finish it there and close Velmora "
-            "first, then apply the filter again.");
-  EXPECT_TRUE(host.Image() == original);
-  EXPECT_TRUE(host.Requests().empty());
-  EXPECT_TRUE(ReadBytes(WorkFolder() + "Velmora.ppm") == exported) << "the first run's export";
+    const std::string exported = ReadBytes(WorkFolder() + "Velmora.ppm");
 
-  EXPECT_EQ(first.Finish(), 0u);
-  EXPECT_TRUE(ReadBytes(output) == image) << "the first run imports its own result";
+    const HostWindow hostWindow(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+    ASSERT_NE(hostWindow.get(), nullptr);
+    HostOptions o = testsupport::ImageOptions(30, 20, 16, false);
+    o.platformWindow = reinterpret_cast<intptr_t>(hostWindow.get());
+    TestHost host(o);
+    FillPattern(host, o);
+    const std::vector<uint8_t> original = host.Image();
+    std::vector<std::string> boxes;
+    {
+      BoxCloser closer(hostWindow.get());
+      EXPECT_EQ(Apply(host), -128);
+      for (int i = 0; i < 100 && closer.Seen().empty(); ++i) Sleep(20);
+      boxes = closer.Seen();
+    }
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find(kBusyAlert), std::string::npos) << boxes[0];
+    EXPECT_TRUE(host.Image() == original);
+    EXPECT_TRUE(host.Requests().empty());
+    EXPECT_TRUE(ReadBytes(WorkFolder() + "Velmora.ppm") == exported) << "the first run's export";
+
+    if (!endFirstHost) {
+      EXPECT_EQ(first.Finish(), 0u);
+      EXPECT_TRUE(ReadBytes(output) == image) << "the first run imports its own result";
+    } else {
+      // The orphaned application saves into the folder and closes.
+      for (int i = 0; i < 400 && Exists(lock); ++i) Sleep(50);
+      EXPECT_FALSE(Exists(lock));
+      EXPECT_TRUE(Exists(WorkFolder() + "Velmora_Processed.ppm"));
+      StandinMode invert("invert");
+      TestHost next(o);
+      FillPattern(next, o);
+      TestHost unchanged(o);
+      unchanged.Image() = next.Image();
+      ASSERT_EQ(Apply(next), 0);
+      ExpectInverted(next, unchanged, o);
+    }
+  }
   DeleteFileA(input.c_str());
   DeleteFileA(output.c_str());
+}
+
+// Calls that the host makes while the plug-in waits, from its own messages:
+// About is shown, a run is refused with the busy alert, the rest simply end;
+// the waiting run keeps its context, imports its result and leaves the
+// context's handle unlocked.
+TEST_F(RoundTripTest, CallsDuringTheWaitLeaveTheWaitingRunAlone) {
+  const HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  ASSERT_NE(main.get(), nullptr);
+  StandinMode copyLater("sleep:1500");
+  HostOptions o = testsupport::ImageOptions(2500, 3, 16, false);
+  o.platformWindow = reinterpret_cast<intptr_t>(main.get());
+  TestHost host(o);
+  FillPattern(host, o);
+  const std::vector<uint8_t> original = host.Image();
+
+  const PluginEntry entry = plugin_.entry();
+  int16_t nestedPrepare = 1, nestedStart = 1, nestedAbout = 1, nestedFinish = 1;
+  int calls = 0;
+  gCallIn = [&] {
+    ++calls;
+    entry(host::kSelectorPrepare, &host.Record(), &host.DataSlot(), &nestedPrepare);
+    entry(host::kSelectorStart, &host.Record(), &host.DataSlot(), &nestedStart);
+    host::PlatformData platform{reinterpret_cast<intptr_t>(main.get())};
+    host::AboutRecord about{};
+    about.platformData = &platform;
+    intptr_t aboutData = 0;
+    entry(host::kSelectorAbout, &about, &aboutData, &nestedAbout);
+    entry(host::kSelectorFinish, &host.Record(), &host.DataSlot(), &nestedFinish);
+  };
+  int16_t result = 1;
+  std::vector<std::string> boxes;
+  {
+    BoxCloser closer(main.get());
+    // Timer messages come only when the host's thread takes messages: here,
+    // during the wait.
+    ASSERT_NE(SetTimer(main.get(), kCallInTimer, 200, nullptr), 0u);
+    result = Apply(host);
+    boxes = closer.Seen();
+  }
+  gCallIn = nullptr;
+
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(nestedPrepare, -128);
+  EXPECT_EQ(nestedStart, -128);
+  EXPECT_EQ(nestedAbout, 0);
+  EXPECT_EQ(nestedFinish, -128);
+  ASSERT_EQ(boxes.size(), 3u) << testing::PrintToString(boxes);
+  EXPECT_NE(boxes[0].find(kBusyAlert), std::string::npos) << boxes[0];
+  EXPECT_NE(boxes[1].find(kBusyAlert), std::string::npos) << boxes[1];
+  EXPECT_NE(boxes[2].find("About...: Velmora Plugin"), std::string::npos) << boxes[2];
+  // The application's copy came back through every import request.
+  EXPECT_EQ(host.Requests().size(), 2u * kRequestsPerPass);
+  EXPECT_TRUE(host.Image() == original);
+  EXPECT_EQ(host.DataSlotLocks(), 0);
 }
 
 // User and kernel time of this process so far, in seconds.
@@ -1276,12 +1335,20 @@ TEST_F(RoundTripTest, TheHostsWindowsAnswerWhileTheApplicationRunsAndComeBackAft
   StandinMode probe(mode.c_str());
   HostOptions o = testsupport::ImageOptions(300, 2, 16, false);
   o.platformWindow = reinterpret_cast<intptr_t>(main.get());
+  // A host that looks for the user's keys while the image comes back must
+  // not meet the application's quit request there.
+  int quitSeenByHost = 0;
+  o.observer = [&quitSeenByHost](testhost::HostEvent, const TestHost&) {
+    MSG quit;
+    if (PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) ++quitSeenByHost;
+  };
   TestHost host(o);
   FillPattern(host, o);
   const std::vector<uint8_t> original = host.Image();
 
   ASSERT_EQ(Apply(host), 0);
   EXPECT_TRUE(host.Image() == original);
+  EXPECT_EQ(quitSeenByHost, 0);
 
   struct Expected {
     const HostWindow* window;

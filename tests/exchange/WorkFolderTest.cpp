@@ -115,24 +115,33 @@ TEST(TempFolderTest, EndsWithABackslash) {
   EXPECT_EQ(path.back(), '\\');
 }
 
-TEST(TempFolderTest, RefusesAFolderOf260CharactersOrMore) {
+TEST(TempFolderTest, RefusesAFolderThatLeavesNoRoomForTheWorkingFolderFiles) {
   TestFolder folder;
-  // The system reports the folder with its separator: a folder of 258
-  // characters is reported in 259 and fits, one of 259 does not.
-  const std::string longest = MakeFolderOfLength(folder.Path(), 258);
+  // "velmorafilter\Velmora_Processed.ppm" (35 bytes) must follow the folder
+  // and its separator within 259 bytes.
+  const size_t longestLength = 259 - 35 - TempFolderOverhead(folder.Path());
+  const std::string longest = MakeFolderOfLength(folder.Path(), longestLength);
   {
     ScopedTempFolder temp(longest);
     std::string path;
     EXPECT_TRUE(GetTempFolder(path));
     EXPECT_EQ(path, ExpectedTempFolder(longest));
+    EXPECT_EQ(path.size(), 259u - 35u);
   }
-  const std::string tooLong = MakeFolderOfLength(folder.Path(), 259);
+  // One more: its short form where the system has one, else nothing.
+  const std::string tooLong = MakeFolderOfLength(folder.Path(), longestLength + 1);
   {
     ScopedTempFolder temp(tooLong);
     std::string path = "stale";
-    EXPECT_FALSE(GetTempFolder(path));
-    EXPECT_EQ(path, "");
-    EXPECT_FALSE(PrepareWorkFolder(path, false));
+    const std::string shortForm = SystemShortForm(tooLong);
+    if (shortForm.empty()) {
+      EXPECT_FALSE(GetTempFolder(path));
+      EXPECT_EQ(path, "");
+      EXPECT_FALSE(PrepareWorkFolder(path, false));
+    } else {
+      EXPECT_TRUE(GetTempFolder(path));
+      EXPECT_EQ(path, ExpectedTempFolder(shortForm));
+    }
   }
 }
 
@@ -250,33 +259,44 @@ TEST(SetPaths, GiveParamErrWithoutAWorkingFolder) {
   EXPECT_TRUE(AllZero(context->importPath));
 }
 
-TEST(SetPaths, RefuseAPathThatDoesNotFitInsteadOfCuttingIt) {
+TEST(SetPaths, StoreTheLongestPathsThatFitAndRefuseLongerOnes) {
   TestFolder folder;
   const size_t overhead = TempFolderOverhead(folder.Path());
   // The temporary folder, the working folder's name and its backslash, then
   // the file name. "Velmora.ppm" is 11 bytes, "Velmora_Processed.ppm" 21.
   const size_t fixed = overhead + std::strlen("velmorafilter") + 1;
 
-  // The exported path takes exactly 259 bytes and fits; the processed one not.
-  const std::string exact = MakeFolderOfLength(folder.Path(), 259 - fixed - 11);
+  // The processed path takes exactly 259 bytes and fits.
+  const std::string exact = MakeFolderOfLength(folder.Path(), 259 - fixed - 21);
   {
     ScopedTempFolder temp(exact);
     TestContext context(host::kModeRGBColor, 8, 3);
-    FillWithOldPath(context->importPath);
     EXPECT_EQ(SetExportPath(), 0);
-    EXPECT_EQ(std::strlen(context->exportPath), 259u);
     EXPECT_EQ(std::string(context->exportPath), ExpectedWorkFolder(exact) + "\\Velmora.ppm");
-    EXPECT_EQ(SetImportPath(), kParamErr);
-    EXPECT_TRUE(AllZero(context->importPath));
+    EXPECT_EQ(SetImportPath(), 0);
+    EXPECT_EQ(std::strlen(context->importPath), 259u);
   }
-  // One byte more and the exported path no longer fits either.
-  const std::string over = MakeFolderOfLength(folder.Path(), 260 - fixed - 11);
+  // One byte more and the paths go under the folder's short form where the
+  // system has one; else neither is stored, cut or whole.
+  const std::string over = MakeFolderOfLength(folder.Path(), 260 - fixed - 21);
   {
     ScopedTempFolder temp(over);
     TestContext context(host::kModeRGBColor, 8, 3);
     FillWithOldPath(context->exportPath);
-    EXPECT_EQ(SetExportPath(), kParamErr);
-    EXPECT_TRUE(AllZero(context->exportPath));
+    FillWithOldPath(context->importPath);
+    const std::string shortForm = SystemShortForm(over);
+    if (shortForm.empty()) {
+      EXPECT_EQ(SetExportPath(), kParamErr);
+      EXPECT_TRUE(AllZero(context->exportPath));
+      EXPECT_EQ(SetImportPath(), kParamErr);
+      EXPECT_TRUE(AllZero(context->importPath));
+    } else {
+      EXPECT_EQ(SetExportPath(), 0);
+      EXPECT_EQ(std::string(context->exportPath), ExpectedWorkFolder(shortForm) + "\\Velmora.ppm");
+      EXPECT_EQ(SetImportPath(), 0);
+      EXPECT_EQ(std::string(context->importPath),
+                ExpectedWorkFolder(shortForm) + "\\Velmora_Processed.ppm");
+    }
   }
 }
 

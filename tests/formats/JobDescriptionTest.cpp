@@ -157,7 +157,7 @@ TEST_F(JobDescriptionTest, EscapesTheAmpersandOfAFolderName) {
   EXPECT_EQ(std::string(context->jobPath), work + "\\Data.lif");
 }
 
-TEST(JobDescriptionPaths, RefusesAJobPathThatDoesNotFitBeforeOpeningAnything) {
+TEST(JobDescriptionPaths, RefusesATemporaryFolderTooLongForTheWorkingFolderBeforeOpeningAnything) {
   TestFolder folder;
   std::string probe;
   size_t overhead;
@@ -166,27 +166,38 @@ TEST(JobDescriptionPaths, RefusesAJobPathThatDoesNotFitBeforeOpeningAnything) {
     ASSERT_TRUE(GetTempFolder(probe));
     overhead = probe.size() - folder.Path().size();
   }
-  // The temporary folder, "velmorafilter", a backslash and "Data.lif".
-  const size_t fixed = overhead + std::strlen("velmorafilter") + 1 + std::strlen("Data.lif");
+  // The longest temporary folder is the one that leaves 259 bytes for the
+  // longest file of the working folder, the processed image.
+  const size_t fixed =
+      overhead + std::strlen("velmorafilter") + 1 + std::strlen("Velmora_Processed.ppm");
 
-  const std::string exact = MakeFolderOfLength(folder.Path(), 259 - fixed);
+  const std::string longest = MakeFolderOfLength(folder.Path(), 259 - fixed);
   {
-    ScopedTempFolder temp(exact);
+    ScopedTempFolder temp(longest);
     TestContext context(host::kModeRGBColor, 8, 3);
     ASSERT_EQ(WriteJobDescription(context.get()), 0);
-    EXPECT_EQ(std::strlen(context->jobPath), 259u);
-    EXPECT_EQ(std::string(context->jobPath), ExpectedWorkFolder(exact) + "\\Data.lif");
+    EXPECT_EQ(std::string(context->jobPath), ExpectedWorkFolder(longest) + "\\Data.lif");
     EXPECT_EQ(ReadFile(context->jobPath).size(),
-              ExpectedDocument(ExpectedWorkFolder(exact), "FILTER", "ppm").size());
+              ExpectedDocument(ExpectedWorkFolder(longest), "FILTER", "ppm").size());
   }
+  // One byte more: the job goes under the folder's short form where the
+  // system has one; else nothing is opened and the old path stays.
   const std::string over = MakeFolderOfLength(folder.Path(), 260 - fixed);
   {
     ScopedTempFolder temp(over);
     TestContext context(host::kModeRGBColor, 8, 3);
     SetOldJobPath(context.get());
-    EXPECT_EQ(WriteJobDescription(context.get()), kParamErr);
-    EXPECT_STREQ(context->jobPath, "C:\\previous\\Data.lif");
-    EXPECT_FALSE(Exists(ExpectedWorkFolder(over) + "\\Data.lif"));
+    const std::string shortForm = SystemShortForm(over);
+    if (shortForm.empty()) {
+      EXPECT_EQ(WriteJobDescription(context.get()), kParamErr);
+      EXPECT_STREQ(context->jobPath, "C:\\previous\\Data.lif");
+      EXPECT_FALSE(Exists(ExpectedWorkFolder(over) + "\\Data.lif"));
+    } else {
+      ASSERT_EQ(WriteJobDescription(context.get()), 0);
+      const std::string work = ExpectedWorkFolder(shortForm);
+      EXPECT_EQ(std::string(context->jobPath), work + "\\Data.lif");
+      EXPECT_EQ(ReadFile(context->jobPath), ExpectedDocument(work, "FILTER", "ppm"));
+    }
   }
 }
 

@@ -29,7 +29,7 @@ TEST(FailureReportTest, OnlyTheFirstFailureOfACallKeepsItsWords) {
     NoteFailure(EFailure::kFileNotWritten, {"C:\\work\\x"}, 5);
     EXPECT_FALSE(recordResult(-50));
     {
-      // A call made while this one waits has words of its own.
+      // A scope inside keeps its words to itself.
       FailureScope nested;
       NoteFailure(EFailure::kNoMemory);
       EXPECT_EQ(call.Reported().facts.size(), 3u);

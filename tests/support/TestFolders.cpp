@@ -109,6 +109,20 @@ std::string ExpectedWorkFolder(const std::string& folder) {
   return ExpectedTempFolder(folder) + "velmorafilter";
 }
 
+std::string SystemShortForm(const std::string& folder) {
+#ifdef _WIN32
+  // Asked for wide: the narrow call stops at 260 characters.
+  const std::wstring wide(folder.begin(), folder.end());  // ASCII test paths
+  std::wstring shortForm(32768, L'\0');
+  const DWORD length = GetShortPathNameW(wide.c_str(), &shortForm[0], 32768);
+  if (length == 0 || length >= 32768) return std::string();
+  return std::string(shortForm.begin(), shortForm.begin() + length);
+#else
+  (void)folder;
+  return std::string();
+#endif
+}
+
 std::string MakeFolderOfLength(const std::string& base, size_t length) {
   if (base.size() + 2 > length) throw std::logic_error("base folder too long");
   std::string path = base;

@@ -56,6 +56,10 @@ class ScopedTempFolder {
 std::string ExpectedTempFolder(const std::string& folder);
 std::string ExpectedWorkFolder(const std::string& folder);
 
+// The short (8.3) form of an existing folder as the system gives it; empty
+// where it gives none, as natively.
+std::string SystemShortForm(const std::string& folder);
+
 // Creates (with its parents) and returns a folder below base whose path is
 // exactly length bytes long. base must be shorter than length - 1.
 std::string MakeFolderOfLength(const std::string& base, size_t length);

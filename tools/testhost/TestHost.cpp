@@ -18,6 +18,7 @@ constexpr host::OSErr kBadRequest = -30100;
 struct HostHandles {
   std::map<host::Handle, std::unique_ptr<char*>> masters;
   std::map<host::Handle, std::vector<char>> blocks;
+  std::map<host::Handle, int> locks;  // locks not yet matched by an unlock
 };
 HostHandles& Handles() {
   static HostHandles handles;
@@ -38,6 +39,7 @@ host::Handle NewProc(int32_t size) {
 void DisposeProc(host::Handle handle) {
   Handles().blocks.erase(handle);
   Handles().masters.erase(handle);
+  Handles().locks.erase(handle);
 }
 int32_t GetSizeProc(host::Handle handle) {
   auto it = Handles().blocks.find(handle);
@@ -45,9 +47,14 @@ int32_t GetSizeProc(host::Handle handle) {
 }
 host::OSErr SetSizeProc(host::Handle, int32_t) { return -108; }
 host::Ptr LockProc(host::Handle handle, host::Boolean) {
-  return Handles().masters.count(handle) ? *handle : nullptr;
+  if (Handles().masters.count(handle) == 0) return nullptr;
+  ++Handles().locks[handle];
+  return *handle;
 }
-void UnlockProc(host::Handle) {}
+void UnlockProc(host::Handle handle) {
+  auto it = Handles().locks.find(handle);
+  if (it != Handles().locks.end()) --it->second;
+}
 
 int16_t ModeFor(bool gray, int32_t depth) {
   if (gray)
@@ -375,5 +382,10 @@ size_t TestHost::OwnBytes() const {
 }
 
 int TestHost::LiveHandles() const { return static_cast<int>(Handles().blocks.size()); }
+
+int TestHost::DataSlotLocks() const {
+  const auto it = Handles().locks.find(reinterpret_cast<host::Handle>(data_));
+  return it == Handles().locks.end() ? 0 : it->second;
+}
 
 }  // namespace testhost

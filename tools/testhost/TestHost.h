@@ -95,6 +95,8 @@ class TestHost {
   const std::vector<bool>& RowsWritten() const { return rowsWritten_; }
   // Live handles made through the handle procedures.
   int LiveHandles() const;
+  // Locks of the handle in the data slot not yet undone by an unlock.
+  int DataSlotLocks() const;
   const std::string& LastError() const { return lastError_; }
   // The text the plug-in left in errorString (its length byte's count of
   // characters); empty when there is none or none is offered.
