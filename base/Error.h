@@ -19,6 +19,7 @@ constexpr int16_t kUserCanceled = -128;                   // userCanceledErr: ho
 constexpr int16_t kMissingParameter = eMissingParameter;  // errMissingParameter
 constexpr int16_t kExportBadMode = -30201;                // unsupported image
 constexpr int16_t kPropertyUndefined = -30901;            // application cannot be run
+constexpr int16_t kErrReportString = -30904;              // the host shows errorString
 
 // Throws EError carrying -1715.
 [[noreturn]] inline void ThrowMissingParameter() { throw eMissingParameter; }

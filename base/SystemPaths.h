@@ -40,6 +40,18 @@ bool QueryPathStatus(const std::string& path);
 // deleted (then it keeps its attributes).
 bool RemoveFile(const std::string& path);
 
+// The system's error code of the last call that failed on this thread
+// (GetLastError on Windows, errno elsewhere); read it right after that call,
+// before anything else can change it.
+uint32_t LastErrorCode();
+
+// True for the error codes of a full disk.
+bool IsDiskFullError(uint32_t code);
+
+// The bytes free for the user on the disk that holds the folder; false, with
+// bytes 0, when the system cannot tell.
+bool TryGetFreeSpace(const std::string& folder, uint64_t& bytes);
+
 struct FolderEntry {
   std::string name;
   bool isFolder = false;

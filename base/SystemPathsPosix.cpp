@@ -1,7 +1,9 @@
 #include <dirent.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -49,6 +51,18 @@ bool QueryPathStatus(const std::string& path) {
 }
 
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
+
+bool IsDiskFullError(uint32_t code) { return code == ENOSPC; }
+
+bool TryGetFreeSpace(const std::string& folder, uint64_t& bytes) {
+  bytes = 0;
+  struct statvfs status;
+  if (::statvfs(folder.c_str(), &status) != 0) return false;
+  bytes = static_cast<uint64_t>(status.f_bavail) * status.f_frsize;
+  return true;
+}
 
 struct FolderSearch::State {
   DIR* dir = nullptr;

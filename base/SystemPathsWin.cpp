@@ -64,6 +64,22 @@ bool RemoveFile(const std::string& path) {
   return false;
 }
 
+// The runtime's file calls leave the system's own code in place when they
+// fail, beside the errno they derive from it.
+uint32_t LastErrorCode() { return GetLastError(); }
+
+bool IsDiskFullError(uint32_t code) {
+  return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;
+}
+
+bool TryGetFreeSpace(const std::string& folder, uint64_t& bytes) {
+  bytes = 0;
+  ULARGE_INTEGER available;
+  if (!GetDiskFreeSpaceExA(folder.c_str(), &available, nullptr, nullptr)) return false;
+  bytes = available.QuadPart;
+  return true;
+}
+
 struct FolderSearch::State {
   intptr_t handle = -1;
   _finddata_t data{};

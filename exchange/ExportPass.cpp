@@ -1,12 +1,43 @@
 #include "exchange/ExportPass.h"
 
+#include <string>
+
 #include "base/BlockWriter.h"
+#include "base/PathToolkit.h"
+#include "base/SystemPaths.h"
 #include "convert/IConvertBuffer.h"
 #include "exchange/ConverterLease.h"
 #include "exchange/ExchangeImageFile.h"
+#include "exchange/WorkFolder.h"
+#include "host/FailureReport.h"
 #include "host/PluginContext.h"
 
 namespace {
+
+// The whole exported file: four header lines, each with its line feed, and
+// the samples.
+uint64_t ExportFileBytes(const ExchangeHeader& header, uint64_t sampleBytes) {
+  return header.magic.size() + std::to_string(header.width).size() +
+         std::to_string(header.height).size() + std::to_string(header.maxValue).size() + 4 +
+         sampleBytes;
+}
+
+// Tells the user why the exported image is not whole: on a full disk the
+// bytes it needs and the bytes free, otherwise the system's reason. Called
+// right after the write that failed, while the system still holds its code.
+void NoteExportNotWritten(const PluginContext* context, uint64_t fileBytes) {
+  const uint32_t error = sys::LastErrorCode();
+  std::string folder;
+  uint64_t free = 0;
+  if (sys::IsDiskFullError(error) && GetTempFolder(folder)) {
+    folder = JoinPath(folder, kWorkFolderName);
+    if (sys::TryGetFreeSpace(EnsureTrailingBackslash(folder), free)) {
+      NoteFailure(EFailure::kDiskFull, {folder, std::to_string(fileBytes), std::to_string(free)});
+      return;
+    }
+  }
+  NoteFailure(EFailure::kFileNotWritten, {context->exportPath}, error);
+}
 
 int16_t ExportRows(PluginContext* context) {
   IConvertBuffer& converter = *context->converter;
@@ -20,13 +51,17 @@ int16_t ExportRows(PluginContext* context) {
   int32_t width = 0;
   GetImageSize(context->filterRecord, height, width);
   const ImageSize size{height, width};
-  const int16_t result = WriteHeader(context, converter.GetOutHeader(&size));
-  if (result != kNoErr) return result;
+  const ExchangeHeader header = converter.GetOutHeader(&size);
+  const uint64_t sampleBytes =
+      static_cast<uint64_t>(height) * static_cast<uint64_t>(width) * converter.GetOutPixelSize();
+  const int16_t result = WriteHeader(context, header);
+  if (result != kNoErr) {
+    if (result == kWriteErr) NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes));
+    return result;
+  }
 
   // The writer writes the last block as the last chunk arrives, so a file
   // that cannot be completed fails that chunk, before the cancel check.
-  const uint64_t sampleBytes =
-      static_cast<uint64_t>(height) * static_cast<uint64_t>(width) * converter.GetOutPixelSize();
   BlockWriter writer(context->exportFile, SampleBlockSize(sampleBytes), sampleBytes);
   int16_t code =
       ForEachRowChunk(height, width, chunkLength, channels,
@@ -46,6 +81,7 @@ int16_t ExportRows(PluginContext* context) {
   // After a cancel or a host error the chunks before it are in the file, as
   // they would be without the block; the first failure stays the result.
   if (!writer.Flush() && code == kNoErr) code = kWriteErr;
+  if (code == kWriteErr) NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes));
   return code;
 }
 
@@ -54,12 +90,18 @@ int16_t ExportRows(PluginContext* context) {
 int16_t OpenExportFile(PluginContext* context) {
   checkContext(context);
   if (!Close(context->exportFile)) return kOpenErr;
-  return Open(context->exportFile, context->exportPath, true, true) ? kNoErr : kOpenErr;
+  if (Open(context->exportFile, context->exportPath, true, true)) return kNoErr;
+  // An old exported file that could not be deleted with the rest of the
+  // folder is still held by whoever had it open.
+  NoteFailure(EFailure::kWorkFileHeld, {context->exportPath}, sys::LastErrorCode());
+  return kOpenErr;
 }
 
 int16_t CloseExportFile(PluginContext* context) {
   checkContext(context);
-  return Close(context->exportFile) ? kNoErr : kParamErr;
+  if (Close(context->exportFile)) return kNoErr;
+  NoteFailure(EFailure::kFileNotWritten, {context->exportPath}, sys::LastErrorCode());
+  return kParamErr;
 }
 
 int16_t ExportHostImage(PluginContext* context) {

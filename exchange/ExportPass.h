@@ -10,13 +10,15 @@ struct PluginContext;
 class BlockWriter;
 
 // Closes a still open exportFile (-23 when that fails), then creates or
-// truncates exportPath for writing (-23 when that fails).
+// truncates exportPath for writing (-23 when that fails, noting for the user
+// the file and the system's reason).
 int16_t OpenExportFile(PluginContext* context);
 // Writes the header and every chunk, the chunks through a block that reaches
 // the file when it is full and with the last chunk. Returns the first
 // failure: -50, -20 (also for the last block), -128 or the host's
 // advanceState code; after a cancel or a host error the chunks before it are
-// in the file. The converter is released always.
+// in the file. A -20 notes for the user the file and the system's reason, or
+// on a full disk the bytes needed and free. The converter is released always.
 int16_t ExportHostImage(PluginContext* context);
 // 0 when closed (or not open), -50 when the close fails.
 int16_t CloseExportFile(PluginContext* context);

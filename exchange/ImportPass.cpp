@@ -1,14 +1,34 @@
 #include "exchange/ImportPass.h"
 
 #include <cstring>
+#include <string>
 
 #include "base/BlockReader.h"
 #include "convert/IConvertBuffer.h"
 #include "exchange/ConverterLease.h"
 #include "exchange/ExchangeImageFile.h"
+#include "host/FailureReport.h"
 #include "host/PluginContext.h"
 
 namespace {
+
+// The kind of file the application was asked for, in the user's terms.
+std::string KindName(const ExchangeHeader& expected) {
+  return expected.magic == "PF" ? "PFM (float map)" : "16-bit PPM";
+}
+
+// Tells the user why a processed file whose header is not the expected one
+// is refused: a size of its own, or not the kind of image file asked for.
+void NoteHeaderRefused(const PluginContext* context, const ExchangeHeader& found,
+                       const ExchangeHeader& expected) {
+  if (found.magic == expected.magic && found.maxValue == expected.maxValue) {
+    NoteFailure(EFailure::kWrongSize,
+                {context->importPath, std::to_string(found.width), std::to_string(found.height),
+                 std::to_string(expected.width), std::to_string(expected.height)});
+  } else {
+    NoteFailure(EFailure::kNotAnImage, {context->importPath, KindName(expected)});
+  }
+}
 
 int16_t ImportRows(PluginContext* context) {
   IConvertBuffer* converter = context->converter.get();
@@ -23,11 +43,18 @@ int16_t ImportRows(PluginContext* context) {
   GetImageSize(context->filterRecord, height, width);
 
   ExchangeHeader found;
-  const int16_t result = ReadHeader(context, found);
-  if (result != kNoErr) return result;
   const ImageSize size{height, width};
+  const ExchangeHeader expected = converter->GetInHeader(&size);
+  const int16_t result = ReadHeader(context, found);
+  if (result != kNoErr) {
+    NoteFailure(EFailure::kNotAnImage, {context->importPath, KindName(expected)});
+    return result;
+  }
   // Nothing reaches the host unless the file describes exactly this image.
-  if (found != converter->GetInHeader(&size)) return kReadErr;
+  if (found != expected) {
+    NoteHeaderRefused(context, found, expected);
+    return kReadErr;
+  }
   // A file cut short (the application crashed while saving, the disk filled
   // up) must not leave the image half processed in a host that commits rows
   // as they come: every sample must be there before the first row goes in.
@@ -35,7 +62,11 @@ int16_t ImportRows(PluginContext* context) {
   const uint64_t needed =
       static_cast<uint64_t>(height) * static_cast<uint64_t>(width) * converter->GetInPixelSize();
   uint64_t left = 0;
-  if (!TryGetBytesLeft(context->importFile, left) || left < needed) return kReadErr;
+  if (!TryGetBytesLeft(context->importFile, left) || left < needed) {
+    NoteFailure(EFailure::kFileShort,
+                {context->importPath, std::to_string(left), std::to_string(needed)});
+    return kReadErr;
+  }
 
   BlockReader reader(context->importFile, SampleBlockSize(needed), needed);
   return ForEachRowChunk(

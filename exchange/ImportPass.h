@@ -17,7 +17,8 @@ int16_t OpenImportFile(PluginContext* context);
 // from the file. -50, -19 (no match, short file), -128 or
 // the host's advanceState code. A header that does not match or a file with
 // fewer sample bytes than the image needs gives -19 before anything reaches
-// the host; rows before a later failing chunk (a file that shrank meanwhile,
+// the host, noting for the user why (not the kind asked for, another size,
+// too few bytes); rows before a later failing chunk (a file that shrank meanwhile,
 // a host error, a cancel) stay stored.
 int16_t ImportProcessedImage(PluginContext* context);
 // 0 when closed (or not open), -50 when the close fails.

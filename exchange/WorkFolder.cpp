@@ -5,6 +5,7 @@
 #include "base/BinaryFile.h"
 #include "base/PathToolkit.h"
 #include "base/SystemPaths.h"
+#include "host/FailureReport.h"
 #include "host/PluginContext.h"
 
 namespace {
@@ -32,7 +33,10 @@ bool GetTempFolder(std::string& path) {
 }
 
 bool PrepareWorkFolder(std::string& path, bool empty) {
-  if (!GetTempFolder(path)) return false;
+  if (!GetTempFolder(path)) {
+    NoteFailure(EFailure::kNoTempFolder);
+    return false;
+  }
   path = JoinPath(path, kWorkFolderName);
   if (PathExists(path)) {
     // Even a plain file of that name counts as present: opening inside it
@@ -40,7 +44,9 @@ bool PrepareWorkFolder(std::string& path, bool empty) {
     if (empty) EmptyFolder(path);
     return true;
   }
-  return CreateFolder(path);
+  if (CreateFolder(path)) return true;
+  NoteFailure(EFailure::kWorkFolderNotMade, {path}, sys::LastErrorCode());
+  return false;
 }
 
 EPixelFormat GetFileFormat(int32_t hostFormat) {
@@ -107,7 +113,12 @@ bool FormFileName(PluginContext* context, const char* suffix, std::string& name)
 bool HasOldResult(const PluginContext* context, const std::string& folder) {
   const std::string base = GetBaseName(context->filterRecord) + kProcessedSuffix + '.';
   for (EFileKind kind : {ePixmap16, eFloatMap}) {
-    if (PathExists(JoinPath(folder, base + GetExtension(kind)))) return true;
+    const std::string path = JoinPath(folder, base + GetExtension(kind));
+    if (!PathExists(path)) continue;
+    // Once more, for the system's reason to tell the user.
+    if (sys::RemoveFile(path)) continue;
+    NoteFailure(EFailure::kWorkFileHeld, {path}, sys::LastErrorCode());
+    return true;
   }
   return false;
 }
@@ -125,7 +136,10 @@ int16_t SetWorkFilePath(char (&destination)[kPathSize], bool processed) {
   if (!named) return kParamErr;
   if (processed && HasOldResult(context, folder)) return kParamErr;
   const std::string path = JoinPath(folder, name);
-  if (path.size() >= kPathSize) return kParamErr;
+  if (path.size() >= kPathSize) {
+    NoteFailure(EFailure::kPathTooLong, {path});
+    return kParamErr;
+  }
   CopyPath(destination, kPathSize, path.c_str());
   return kNoErr;
 }

@@ -5,6 +5,7 @@
 #include "base/PathToolkit.h"
 #include "exchange/WorkFolder.h"
 #include "exchange/WorkFolderLock.h"
+#include "host/FailureReport.h"
 
 WorkFolderLock::~WorkFolderLock() { Release(); }
 
@@ -39,14 +40,24 @@ bool WorkFolderLock::ShareWith(void* process) const {
 ELockResult LockWorkFolder(WorkFolderLock& lock) {
   lock.Release();
   std::string temp;
-  if (!GetTempFolder(temp)) return ELockResult::eFailed;
+  if (!GetTempFolder(temp)) {
+    NoteFailure(EFailure::kNoTempFolder);
+    return ELockResult::eFailed;
+  }
   // Beside the folder, not in it: emptying the folder must not meet it, and
   // the application sees only the files of its job.
   const std::string path = JoinPath(temp, std::string(kWorkFolderName) + ".lock");
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    return GetLastError() == ERROR_SHARING_VIOLATION ? ELockResult::eBusy : ELockResult::eFailed;
+    const DWORD error = GetLastError();
+    if (error == ERROR_SHARING_VIOLATION) return ELockResult::eBusy;
+    if (path.size() >= MAX_PATH) {
+      NoteFailure(EFailure::kPathTooLong, {path});
+    } else {
+      NoteFailure(EFailure::kTempFolderUnusable, {StripTrailingBackslash(temp)}, error);
+    }
+    return ELockResult::eFailed;
   }
   lock.handle_ = file;
   return ELockResult::eHeld;

@@ -7,6 +7,7 @@
 #include "base/SystemPaths.h"
 #include "exchange/WorkFolder.h"
 #include "formats/XmlWriter.h"
+#include "host/FailureReport.h"
 #include "host/PluginContext.h"
 
 namespace {
@@ -51,11 +52,17 @@ int16_t WriteJobDescription(PluginContext* context) {
   // The application is started with jobPath: a path that would be stored cut
   // must not be written at all.
   const std::string jobPath = JoinPath(folder, kJobFileName);
-  if (jobPath.size() >= kPathSize) return kParamErr;
+  if (jobPath.size() >= kPathSize) {
+    NoteFailure(EFailure::kPathTooLong, {jobPath});
+    return kParamErr;
+  }
 
   const std::string jobFolder = FolderForJob(folder);
   XmlWriter writer;
-  if (!writer.OpenDocument(jobPath.c_str())) return kParamErr;
+  if (!writer.OpenDocument(jobPath.c_str())) {
+    NoteFailure(EFailure::kWorkFileHeld, {jobPath}, sys::LastErrorCode());
+    return kParamErr;
+  }
   CopyPath(context->jobPath, kPathSize, jobPath.c_str());
 
   writer.BeginElement("General", true);
@@ -73,6 +80,9 @@ int16_t WriteJobDescription(PluginContext* context) {
 
   // A partial job description must not reach the application.
   const bool written = writer.Flush();
+  const uint32_t error = sys::LastErrorCode();
   const bool closed = writer.CloseDocument();
-  return written && closed ? kNoErr : kParamErr;
+  if (written && closed) return kNoErr;
+  NoteFailure(EFailure::kFileNotWritten, {jobPath}, written ? sys::LastErrorCode() : error);
+  return kParamErr;
 }

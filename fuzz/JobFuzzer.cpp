@@ -165,7 +165,10 @@ void FuzzJobDescription(Input& input) {
   const std::string system = temp.back() == '/' ? temp : temp + "/";
   const std::string work = system + "\\velmorafilter";
   const std::string job = work + "\\Data.lif";
-  const bool fits = system.size() < kPathSize && job.size() < kPathSize;
+  // A temporary folder is taken only when the longest path formed under it,
+  // the processed image's, fits the 260-byte buffers.
+  const std::string longest = system + "\\velmorafilter\\Velmora_Processed.ppm";
+  const bool fits = longest.size() < kPathSize && job.size() < kPathSize;
   const bool succeeds = exists && fits && kind.extension != nullptr;
 
   host::FilterRecord record{};

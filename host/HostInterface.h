@@ -224,6 +224,8 @@ struct FilterRecord {
   int16_t maskTileWidth;
   Point maskTileOrigin;
   void* descriptorParameters;
+  // Host-owned: a length byte and up to 255 ANSI characters, shown by the
+  // host for result -30904. Null from hosts that do not take a text.
   uint8_t (*errorString)[256];
   void* channelPortProcs;
   void* documentInfo;
@@ -293,6 +295,7 @@ VELMORA_CHECK_OFFSET(FilterRecord, inColumnBytes, 300, 368);
 VELMORA_CHECK_OFFSET(FilterRecord, imageServicesProcs, 316, 384);
 VELMORA_CHECK_OFFSET(FilterRecord, maskTileOrigin, 352, 428);
 VELMORA_CHECK_OFFSET(FilterRecord, descriptorParameters, 356, 432);
+VELMORA_CHECK_OFFSET(FilterRecord, errorString, 360, 440);
 VELMORA_CHECK_OFFSET(FilterRecord, depth, 380, 480);
 VELMORA_CHECK_OFFSET(FilterRecord, iCCprofileData, 384, 484);
 VELMORA_CHECK_OFFSET(FilterRecord, hasImageScrap, 396, 500);

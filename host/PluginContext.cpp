@@ -3,6 +3,8 @@
 #include <cstring>
 #include <new>
 
+#include "host/FailureReport.h"
+
 PluginContext* gContext = nullptr;
 bool gContextLocked = false;
 
@@ -13,9 +15,12 @@ PluginContext* checkContext(PluginContext* context) {
 
 bool recordResult(int16_t code) {
   PluginContext* context = checkContext(gContext);
-  if (code == kNoErr) return true;
-  if (*context->result == kNoErr) *context->result = code;
-  return false;
+  const bool first = code != kNoErr && *context->result == kNoErr;
+  // The note of a step goes with its code, and only the first failure's
+  // reaches the user.
+  TakeNotedFailure(first);
+  if (first) *context->result = code;
+  return code == kNoErr;
 }
 
 void InitContext(PluginContext* context) {

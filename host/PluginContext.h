@@ -38,8 +38,10 @@ extern bool gContextLocked;
 PluginContext* checkContext(PluginContext* context);
 
 // Keeps the first failure of a call: stores a non-zero code in the current
-// context's result slot unless one is there already. True only for code 0.
-// Throws EError without a current context.
+// context's result slot unless one is there already, and with it the failure
+// the step noted for the user (NoteFailure); a note that does not go with the
+// first failure is dropped. True only for code 0. Throws EError without a
+// current context.
 bool recordResult(int16_t code);
 
 // Constructs a new context in place in a zero-filled block: files closed, no

@@ -14,6 +14,7 @@
 #include "base/TextFormat.h"
 #include "exchange/WorkFolderLock.h"
 #include "formats/IniReader.h"
+#include "host/FailureReport.h"
 #include "launch/ModalWait.h"
 
 namespace {
@@ -77,11 +78,23 @@ class ChildProcess {
   bool WaitForEnd(intptr_t ownerWindow, IWaitNote* note) const {
     return WaitModally(process_.Get(), ownerWindow, note);
   }
+  // The exit status of the ended process: its own exit code, or the code of
+  // the exception that ended it.
+  bool TryGetExitCode(uint32_t& code) const {
+    DWORD status = 0;
+    if (!GetExitCodeProcess(process_.Get(), &status)) return false;
+    code = status;
+    return true;
+  }
 
  private:
   ScopedHandle process_;
   ScopedHandle thread_;
 };
+
+std::string SettingsPathUnder(const std::string& profile) {
+  return JoinPath(JoinPath(profile, kSettingsFolderName), kSettingsFileName);
+}
 
 // The size field announces the structure's version: 68 bytes for 32-bit
 // processes, 104 for 64-bit ones.
@@ -108,18 +121,34 @@ bool GetProfileFolder(std::string& path) {
 bool FindApplicationFolder(std::string& path) {
   path.clear();
   std::string profile;
-  if (!GetProfileFolder(profile)) return false;
-  const std::string settings = JoinPath(JoinPath(profile, kSettingsFolderName), kSettingsFileName);
+  if (!GetProfileFolder(profile)) {
+    NoteFailure(EFailure::kNoProfileFolder);
+    return false;
+  }
+  const std::string settings = SettingsPathUnder(profile);
 
   IniReader reader;
-  if (!reader.Load(settings.c_str())) return false;
+  if (!reader.Load(settings.c_str())) {
+    // A file that is there but empty, too long or without entries has no
+    // setting either.
+    NoteFailure(PathExists(settings) ? EFailure::kSettingsNoKey : EFailure::kSettingsMissing,
+                {settings, kSettingsSection, kApplicationPathKey});
+    return false;
+  }
   const char* value = reader.Lookup(kSettingsSection, kApplicationPathKey, nullptr);
   // Only a folder named in full: an empty or relative one would have the
   // system look for Velmora.exe in the host's folder, the current folder and
   // PATH, and run whatever it finds there.
   const bool found = value != nullptr && IsAbsoluteFolder(value);
   // Copied at once: the text lives in the reader.
-  if (found) path = EnsureTrailingBackslash(value);
+  if (found) {
+    path = EnsureTrailingBackslash(value);
+  } else if (value == nullptr) {
+    NoteFailure(EFailure::kSettingsNoKey, {settings, kSettingsSection, kApplicationPathKey});
+  } else {
+    NoteFailure(EFailure::kSettingsNotFull,
+                {settings, kSettingsSection, kApplicationPathKey, value});
+  }
   reader.Reset();
   return found;
 }
@@ -148,14 +177,24 @@ bool FormatCommandLine(const std::string& executable, const std::string& argumen
   return true;
 }
 
-int16_t LaunchApplication(const LaunchRequest& request, bool wait) {
+int16_t LaunchApplication(const LaunchRequest& request, bool wait, uint32_t* exitCode) {
   int16_t result = kPropertyUndefined;
   std::string folder;
   if (!FindApplicationFolder(folder)) return result;
   const std::string executable = JoinPath(folder, kApplicationFileName);
+  std::string profile;
+  GetProfileFolder(profile);
+  const std::string settings = SettingsPathUnder(profile);
+  if (!PathExists(executable)) {
+    NoteFailure(EFailure::kApplicationMissing, {executable, settings, kApplicationPathKey});
+    return result;
+  }
 
   char commandLine[kCommandLineSize];
-  if (!FormatCommandLine(executable, request.argument, commandLine)) return result;
+  if (!FormatCommandLine(executable, request.argument, commandLine)) {
+    NoteFailure(EFailure::kCommandTooLong, {executable, request.argument});
+    return result;
+  }
 
   STARTUPINFOA startup;
   std::memset(&startup, 0, sizeof startup);
@@ -169,10 +208,21 @@ int16_t LaunchApplication(const LaunchRequest& request, bool wait) {
   if (!CreateProcessA(executable.c_str(), commandLine, nullptr, nullptr, FALSE,
                       NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED, nullptr, nullptr, &startup,
                       &info)) {
+    NoteFailure(EFailure::kApplicationNotStarted, {executable, settings, kApplicationPathKey},
+                GetLastError());
     return result;
   }
   const ChildProcess child(info);
-  if (!child.Run(request.lock)) return result;
-  if (!wait || child.WaitForEnd(request.ownerWindow, request.note)) result = kNoErr;
-  return result;
+  if (!child.Run(request.lock)) {
+    NoteFailure(EFailure::kApplicationNotStarted, {executable, settings, kApplicationPathKey});
+    return result;
+  }
+  if (!wait) return kNoErr;
+  if (!child.WaitForEnd(request.ownerWindow, request.note)) {
+    NoteFailure(EFailure::kWaitFailed);
+    return result;
+  }
+  uint32_t status = 0;
+  if (exitCode != nullptr && child.TryGetExitCode(status)) *exitCode = status;
+  return kNoErr;
 }

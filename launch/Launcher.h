@@ -67,5 +67,8 @@ bool FormatCommandLine(const std::string& executable, const std::string& argumen
 // started (and, when waiting, ended, with whatever exit code); -30901 when the
 // folder is not found, the command line does not fit, the start fails or the
 // wait fails. Nothing is started for a command line that does not fit. Never
-// leaves a process or thread handle open.
-int16_t LaunchApplication(const LaunchRequest& request, bool wait);
+// leaves a process or thread handle open. When the process has ended and
+// exitCode is not null, *exitCode receives its exit status (an exception
+// code for a process that crashed); it is left alone otherwise. Every
+// failure notes for the user what went wrong (NoteFailure).
+int16_t LaunchApplication(const LaunchRequest& request, bool wait, uint32_t* exitCode = nullptr);

@@ -2,14 +2,17 @@
 
 #include <atomic>
 #include <new>
+#include <string>
 
 #include "convert/IConvertBuffer.h"
+#include "host/FailureReport.h"
 #include "host/HandleServices.h"
 #include "host/PluginContext.h"
 #include "launch/ModalWait.h"
 #include "plugin/RunSequence.h"
 #include "ui/About.h"
 #include "ui/Alert.h"
+#include "ui/FailureMessage.h"
 
 namespace {
 
@@ -81,6 +84,26 @@ class CallInProgress {
   static bool TryEnter() { return !gCallInProgress.exchange(true); }
 };
 
+// Puts the user's words for the call's failure into the host's error string
+// and has the host show them (-30904). The code stays as it is for hosts
+// that give no string (some read it without ever setting it) and for
+// failures without words: a cancel, a host's own code, a failure the user
+// was already told of. escaped is the code of an exception that ended the
+// call, 0 for none.
+void TellHostWhy(host::FilterRecord* record, int16_t* result, FailureScope& failures,
+                 int16_t escaped) noexcept {
+  if (*result == kNoErr || record->errorString == nullptr) return;
+  try {
+    if (escaped != kNoErr) {
+      failures.Report(escaped == kMemFullErr ? EFailure::kNoMemory : EFailure::kPluginFault,
+                      {std::to_string(escaped)});
+    }
+    if (TryTellHost(record->errorString, failures.Reported())) *result = kErrReportString;
+  } catch (...) {
+    // No memory for the words: the code alone still tells the host.
+  }
+}
+
 }  // namespace
 
 extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock, intptr_t* data,
@@ -96,13 +119,18 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
 
   const bool isAbout = selector == host::kSelectorAbout;
   auto* record = isAbout ? nullptr : static_cast<host::FilterRecord*>(parameterBlock);
+  FailureScope failures;
   int16_t failure = kNoErr;
   try {
     if (isAbout) {
       *result = ShowAbout(static_cast<const host::AboutRecord*>(parameterBlock));
     } else {
       *result = RestoreContext(record, data, result);
-      if (*result == kNoErr) RunFilterSelector(selector);
+      if (*result == kNoErr) {
+        RunFilterSelector(selector);
+      } else {
+        failures.Report(EFailure::kNoMemory);
+      }
     }
   } catch (EError error) {
     failure = error;
@@ -117,6 +145,7 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
   }
 
   if (!isAbout) {
+    TellHostWhy(record, result, failures, failure);
     const host::HandleProcs* procs = record->handleProcs;
     if (gContextLocked && *data != 0) UnlockHandle(procs, reinterpret_cast<host::Handle>(*data));
     if (record->parameters != nullptr) UnlockHandle(procs, record->parameters);

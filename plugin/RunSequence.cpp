@@ -1,5 +1,6 @@
 #include "plugin/RunSequence.h"
 
+#include "base/TextFormat.h"
 #include "convert/PixelFormat.h"
 #include "exchange/ExportPass.h"
 #include "exchange/HostTransfer.h"
@@ -7,6 +8,7 @@
 #include "exchange/WorkFolder.h"
 #include "exchange/WorkFolderLock.h"
 #include "formats/JobDescription.h"
+#include "host/FailureReport.h"
 #include "host/HostInterface.h"
 #include "host/PluginContext.h"
 #include "launch/Launcher.h"
@@ -18,6 +20,7 @@ void Prepare() {
   PluginContext* context = checkContext(gContext);
   host::FilterRecord* record = context->filterRecord;
   if (GetHostPixelFormat(record) == None) {
+    NoteFailure(EFailure::kUnsupportedImage);
     recordResult(kExportBadMode);
     return;
   }
@@ -31,6 +34,11 @@ intptr_t HostWindow(const host::FilterRecord* record) {
 }
 
 namespace {
+
+// A process ended by an unhandled exception has the exception's code as its
+// exit status, 0xC0000000 and above for the errors (an access violation is
+// 0xC0000005); programs that end on their own use small codes.
+bool IsExceptionCode(uint32_t exitStatus) { return exitStatus >= 0xC0000000u; }
 
 // Export, job description, launch and import; each step's code goes to
 // recordResult, and the first failure decides which steps still run.
@@ -71,11 +79,21 @@ void RunRoundTrip(PluginContext* context) {
   CWaitNote note;
   const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord), &lock,
                               &note};
-  if (!recordResult(LaunchApplication(request, request.wait))) return;
+  uint32_t exitStatus = 0;
+  if (!recordResult(LaunchApplication(request, request.wait, &exitStatus))) return;
 
   // No processed file means the user closed the application without
-  // saving: nothing to import and nothing to report.
-  if (OpenImportFile(context) != kNoErr) return;
+  // saving: nothing to import and nothing to report. Unless it crashed: the
+  // user must not take the unchanged image for the application's work.
+  if (OpenImportFile(context) != kNoErr) {
+    if (IsExceptionCode(exitStatus)) {
+      char code[16] = {};
+      FormatText(code, sizeof code, "0x%08X", static_cast<unsigned>(exitStatus));
+      NoteFailure(EFailure::kApplicationCrashed, {code});
+      recordResult(kPropertyUndefined);
+    }
+    return;
+  }
   recordResult(ImportProcessedImage(context));
   recordResult(CloseImportFile(context));
 }

@@ -236,16 +236,21 @@ const PluginContext* ContextOf(const TestHost& host) {
   return *reinterpret_cast<PluginContext**>(host.DataSlot());
 }
 
-// Turns the plug-in's exported file into a read-only view of itself, so
-// that its next write fails as on a full disk. The plug-in and this program
-// share the C runtime's descriptors.
-void RefuseFurtherWrites(const TestHost& host) {
+// Puts another file behind the plug-in's exported file's descriptor, so
+// that its next write fails: a read-only view of itself, or Linux's
+// /dev/full, which answers every write as a full disk does. The plug-in and
+// this program share the C runtime's descriptors.
+void RedirectExportFile(const TestHost& host, const std::string& path, int flags) {
   const PluginContext* context = ContextOf(host);
   ASSERT_NE(context, nullptr);
-  const int readOnly = _open((WorkFolder() + "Velmora.ppm").c_str(), _O_RDONLY | _O_BINARY);
-  ASSERT_NE(readOnly, -1);
-  EXPECT_EQ(_dup2(readOnly, context->exportFile.descriptor), 0);
-  _close(readOnly);
+  const int other = _open(path.c_str(), flags | _O_BINARY);
+  ASSERT_NE(other, -1);
+  EXPECT_EQ(_dup2(other, context->exportFile.descriptor), 0);
+  _close(other);
+}
+
+void RefuseFurtherWrites(const TestHost& host) {
+  RedirectExportFile(host, WorkFolder() + "Velmora.ppm", _O_RDONLY);
 }
 
 #if defined(__i386__)
@@ -463,6 +468,36 @@ TEST_F(RoundTripTest, FoldersEndingInASecondByteOf0x5CWorkInCodePage932) {
   RemoveDirectoryA(app.c_str());
 }
 
+// In a double-byte code page the host's 255 bytes end between characters:
+// a settings value of two-byte characters quoted in the message, starting at
+// an even and at an odd offset, is cut before a character that does not fit
+// whole, once at 255 bytes and once at 254.
+TEST_F(RoundTripTest, ErrorStringIsCutBetweenCharactersInCodePage932) {
+  if (GetACP() != 932) GTEST_SKIP() << "runs with the ANSI code page 932";
+  char userProfile[MAX_PATH] = {};
+  GetEnvironmentVariableA("USERPROFILE", userProfile, MAX_PATH);
+  CreateDirectoryA(userProfile, nullptr);
+  std::vector<size_t> lengths;
+  for (const std::string& start : {std::string(), std::string("x")}) {
+    std::string value = start;
+    for (int i = 0; i < 150; ++i) value += "\x91\x8a";  // a relative folder of 150 kanji
+    SettingsFile settings(SettingsFor(value));
+    HostOptions o = testsupport::ImageOptions(4, 2, 8, false);
+    o.errorString = true;
+    TestHost host(o);
+    EXPECT_EQ(Apply(host), -30904);
+    const std::string text = host.ErrorText();
+    lengths.push_back(text.size());
+    EXPECT_NE(text.find(value.substr(0, 20)), std::string::npos) << text;
+    // Not a lead byte left without its second byte.
+    EXPECT_GT(MultiByteToWideChar(932, MB_ERR_INVALID_CHARS, text.data(),
+                                  static_cast<int>(text.size()), nullptr, 0),
+              0);
+  }
+  std::sort(lengths.begin(), lengths.end());
+  EXPECT_EQ(lengths, (std::vector<size_t>{254, 255}));
+}
+
 // An inheritable handle of the host, as hosts have for their pipes and logs.
 class InheritableProbeFile {
  public:
@@ -599,25 +634,68 @@ TEST_F(RoundTripTest, ContinueAndFinishClearTheRectanglesInTheHostsForm) {
   }
 }
 
+// The system's own text for an error code, on one line, as the plug-in
+// quotes it.
+std::string SystemText(DWORD code) {
+  char text[512] = {};
+  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
+                 sizeof text, nullptr);
+  std::string line = text;
+  for (char& c : line)
+    if (c == '\r' || c == '\n') c = ' ';
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+// A file of the working folder held open as a scanner or a preview pane
+// holds it: shared for reading only, so that it can be neither deleted nor
+// written.
+class HeldFile {
+ public:
+  explicit HeldFile(const std::string& path) {
+    CreateDirectoryA(WorkFolder().c_str(), nullptr);
+    handle_ = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  }
+  ~HeldFile() { Release(); }
+  HeldFile(const HeldFile&) = delete;
+  HeldFile& operator=(const HeldFile&) = delete;
+  bool Held() const { return handle_ != INVALID_HANDLE_VALUE; }
+  void Release() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+    handle_ = INVALID_HANDLE_VALUE;
+  }
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
 TEST_F(RoundTripTest, OldResultThatCannotBeDeletedIsNeverImported) {
   StandinMode invert("invert");
-  CreateDirectoryA(WorkFolder().c_str(), nullptr);
   const std::string old = WorkFolder() + "Velmora_Processed.ppm";
-  // Held open without delete sharing, as by a scanner or a preview pane.
-  HANDLE held = CreateFileA(old.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  HeldFile held(old);
+  ASSERT_TRUE(held.Held());
   DeleteFileA((WorkFolder() + "standin.log").c_str());
-  const HostOptions o = testsupport::ImageOptions(40, 3, 8, false);
+  HostOptions o = testsupport::ImageOptions(40, 3, 8, false);
+  for (bool offered : {false, true}) {
+    SCOPED_TRACE(offered ? "errorString offered" : "no errorString");
+    o.errorString = offered;
+    TestHost host(o);
+    FillPattern(host, o);
+    const std::vector<uint8_t> original = host.Image();
+    EXPECT_EQ(Apply(host), offered ? -30904 : -50);
+    EXPECT_TRUE(host.Image() == original);
+    EXPECT_TRUE(host.Requests().empty());
+    EXPECT_FALSE(Exists(WorkFolder() + "Velmora.ppm"));
+    EXPECT_FALSE(Exists(WorkFolder() + "standin.log"));
+    if (offered) {
+      const std::string text = host.ErrorText();
+      EXPECT_NE(text.find(old), std::string::npos) << text;
+      EXPECT_NE(text.find(SystemText(ERROR_SHARING_VIOLATION)), std::string::npos) << text;
+    }
+  }
+  held.Release();
   TestHost host(o);
-  FillPattern(host, o);
-  const std::vector<uint8_t> original = host.Image();
-  EXPECT_EQ(Apply(host), -50);
-  EXPECT_TRUE(host.Image() == original);
-  EXPECT_TRUE(host.Requests().empty());
-  EXPECT_FALSE(Exists(WorkFolder() + "Velmora.ppm"));
-  EXPECT_FALSE(Exists(WorkFolder() + "standin.log"));
-  CloseHandle(held);
   EXPECT_EQ(Apply(host), 0);  // once it is gone, the next run works
 
   // A leftover marked read-only, as copied from a disc or a backup, is
@@ -642,19 +720,73 @@ struct FaultCase {
   const char* mode;                        // what the stand-in does
   std::function<void(HostOptions&)> host;  // how the host misbehaves
   std::optional<std::string> settings;     // null: no settings file
-  int16_t expected;
+  int16_t expected;                        // the code for hosts without errorString
+  // What the message names for hosts with errorString, which then get
+  // -30904; none: those hosts get the same code and no text.
+  std::vector<std::string> says;
   Image image;
   int storedChunks = 0;    // for Image::Chunks
   bool jobWritten = true;  // Data.lif left in the folder
   bool applicationStarted = true;
+  bool exported = true;  // Velmora.ppm left in the folder
+  // Sets up the world the case fails in, for as long as the result lives.
+  std::function<std::shared_ptr<void>()> arrange = {};
+  bool cut = false;  // the message is longer than the host's 255 bytes
 };
 
 // 2500 x 3 RGB 16-bit: three chunks per row, nine requests per pass.
 constexpr int kRequestsPerPass = 9;
+// Its samples in the exchange file, and the whole file with its header.
+constexpr int kSampleBytes = 2500 * 3 * 6;
+constexpr int kExportFileBytes = kSampleBytes + 16;
+
+// The facts a message must name; none: no message.
+template <typename... Facts>
+std::vector<std::string> Says(const Facts&... facts) {
+  return {std::string(facts)...};
+}
+
+// Runs a command of the Linux side through its shell and waits until it has
+// ended: Wine hands a Linux program no process handle, so the command
+// creates a marker file last.
+bool RunShell(const std::string& command) {
+  const std::string marker = std::string(std::getenv("VELMORA_BINARY_DIR")) + "/shell-done";
+  const std::string windowsMarker = testsupport::ToWindowsPath(marker);
+  DeleteFileA(windowsMarker.c_str());
+  std::string commandLine = "Z:\\bin\\sh -c \"" + command + "; touch '" + marker + "'\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  if (!CreateProcessA(nullptr, &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &info)) {
+    return false;
+  }
+  if (info.hProcess != nullptr) CloseHandle(info.hProcess);
+  if (info.hThread != nullptr) CloseHandle(info.hThread);
+  for (int waited = 0; waited < 30000; waited += 50) {
+    if (DeleteFileA(windowsMarker.c_str())) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+// The temporary folder a case gives the plug-in, as a folder of the build
+// tree: its Windows path and its Linux path.
+struct TempFolderCase {
+  std::string windows;
+  std::string posix;
+};
+TempFolderCase BuildTempFolder(const std::string& name) {
+  return {BuildFile(name), std::string(std::getenv("VELMORA_BINARY_DIR")) + "/" + name};
+}
 
 std::vector<FaultCase> FaultCases() {
   const std::string app = SettingsFor(BuildFile("app"));
   const std::string emptyFolder = SettingsFor("C:\\windows\\temp\\no-application-here");
+  const std::string settingsPath = testsupport::SettingsPath();
+  const std::string work = WorkFolder();
+  const std::string exported = work + "Velmora.ppm";
+  const std::string processed = work + "Velmora_Processed.ppm";
   auto failAt = [](int call) {
     return [call](HostOptions& o) {
       o.failAdvanceOnCall = call;
@@ -675,143 +807,269 @@ std::vector<FaultCase> FaultCases() {
       }
     };
   };
+  auto diskFull = [](HostOptions& o) {
+    o.observer = [](testhost::HostEvent event, const TestHost& host) {
+      if (event == testhost::HostEvent::kRequestArrived &&
+          host.Requests().size() == kRequestsPerPass - 1) {
+        RedirectExportFile(host, "Z:\\dev\\full", _O_WRONLY);
+      }
+    };
+  };
+  // A host that reports a request served but hands over no data.
+  auto noData = [](HostOptions& o) {
+    o.observer = [](testhost::HostEvent event, const TestHost& host) {
+      if (event == testhost::HostEvent::kRequestDone)
+        const_cast<TestHost&>(host).Record().inData = nullptr;
+    };
+  };
+  auto hold = [](const std::string& path) {
+    return [path] { return std::static_pointer_cast<void>(std::make_shared<HeldFile>(path)); };
+  };
+
+  // A folder named Velmora.exe where the application should be: there, but
+  // the system cannot start it.
+  const std::string unstartable = BuildFile("unstartable app");
+  const std::string unstartableExe = unstartable + "\\Velmora.exe";
+  CreateDirectoryA(unstartable.c_str(), nullptr);
+  CreateDirectoryA(unstartableExe.c_str(), nullptr);
+  std::string commandLine = "\"" + unstartableExe + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION info = {};
+  DWORD startError = 0;
+  if (CreateProcessA(unstartableExe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                     nullptr, &startup, &info)) {
+    CloseHandle(info.hProcess);
+    CloseHandle(info.hThread);
+  } else {
+    startError = GetLastError();
+  }
+
+  // A temporary folder that does not exist: the working folder's lock
+  // beside it cannot be made.
+  const TempFolderCase missing = BuildTempFolder("missing temp");
+  auto noTemp = [missing] {
+    auto temp = std::make_shared<WideTempFolder>(Widen(missing.windows));
+    RemoveTree(temp->Path());
+    return std::static_pointer_cast<void>(temp);
+  };
+  // A dangling link named velmorafilter: the folder is not there, and
+  // cannot be made.
+  const TempFolderCase linked = BuildTempFolder("linked temp");
+  auto danglingLink = [linked] {
+    auto temp = std::make_shared<WideTempFolder>(Widen(linked.windows));
+    EXPECT_TRUE(RunShell("ln -sfn /nonexistent-velmora '" + linked.posix + "/velmorafilter'"));
+    return std::shared_ptr<void>(new std::shared_ptr<WideTempFolder>(temp), [linked](void* p) {
+      RunShell("rm -f '" + linked.posix + "/velmorafilter'");
+      delete static_cast<std::shared_ptr<WideTempFolder>*>(p);
+    });
+  };
+  // A very long temporary folder that still leaves room for the working
+  // files' paths, with an old processed image held in it: the message that
+  // names that image is longer than the host's 255 bytes.
+  const std::string buildPrefix = BuildFile("");
+  const std::string deep = buildPrefix + std::string(215 - buildPrefix.size(), 'd');
+  auto deepTempHeld = [deep] {
+    struct World {
+      WideTempFolder temp;
+      HeldFile held;
+    };
+    return std::static_pointer_cast<void>(std::shared_ptr<World>(new World{
+        WideTempFolder(Widen(deep)), HeldFile(deep + "\\velmorafilter\\Velmora_Processed.ppm")}));
+  };
   const int n = kRequestsPerPass;
   std::vector<FaultCase> cases = {
-      {"no settings file", "invert", none, std::nullopt, -30901, Image::Untouched, 0, true, false},
+      {"no settings file", "invert", none, std::nullopt, -30901,
+       Says(settingsPath, "[General]", "ApplicationPath"), Image::Untouched, 0, true, false},
       {"settings without the key", "invert", none, std::string("[General]\r\nOther=x\r\n"), -30901,
-       Image::Untouched, 0, true, false},
-      {"folder without the application", "invert", none, emptyFolder, -30901, Image::Untouched, 0,
-       true, false},
+       Says(settingsPath, "[General]", "ApplicationPath"), Image::Untouched, 0, true, false},
+      {"folder without the application", "invert", none, emptyFolder, -30901,
+       Says("C:\\windows\\temp\\no-application-here\\Velmora.exe", settingsPath), Image::Untouched,
+       0, true, false},
       // A Velmora.exe beside the host's executable would be found by a search.
-      {"empty application folder", "invert", none, SettingsFor(""), -30901, Image::Untouched, 0,
-       true, false},
+      {"empty application folder", "invert", none, SettingsFor(""), -30901,
+       Says(settingsPath, "ApplicationPath", "\"\""), Image::Untouched, 0, true, false},
       {"relative application folder", "invert", none, SettingsFor("..\\app"), -30901,
-       Image::Untouched, 0, true, false},
-      {"application writes nothing", "none", none, app, 0, Image::Untouched},
-      {"application crashes", "crash", none, app, 0, Image::Untouched},
-      {"application copies, then exits non-zero", "exit:3", none, app, 0, Image::Copied},
-      {"wrong header", "badheader", none, app, -19, Image::Untouched},
-      {"file of the other kind", "otherkind", none, app, -19, Image::Untouched},
-      {"header claiming a huge image", "huge", none, app, -19, Image::Untouched},
-      {"file one byte short", "shortinverted", none, app, -19, Image::Untouched},
-      {"header without samples", "headeronly", none, app, -19, Image::Untouched},
-      {"bytes after the last row", "longinverted", none, app, 0, Image::Inverted},
-      {"export: the file takes no more writes", "invert", fullDisk, app, -20, Image::Untouched, 0,
+       Says(settingsPath, "ApplicationPath", "\"..\\app\""), Image::Untouched, 0, true, false},
+      {"application cannot be started", "invert", none, SettingsFor(unstartable), -30901,
+       Says(unstartableExe, SystemText(startError)), Image::Untouched, 0, true, false},
+      {"application writes nothing", "none", none, app, 0, Says(), Image::Untouched},
+      {"application crashes", "crash", none, app, -30901, Says("0xC0000005"), Image::Untouched},
+      {"application crashes after saving", "crashaftersaving", none, app, 0, Says(),
+       Image::Inverted},
+      {"application copies, then exits non-zero", "exit:3", none, app, 0, Says(), Image::Copied},
+      {"wrong header", "badheader", none, app, -19, Says(processed, "16-bit PPM"),
+       Image::Untouched},
+      {"file of the other kind", "otherkind", none, app, -19, Says(processed, "16-bit PPM"),
+       Image::Untouched},
+      {"header claiming a huge image", "huge", none, app, -19,
+       Says(processed, "2147483000 x 2147483000", "2500 x 3"), Image::Untouched},
+      {"file one byte short", "shortinverted", none, app, -19,
+       Says(processed, std::to_string(kSampleBytes - 1), std::to_string(kSampleBytes)),
+       Image::Untouched},
+      {"header without samples", "headeronly", none, app, -19,
+       Says(processed, " 0 ", std::to_string(kSampleBytes)), Image::Untouched},
+      {"bytes after the last row", "longinverted", none, app, 0, Says(), Image::Inverted},
+      {"export: the file takes no more writes", "invert", fullDisk, app, -20,
+       Says(exported, SystemText(ERROR_ACCESS_DENIED)), Image::Untouched, 0, false, false},
+      {"export: the disk is full", "invert", diskFull, app, -20,
+       Says(work.substr(0, work.size() - 1), std::to_string(kExportFileBytes)), Image::Untouched, 0,
        false, false},
+      {"export: a host that hands over no data", "invert", noData, app, -1715, Says("-1715"),
+       Image::Untouched, 0, false, false},
+      {"old exported image held by another program", "invert", none, app, -23,
+       Says(exported, SystemText(ERROR_SHARING_VIOLATION)), Image::Untouched, 0, false, false, true,
+       hold(exported)},
+      {"old job description held by another program", "invert", none, app, -50,
+       Says(work + "Data.lif", SystemText(ERROR_SHARING_VIOLATION)), Image::Untouched, 0, true,
+       false, true, hold(work + "Data.lif")},
+      {"temporary folder missing", "invert", none, app, -50,
+       Says(missing.windows, SystemText(ERROR_PATH_NOT_FOUND)), Image::Untouched, 0, false, false,
+       false, noTemp},
+      {"working folder cannot be made", "invert", none, app, -50,
+       Says(linked.windows + "\\velmorafilter", SystemText(ERROR_ALREADY_EXISTS)), Image::Untouched,
+       0, false, false, false, danglingLink},
+      {"old processed image held, in a very long temporary folder", "invert", none, app, -50,
+       Says(deep), Image::Untouched, 0, false, false, false, deepTempHeld, true},
       {"padded row bytes", "invert",
        [](HostOptions& o) {
          o.inRowPadding = 13;
          o.outRowPadding = 7;
        },
-       app, 0, Image::Inverted},
+       app, 0, Says(), Image::Inverted},
       {"no handle procedures", "invert", [](HostOptions& o) { o.handleProcs = false; }, app, 0,
-       Image::Inverted},
+       Says(), Image::Inverted},
       {"no progress procedure", "invert", [](HostOptions& o) { o.progressProc = false; }, app, 0,
-       Image::Inverted},
-      {"32-bit coordinates", "invert", [](HostOptions& o) { o.bigDocument = true; }, app, 0,
+       Says(), Image::Inverted},
+      {"32-bit coordinates", "invert", [](HostOptions& o) { o.bigDocument = true; }, app, 0, Says(),
        Image::Inverted},
   };
   const int exportPoints[] = {1, (n + 1) / 2, n};
   for (int k : exportPoints) {
     cases.push_back({"export: advanceState fails at request " + std::to_string(k), "invert",
-                     failAt(k), app, static_cast<int16_t>(-5000 - k), Image::Untouched, 0, false,
-                     false});
+                     failAt(k), app, static_cast<int16_t>(-5000 - k), Says(), Image::Untouched, 0,
+                     false, false});
     cases.push_back({"export: cancel after chunk " + std::to_string(k), "invert", cancelAt(k), app,
-                     -128, Image::Untouched, 0, false, false});
+                     -128, Says(), Image::Untouched, 0, false, false});
   }
   for (int k : exportPoints) {
     cases.push_back({"import: advanceState fails at request " + std::to_string(k), "invert",
-                     failAt(n + k), app, static_cast<int16_t>(-5000 - n - k), Image::Chunks,
+                     failAt(n + k), app, static_cast<int16_t>(-5000 - n - k), Says(), Image::Chunks,
                      k - 1});
     cases.push_back({"import: cancel after chunk " + std::to_string(k), "invert", cancelAt(n + k),
-                     app, -128, Image::Chunks, k});
+                     app, -128, Says(), Image::Chunks, k});
   }
   return cases;
 }
 
-TEST_F(RoundTripTest, EveryFailureGivesItsCodeAndLeavesTheHostAsItShould) {
+TEST_F(RoundTripTest, EveryFailureGivesItsCodeOrItsWordsAndLeavesTheHostAsItShould) {
   const PlantedApplication planted;
   ASSERT_TRUE(planted.Planted());
   std::ostringstream table;
-  table << "| case | expected | result | host image | files closed, converter released |\n"
-        << "|---|---|---|---|---|\n";
+  table << "| case | without errorString | with errorString | host image | files closed, "
+           "converter released | message |\n"
+        << "|---|---|---|---|---|---|\n";
   for (const FaultCase& c : FaultCases()) {
-    SCOPED_TRACE(c.name);
-    SettingsFile settings(c.settings);
-    StandinMode mode(c.mode);
-    HostOptions o = testsupport::ImageOptions(2500, 3, 16, false);
-    c.host(o);
-    TestHost host(o);
-    FillPattern(host, o);
-    TestHost original(o);
-    original.Image() = host.Image();
+    int16_t results[2] = {};
+    std::string message;
+    bool released = true;
+    int inverted = 0;
+    for (bool offered : {false, true}) {
+      SCOPED_TRACE(c.name + (offered ? ", errorString offered" : ", no errorString"));
+      const std::shared_ptr<void> world = c.arrange ? c.arrange() : nullptr;
+      SettingsFile settings(c.settings);
+      StandinMode mode(c.mode);
+      HostOptions o = testsupport::ImageOptions(2500, 3, 16, false);
+      c.host(o);
+      o.errorString = offered;
+      TestHost host(o);
+      FillPattern(host, o);
+      TestHost original(o);
+      original.Image() = host.Image();
 
-    const int16_t result = Apply(host);
-    EXPECT_EQ(result, c.expected);
-
-    // Which chunks came back inverted, in request order.
-    int inverted = 0, untouched = 0;
-    std::vector<bool> chunkInverted;
-    for (int32_t y = 0; y < o.height; ++y)
-      for (int32_t chunk = 0; chunk < 3; ++chunk) {
-        bool allInverted = true, allOriginal = true;
-        for (int32_t x = chunk * 1000; x < std::min(2500, (chunk + 1) * 1000); ++x)
-          for (int p = 0; p < 3; ++p) {
-            const double now = host.Sample(x, y, p), was = original.Sample(x, y, p);
-            allInverted = allInverted && now == Inverted(was, 16);
-            allOriginal = allOriginal && now == was;
-          }
-        chunkInverted.push_back(allInverted);
-        inverted += allInverted ? 1 : 0;
-        untouched += allOriginal ? 1 : 0;
+      const int16_t result = Apply(host);
+      results[offered ? 1 : 0] = result;
+      const bool told = offered && !c.says.empty();
+      EXPECT_EQ(result, told ? -30904 : c.expected);
+      if (told) {
+        message = host.ErrorText();
+        for (const std::string& fact : c.says)
+          EXPECT_NE(message.find(fact), std::string::npos) << fact << " in: " << message;
+        // Whole, or cut to exactly the host's 255 bytes.
+        if (c.cut) {
+          EXPECT_EQ(host.ErrorLength(), 255);
+        } else {
+          EXPECT_LT(host.ErrorLength(), 255);
+        }
+      } else if (offered) {
+        EXPECT_EQ(host.ErrorLength(), 0);
       }
-    const int total = kRequestsPerPass;
-    switch (c.image) {
-      case Image::Untouched:
-        EXPECT_EQ(untouched, total);
-        break;
-      case Image::Copied:
-        EXPECT_EQ(untouched, total);
-        EXPECT_EQ(host.Requests().size(), 2u * total);
-        break;
-      case Image::Inverted:
-        EXPECT_EQ(inverted, total);
-        break;
-      case Image::Chunks:
-        for (int i = 0; i < total; ++i)
-          EXPECT_EQ(chunkInverted[static_cast<size_t>(i)], i < c.storedChunks) << i;
-        break;
+
+      // Which chunks came back inverted, in request order.
+      int untouched = 0;
+      inverted = 0;
+      std::vector<bool> chunkInverted;
+      for (int32_t y = 0; y < o.height; ++y)
+        for (int32_t chunk = 0; chunk < 3; ++chunk) {
+          bool allInverted = true, allOriginal = true;
+          for (int32_t x = chunk * 1000; x < std::min(2500, (chunk + 1) * 1000); ++x)
+            for (int p = 0; p < 3; ++p) {
+              const double now = host.Sample(x, y, p), was = original.Sample(x, y, p);
+              allInverted = allInverted && now == Inverted(was, 16);
+              allOriginal = allOriginal && now == was;
+            }
+          chunkInverted.push_back(allInverted);
+          inverted += allInverted ? 1 : 0;
+          untouched += allOriginal ? 1 : 0;
+        }
+      const int total = kRequestsPerPass;
+      switch (c.image) {
+        case Image::Untouched:
+          EXPECT_EQ(untouched, total);
+          break;
+        case Image::Copied:
+          EXPECT_EQ(untouched, total);
+          EXPECT_EQ(host.Requests().size(), 2u * total);
+          break;
+        case Image::Inverted:
+          EXPECT_EQ(inverted, total);
+          break;
+        case Image::Chunks:
+          for (int i = 0; i < total; ++i)
+            EXPECT_EQ(chunkInverted[static_cast<size_t>(i)], i < c.storedChunks) << i;
+          break;
+      }
+      // A run that succeeds reports its progress after every chunk of each
+      // pass, never going back within one and ending at the image's height.
+      if (result == 0 && o.progressProc) {
+        std::vector<std::vector<int32_t>> passes;
+        for (const auto& [done, height] : host.Progress()) {
+          EXPECT_EQ(height, o.height);
+          if (passes.empty() || done < passes.back().back()) passes.emplace_back();
+          passes.back().push_back(done);
+        }
+        const bool imported = c.image == Image::Inverted || c.image == Image::Copied;
+        ASSERT_EQ(passes.size(), imported ? 2u : 1u);
+        for (const std::vector<int32_t>& pass : passes) {
+          EXPECT_EQ(pass.size(), static_cast<size_t>(kRequestsPerPass));
+          EXPECT_TRUE(std::is_sorted(pass.begin(), pass.end()));
+          EXPECT_EQ(pass.back(), o.height);
+        }
+      }
+      EXPECT_EQ(Exists(WorkFolder() + "Velmora.ppm"), c.exported);
+      EXPECT_EQ(Exists(WorkFolder() + "Data.lif"), c.jobWritten);
+      EXPECT_EQ(Exists(WorkFolder() + "standin.log"), c.applicationStarted);
+
+      const PluginContext* context = ContextOf(host);
+      released = released && context != nullptr && context->exportFile.descriptor == -1 &&
+                 context->importFile.descriptor == -1 && context->converter == nullptr;
     }
-    // A run that succeeds reports its progress after every chunk of each
-    // pass, never going back within one and ending at the image's height.
-    if (result == 0 && o.progressProc) {
-      std::vector<std::vector<int32_t>> passes;
-      for (const auto& [done, total] : host.Progress()) {
-        EXPECT_EQ(total, o.height);
-        if (passes.empty() || done < passes.back().back()) passes.emplace_back();
-        passes.back().push_back(done);
-      }
-      const bool imported = c.image == Image::Inverted || c.image == Image::Copied;
-      ASSERT_EQ(passes.size(), imported ? 2u : 1u);
-      for (const std::vector<int32_t>& pass : passes) {
-        EXPECT_EQ(pass.size(), static_cast<size_t>(kRequestsPerPass));
-        EXPECT_TRUE(std::is_sorted(pass.begin(), pass.end()));
-        EXPECT_EQ(pass.back(), o.height);
-      }
-    }
-    EXPECT_TRUE(Exists(WorkFolder() + "Velmora.ppm"));
-    EXPECT_EQ(Exists(WorkFolder() + "Data.lif"), c.jobWritten);
-    EXPECT_EQ(Exists(WorkFolder() + "standin.log"), c.applicationStarted);
-
-    const PluginContext* context = ContextOf(host);
-    const bool released = context != nullptr && context->exportFile.descriptor == -1 &&
-                          context->importFile.descriptor == -1 && context->converter == nullptr;
-    table << "| " << c.name << " | " << c.expected << " | " << result << " | "
+    table << "| " << c.name << " | " << results[0] << " | " << results[1] << " | "
           << (c.image == Image::Untouched  ? "untouched"
               : c.image == Image::Copied   ? "unchanged copy imported"
               : c.image == Image::Inverted ? "all rows stored"
                                            : std::to_string(inverted) + " of 9 chunks stored")
-          << " | " << (released ? "yes" : "NO") << " |\n";
+          << " | " << (released ? "yes" : "NO") << " | " << message << " |\n";
   }
   std::printf("%s", table.str().c_str());
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LaunchTestSupport.h"
@@ -232,11 +233,15 @@ TEST_F(LauncherTest, WithoutWaitingReturnsWhileTheApplicationRuns) {
 TEST_F(LauncherTest, AnyExitCodeOrACrashCountsAsEnded) {
   const PreparedJob job = PrepareJob(work_, false);
   PointSettingsAt(appFolder_);
-  for (const char* how : {"exit:7", "exit:-1", "crash"}) {
+  const std::pair<const char*, uint32_t> cases[] = {
+      {"exit:7", 7u}, {"exit:-1", 0xFFFFFFFFu}, {"crash", 0xC0000005u}};
+  for (const auto& [how, status] : cases) {
     SCOPED_TRACE(how);
     ScopedEnvironment mode("VELMORA_STANDIN_MODE", how);
     DeleteFileA(logPath_.c_str());
-    EXPECT_EQ(LaunchApplication(LaunchRequest{job.jobPath, true}, true), kNoErr);
+    uint32_t exitCode = 12345;
+    EXPECT_EQ(LaunchApplication(LaunchRequest{job.jobPath, true}, true, &exitCode), kNoErr);
+    EXPECT_EQ(exitCode, status);
     EXPECT_TRUE(FileExists(logPath_));
   }
 }

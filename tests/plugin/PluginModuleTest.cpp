@@ -165,6 +165,23 @@ TEST(PluginModuleTest, EntryPointNamedByThePropertyListRunsSelectors) {
 
   host.Record().imageMode = host::kModeLabColor;
   EXPECT_EQ(host.Call(entry, host::kSelectorPrepare), -30201);
+
+  // A host that takes a text gets words from the module's string table in
+  // place of the code, also when it has no memory for the plug-in's context.
+  options.errorString = true;
+  testhost::TestHost telling(options);
+  telling.Record().imageMode = host::kModeLabColor;
+  EXPECT_EQ(telling.Call(entry, host::kSelectorPrepare), -30904);
+  EXPECT_NE(telling.ErrorText().find("grayscale"), std::string::npos) << telling.ErrorText();
+  for (bool offered : {false, true}) {
+    options.errorString = offered;
+    options.refuseHandles = true;
+    testhost::TestHost full(options);
+    EXPECT_EQ(full.Call(entry, host::kSelectorPrepare), offered ? -30904 : -108);
+    EXPECT_EQ(full.DataSlot(), 0);
+    EXPECT_EQ(full.ErrorText().empty(), !offered);
+    EXPECT_TRUE(full.BuffersIntact());
+  }
 }
 
 // ---- the file's export and import tables ----------------------------------

@@ -28,14 +28,19 @@ inline std::string SettingsFor(const std::string& folder) {
 // The settings file naming this build tree's stand-in application.
 inline std::string StandinSettings() { return SettingsFor(BuildFile("app")); }
 
+// Where the plug-in looks for its settings file.
+inline std::string SettingsPath() {
+  char profile[MAX_PATH] = {};
+  SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile);
+  return std::string(profile) + "\\VelmoraPro\\plugin.ini";
+}
+
 class SettingsFile {
  public:
   // Null content: no settings file at all.
   explicit SettingsFile(const std::optional<std::string>& content) {
-    char profile[MAX_PATH] = {};
-    SHGetFolderPathA(nullptr, CSIDL_PROFILE, nullptr, 0, profile);
-    folder_ = std::string(profile) + "\\VelmoraPro";
-    path_ = folder_ + "\\plugin.ini";
+    path_ = SettingsPath();
+    folder_ = path_.substr(0, path_.rfind('\\'));
     previous_ = ReadTextFile(path_);
     Write(content);
   }

@@ -28,6 +28,8 @@ constexpr int kExitUsage = 2;
 constexpr int kExitIo = 3;
 // Hosts without 32-bit coordinates describe the image in 16-bit fields.
 constexpr int32_t kLargestSide16 = 32767;
+// errReportString: the plug-in left its words in errorString.
+constexpr int16_t kErrReportString = -30904;
 
 using Clock = std::chrono::steady_clock;
 
@@ -191,6 +193,8 @@ const char* ResultName(int16_t code) {
       return "exportBadMode";
     case -30901:
       return "errPlugInPropertyUndefined";
+    case -30904:
+      return "errReportString";
     default:
       return code > 0 ? "reported to the user by the plug-in" : "host or plug-in error";
   }
@@ -244,6 +248,7 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
   options.bigDocument = command.bigDocument;
   options.handleProcs = command.handleProcs;
   options.progressProc = command.progress;
+  options.errorString = true;
   cmdhost::TransferProfile profile;
   MemoryWatch memory;
   bool inStart = false;
@@ -305,6 +310,8 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
     }
     const double seconds = Seconds(t1 - t0);
     std::printf("%-9s result %6d  %-28s %9.3f s\n", step.name, result, ResultName(result), seconds);
+    // What an image editor shows in its error message.
+    if (result == kErrReportString) std::printf("message:  %s\n", host.ErrorText().c_str());
     if (result != 0) {
       std::printf("stopped:  %s failed; no later selector called\n", step.name);
       ok = false;

@@ -24,6 +24,8 @@
 //                then copy: a test ends the application's run when it wants
 //   exit:<code>  copy, then end with that exit code
 //   crash        end through a real access violation, writing nothing
+//   crashaftersaving
+//                write the inverted image, then crash as above
 //   probe:<window>,<window>,...
 //                for each window (a handle in decimal) send the message
 //                WM_APP + 1 with a time-out of 2 seconds and append to the
@@ -171,6 +173,7 @@ enum class Mode {
   kUntil,
   kExit,
   kCrash,
+  kCrashAfterSaving,
   kProbe,
   kNote
 };
@@ -211,7 +214,8 @@ std::optional<Behaviour> ParseMode(std::string text) {
                                  {"shortinverted", Mode::kShortInverted},
                                  {"longinverted", Mode::kLongInverted},
                                  {"huge", Mode::kHuge},
-                                 {"crash", Mode::kCrash}};
+                                 {"crash", Mode::kCrash},
+                                 {"crashaftersaving", Mode::kCrashAfterSaving}};
   for (const Plain& p : kPlain) {
     if (text == p.name) {
       b.mode = p.mode;
@@ -522,6 +526,7 @@ std::string Processed(const Image& image, Mode mode) {
   const std::string copy = CanonicalHeader(image) + image.samples;
   switch (mode) {
     case Mode::kInvert:
+    case Mode::kCrashAfterSaving:
       return CanonicalHeader(image) + Inverted(image);
     case Mode::kMix:
       return CanonicalHeader(image) + Mixed(image);
@@ -720,5 +725,6 @@ int main(int argc, char** argv) {
   if (!WriteWholeFile(processedPath, Processed(image, behaviour->mode))) {
     return Fail(kExitWriteFailed, "cannot write " + processedPath);
   }
+  if (behaviour->mode == Mode::kCrashAfterSaving) Crash();
   return behaviour->mode == Mode::kExit ? static_cast<int>(behaviour->number) : kExitOk;
 }

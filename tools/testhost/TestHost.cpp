@@ -14,8 +14,6 @@ constexpr uint8_t kGuardByte = 0xCD;
 // rectangles outside the image.
 constexpr host::OSErr kBadRequest = -30100;
 
-TestHost* gActive = nullptr;
-
 // Handle procedures of the host: plain heap blocks behind a master pointer.
 struct HostHandles {
   std::map<host::Handle, std::unique_ptr<char*>> masters;
@@ -26,8 +24,10 @@ HostHandles& Handles() {
   static HostHandles handles;
   return handles;
 }
+TestHost* gActive = nullptr;
+
 host::Handle NewProc(int32_t size) {
-  if (size < 0) return nullptr;
+  if (size < 0 || (gActive != nullptr && gActive->Options().refuseHandles)) return nullptr;
   auto master = std::make_unique<char*>(nullptr);
   host::Handle handle = master.get();
   auto& block = Handles().blocks[handle];
@@ -116,6 +116,13 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
   if (options.platformWindow != 0) {
     platform_.hwnd = options.platformWindow;
     r.platformData = &platform_;
+  }
+  if (options.errorString) {
+    // Filled with a byte that no text leaves, and with guards on both sides.
+    errorStorage_.assign(256 + 2 * kGuard, 0xA5);
+    FillGuard(errorStorage_);
+    errorStorage_[kGuard] = 0;
+    r.errorString = reinterpret_cast<uint8_t(*)[256]>(errorStorage_.data() + kGuard);
   }
   if (options.handleProcs) {
     procs_.handleProcsVersion = 1;
@@ -362,7 +369,16 @@ void TestHost::CommitPending() {
 }
 
 bool TestHost::BuffersIntact() const {
-  return GuardIntact(inBuffer_) && GuardIntact(outBuffer_) && GuardIntact(recordStorage_);
+  return GuardIntact(inBuffer_) && GuardIntact(outBuffer_) && GuardIntact(recordStorage_) &&
+         GuardIntact(errorStorage_);
+}
+
+uint8_t TestHost::ErrorLength() const { return errorStorage_.empty() ? 0 : errorStorage_[kGuard]; }
+
+std::string TestHost::ErrorText() const {
+  if (errorStorage_.empty()) return std::string();
+  const uint8_t* text = errorStorage_.data() + kGuard;
+  return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
 }
 
 size_t TestHost::OwnBytes() const {

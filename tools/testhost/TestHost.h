@@ -50,6 +50,12 @@ struct HostOptions {
   HostObserver observer;      // told of every callback; none when empty
   // The platform data's main window; no platform data when 0.
   intptr_t platformWindow = 0;
+  // Offer errorString, a 256-byte string of the host's for the plug-in's
+  // words on a failure (shown for result -30904); null when false, as from
+  // hosts that take no text.
+  bool errorString = false;
+  // newProc gives no handle, as from a host out of memory.
+  bool refuseHandles = false;
 };
 
 class TestHost {
@@ -96,6 +102,12 @@ class TestHost {
   // Locks of the handle in the data slot not yet undone by an unlock.
   int DataSlotLocks() const;
   const std::string& LastError() const { return lastError_; }
+  // The text the plug-in left in errorString (its length byte's count of
+  // characters); empty when there is none or none is offered.
+  std::string ErrorText() const;
+  // errorString's length byte; 0 when none is offered.
+  uint8_t ErrorLength() const;
+  const HostOptions& Options() const { return options_; }
   // Takes the plug-in's last output, as a host does when the selector
   // returns; for tests that run a pass without a selector call.
   void CommitPending();
@@ -116,6 +128,8 @@ class TestHost {
   HostOptions options_;
   std::vector<uint8_t> image_;
   std::vector<uint8_t> recordStorage_;
+  // errorString between guard bytes: the plug-in must not write past it.
+  std::vector<uint8_t> errorStorage_;
   host::FilterRecord* record_;
   host::BigDocumentStruct big_{};
   host::PlatformData platform_{};

@@ -1,0 +1,87 @@
+#include "ui/FailureMessage.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "base/SystemPaths.h"
+#include "ui/FailureText.h"
+#include "ui/ModuleState.h"
+#include "ui/ResourceIds.h"
+
+namespace {
+
+// Each failure's value is the id of its string.
+static_assert(static_cast<int>(EFailure::kNoMemory) == IDS_FAILURE_NO_MEMORY);
+static_assert(static_cast<int>(EFailure::kPluginFault) == IDS_FAILURE_PLUGIN_FAULT);
+static_assert(static_cast<int>(EFailure::kUnsupportedImage) == IDS_FAILURE_UNSUPPORTED_IMAGE);
+static_assert(static_cast<int>(EFailure::kNoTempFolder) == IDS_FAILURE_NO_TEMP_FOLDER);
+static_assert(static_cast<int>(EFailure::kPathTooLong) == IDS_FAILURE_PATH_TOO_LONG);
+static_assert(static_cast<int>(EFailure::kWorkFolderNotMade) == IDS_FAILURE_WORK_FOLDER_NOT_MADE);
+static_assert(static_cast<int>(EFailure::kWorkFileHeld) == IDS_FAILURE_WORK_FILE_HELD);
+static_assert(static_cast<int>(EFailure::kFileNotWritten) == IDS_FAILURE_FILE_NOT_WRITTEN);
+static_assert(static_cast<int>(EFailure::kDiskFull) == IDS_FAILURE_DISK_FULL);
+static_assert(static_cast<int>(EFailure::kSettingsMissing) == IDS_FAILURE_SETTINGS_MISSING);
+static_assert(static_cast<int>(EFailure::kSettingsNoKey) == IDS_FAILURE_SETTINGS_NO_KEY);
+static_assert(static_cast<int>(EFailure::kSettingsNotFull) == IDS_FAILURE_SETTINGS_NOT_FULL);
+static_assert(static_cast<int>(EFailure::kApplicationMissing) == IDS_FAILURE_APPLICATION_MISSING);
+static_assert(static_cast<int>(EFailure::kApplicationNotStarted) ==
+              IDS_FAILURE_APPLICATION_NOT_STARTED);
+static_assert(static_cast<int>(EFailure::kCommandTooLong) == IDS_FAILURE_COMMAND_TOO_LONG);
+static_assert(static_cast<int>(EFailure::kWaitFailed) == IDS_FAILURE_WAIT_FAILED);
+static_assert(static_cast<int>(EFailure::kNoProfileFolder) == IDS_FAILURE_NO_PROFILE_FOLDER);
+static_assert(static_cast<int>(EFailure::kApplicationCrashed) == IDS_FAILURE_APPLICATION_CRASHED);
+static_assert(static_cast<int>(EFailure::kNotAnImage) == IDS_FAILURE_NOT_AN_IMAGE);
+static_assert(static_cast<int>(EFailure::kWrongSize) == IDS_FAILURE_WRONG_SIZE);
+static_assert(static_cast<int>(EFailure::kFileShort) == IDS_FAILURE_FILE_SHORT);
+static_assert(static_cast<int>(EFailure::kTempFolderUnusable) == IDS_FAILURE_TEMP_FOLDER_UNUSABLE);
+
+// The module's string, converted to the ANSI code page; empty when absent.
+std::string LoadModuleString(unsigned id) {
+  char buffer[1024] = {};
+  const int length = LoadStringA(static_cast<HINSTANCE>(GetModuleInstance()), id, buffer,
+                                 static_cast<int>(sizeof buffer));
+  return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
+}
+
+// The system's text for an error code on one line, without the line end it
+// comes with; empty when the system has none.
+std::string SystemText(uint32_t code) {
+  char* text = nullptr;
+  const DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
+  std::string line = length > 0 && text != nullptr ? std::string(text, length) : std::string();
+  if (text != nullptr) LocalFree(text);
+  for (char& c : line) {
+    if (c == '\r' || c == '\n') c = ' ';
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+}  // namespace
+
+std::string FailureMessage(const FailureReport& report) {
+  if (report.failure == EFailure::kNone) return std::string();
+  const std::string text = LoadModuleString(static_cast<unsigned>(report.failure));
+  if (text.empty()) return text;
+  std::string message = FillPlaceholders(text, report.facts);
+  if (report.systemError != 0) {
+    const std::string system = SystemText(report.systemError);
+    const std::vector<std::string> parts = {
+        message, system.empty() ? std::to_string(report.systemError) : system};
+    message = FillPlaceholders(
+        LoadModuleString(system.empty() ? IDS_FAILURE_SYSTEM_CODE : IDS_FAILURE_SYSTEM_SAYS),
+        parts);
+  }
+  return message;
+}
+
+bool TryTellHost(uint8_t (*errorString)[256], const FailureReport& report) {
+  if (errorString == nullptr) return false;
+  const std::string message = FailureMessage(report);
+  if (message.empty()) return false;
+  WritePascalString(*errorString, message, &sys::IsLeadByte);
+  return true;
+}

@@ -1,0 +1,19 @@
+// Telling the host's user, in the host's own error message, why a call
+// failed.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "host/FailureReport.h"
+
+// The user's words for a report: the module's string for the failure with
+// its facts filled in, then, when the report has a system error code, the
+// system's own text for it quoted after ours. Empty for EFailure::kNone or
+// when the module holds no string for the failure.
+std::string FailureMessage(const FailureReport& report);
+
+// Writes FailureMessage into the host's errorString, cut to 255 bytes at a
+// character boundary of the ANSI code page. True when written; false, with
+// nothing written, when errorString is null or there is no text.
+bool TryTellHost(uint8_t (*errorString)[256], const FailureReport& report);
