@@ -312,6 +312,10 @@ class RoundTripTest : public ::testing::Test {
     return result;
   }
 
+  // A run with the stand-in inverting: Start succeeds and the host's image
+  // becomes the inversion of what it was.
+  void ExpectInvertedRun(const HostOptions& o);
+
   // A run with the stand-in inspecting the note the host shows meanwhile.
   void ExpectNoteWhileTheApplicationRuns(bool workerThread);
 
@@ -353,6 +357,16 @@ void ExpectInverted(const TestHost& host, const TestHost& original, const HostOp
       for (int p = 0; p < o.planes; ++p)
         ASSERT_EQ(host.Sample(x, y, p), Inverted(original.Sample(x, y, p), o.depth))
             << x << "," << y << "," << p;
+}
+
+void RoundTripTest::ExpectInvertedRun(const HostOptions& o) {
+  StandinMode invert("invert");
+  TestHost host(o);
+  FillPattern(host, o);
+  TestHost original(o);
+  original.Image() = host.Image();
+  ASSERT_EQ(Apply(host), 0);
+  ExpectInverted(host, original, o);
 }
 
 TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
@@ -455,14 +469,7 @@ TEST_F(RoundTripTest, FoldersEndingInASecondByteOf0x5CWorkInCodePage932) {
   ASSERT_TRUE(CopyFileA(BuildFile("app/Velmora.exe").c_str(), executable.c_str(), FALSE));
   {
     SettingsFile settings(SettingsFor(app));
-    StandinMode invert("invert");
-    const HostOptions o = testsupport::ImageOptions(300, 2, 8, false);
-    TestHost host(o);
-    FillPattern(host, o);
-    TestHost original(o);
-    original.Image() = host.Image();
-    EXPECT_EQ(Apply(host), 0);
-    ExpectInverted(host, original, o);
+    ExpectInvertedRun(testsupport::ImageOptions(300, 2, 8, false));
   }
   DeleteFileA(executable.c_str());
   RemoveDirectoryA(app.c_str());
@@ -702,12 +709,7 @@ TEST_F(RoundTripTest, OldResultThatCannotBeDeletedIsNeverImported) {
   // deleted like any other: the run imports its own result.
   std::ofstream(old, std::ios::binary) << "P6\n40 3\n65535\n";
   ASSERT_TRUE(SetFileAttributesA(old.c_str(), FILE_ATTRIBUTE_READONLY));
-  TestHost next(o);
-  FillPattern(next, o);
-  TestHost unchanged(o);
-  unchanged.Image() = next.Image();
-  ASSERT_EQ(Apply(next), 0);
-  ExpectInverted(next, unchanged, o);
+  ExpectInvertedRun(o);
 }
 
 // ---- failures, produced for real ------------------------------------------
@@ -1287,13 +1289,7 @@ TEST_F(RoundTripTest, SecondRunWaitsForTheFirstApplicationToClose) {
       for (int i = 0; i < 400 && Exists(lock); ++i) Sleep(50);
       EXPECT_FALSE(Exists(lock));
       EXPECT_TRUE(Exists(WorkFolder() + "Velmora_Processed.ppm"));
-      StandinMode invert("invert");
-      TestHost next(o);
-      FillPattern(next, o);
-      TestHost unchanged(o);
-      unchanged.Image() = next.Image();
-      ASSERT_EQ(Apply(next), 0);
-      ExpectInverted(next, unchanged, o);
+      ExpectInvertedRun(o);
     }
   }
   DeleteFileA(input.c_str());
