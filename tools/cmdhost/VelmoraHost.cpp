@@ -236,6 +236,9 @@ int RunAbout(const loader::PluginModule& plugin) {
 }
 
 int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& plugin) {
+  // Calibrated once, before anything is timed: the clock then reads the
+  // processor's counter, a few nanoseconds instead of some 30 under Wine.
+  if (command.profile) Clock::Calibrate();
   const Clock::time_point begin = Clock::now();
   imagefile::Image input = imagefile::ReadImageFile(command.input);
   const cmdhost::HostFormat format = cmdhost::ChooseFormat(command, input);
