@@ -8,6 +8,7 @@
 #include <limits>
 #include <memory>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "ConvertTestSupport.h"
@@ -346,6 +347,51 @@ TEST(Chunks, ShortInputAfterLongOneLeavesTheRestOfTheInput) {
     ASSERT_EQ(in[p], host) << p;
     for (uint32_t c = 0; c < 3; ++c) {
       ASSERT_EQ(out[p * 3 + c], (host * 65535 + 16384) / 32768) << p;
+    }
+  }
+}
+
+// Straight from one outside range into another, as the passes convert
+// between the host's buffers and the file's blocks: the bytes the buffers
+// give, wherever the ranges start; nothing written when they are short.
+TEST(Chunks, ConvertingBetweenOutsideRangesGivesWhatTheBuffersGive) {
+  for (const HostImage& image : {kRGB8, kRGB16, kRGB32F, kGray8, kGray16, kGray32F}) {
+    for (const bool exporting : {true, false}) {
+      SCOPED_TRACE(std::string(image.name) + (exporting ? " export" : " import"));
+      const std::unique_ptr<IConvertBuffer> converter = MakeConverter(image, exporting);
+      ASSERT_NE(converter, nullptr);
+      const uint32_t pixels = 999;
+      const uint32_t inBytes = pixels * converter->GetInPixelSize();
+      const uint32_t outBytes = pixels * converter->GetOutPixelSize();
+      std::vector<uint8_t> input(inBytes + 1);
+      for (size_t k = 0; k < input.size(); ++k) input[k] = static_cast<uint8_t>(k * 37 + k / 251);
+      std::memcpy(converter->GetInBuffer(), input.data(), inBytes);
+      ASSERT_TRUE(converter->Convert(pixels));
+      const auto* buffered = static_cast<const uint8_t*>(converter->GetOutBuffer());
+      const std::vector<uint8_t> expected(buffered, buffered + outBytes);
+
+      std::vector<uint8_t> output(outBytes + 1, 0xEE);
+      for (const size_t offset : {size_t{0}, size_t{1}}) {
+        std::vector<uint8_t> shifted(input.size());
+        std::memcpy(shifted.data() + offset, input.data(), inBytes);
+        std::fill(output.begin(), output.end(), 0xEE);
+        ASSERT_TRUE(converter->ConvertBetween(shifted.data() + offset, inBytes,
+                                              output.data() + offset, outBytes, pixels));
+        EXPECT_EQ(std::vector<uint8_t>(output.begin() + offset, output.begin() + offset + outBytes),
+                  expected)
+            << "offset " << offset;
+      }
+      std::fill(output.begin(), output.end(), 0xEE);
+      EXPECT_FALSE(
+          converter->ConvertBetween(input.data(), inBytes - 1, output.data(), outBytes, pixels));
+      EXPECT_FALSE(
+          converter->ConvertBetween(input.data(), inBytes, output.data(), outBytes - 1, pixels));
+      EXPECT_EQ(output, std::vector<uint8_t>(output.size(), 0xEE));
+      EXPECT_EERROR(converter->ConvertBetween(nullptr, inBytes, output.data(), outBytes, 1));
+      EXPECT_EERROR(converter->ConvertBetween(input.data(), inBytes, nullptr, outBytes, 1));
+      EXPECT_EERROR(converter->ConvertBetween(input.data(), inBytes, output.data(), outBytes, 0));
+      EXPECT_EERROR(
+          converter->ConvertBetween(input.data(), inBytes, output.data(), outBytes, 1001));
     }
   }
 }
