@@ -110,6 +110,23 @@ VELMORA_SSSE3 inline void StoreThreeTimesSwapped(uint16_t* out, __m128i a) {
                                                     15, 14, 15, 14)));
 }
 
+// Sixteen 8-bit host samples x0..x15, each as a 16-bit sample with the byte
+// in both halves (x * 257, the same in either byte order), three times: 48
+// samples from out on.
+VELMORA_SSSE3 inline void StoreThreeTimesWidened(uint16_t* out, __m128i x) {
+  Store(out, _mm_shuffle_epi8(x, _mm_setr_epi8(0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 1, 1, 2, 2, 2, 2)));
+  Store(out + 8,
+        _mm_shuffle_epi8(x, _mm_setr_epi8(2, 2, 3, 3, 3, 3, 3, 3, 4, 4, 4, 4, 4, 4, 5, 5)));
+  Store(out + 16,
+        _mm_shuffle_epi8(x, _mm_setr_epi8(5, 5, 5, 5, 6, 6, 6, 6, 6, 6, 7, 7, 7, 7, 7, 7)));
+  Store(out + 24,
+        _mm_shuffle_epi8(x, _mm_setr_epi8(8, 8, 8, 8, 8, 8, 9, 9, 9, 9, 9, 9, 10, 10, 10, 10)));
+  Store(out + 32, _mm_shuffle_epi8(x, _mm_setr_epi8(10, 10, 11, 11, 11, 11, 11, 11, 12, 12, 12, 12,
+                                                    12, 12, 13, 13)));
+  Store(out + 40, _mm_shuffle_epi8(x, _mm_setr_epi8(13, 13, 13, 13, 14, 14, 14, 14, 14, 14, 15, 15,
+                                                    15, 15, 15, 15)));
+}
+
 }  // namespace ssse3
 
 #endif  // VELMORA_SSSE3_RUNS

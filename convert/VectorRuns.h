@@ -12,9 +12,10 @@
 // portable loop's, bit for bit; the converter tests compare them for every
 // value or sum a run can meet.
 //
-// The runs that swap the bytes of 16-bit file samples have SSSE3 forms
-// (ShuffleRuns.h), taken where the processor has SSSE3; their SSE2 forms are
-// named ...Sse2 and their SSSE3 forms ...Ssse3, so that both can be compared.
+// The runs that swap the bytes of 16-bit file samples or spread or gather
+// three channels have SSSE3 forms (ShuffleRuns.h), taken where the processor
+// has SSSE3; their SSE2 forms are named ...Sse2 and their SSSE3 forms
+// ...Ssse3, so that both can be compared.
 #pragma once
 
 #include <cstddef>
@@ -91,6 +92,12 @@ struct VectorRuns<unsigned short, unsigned char, 0> {
     return k;
   }
   static size_t Broadcast(const unsigned char* in, unsigned short* out, size_t pixels) {
+#ifdef VELMORA_SSSE3_RUNS
+    if (HasSsse3()) return BroadcastSsse3(in, out, pixels);
+#endif
+    return BroadcastSse2(in, out, pixels);
+  }
+  static size_t BroadcastSse2(const unsigned char* in, unsigned short* out, size_t pixels) {
     size_t p = 0;
     for (; p + 16 <= pixels; p += 16) {
       const __m128i x = Load(in + p);
@@ -99,6 +106,15 @@ struct VectorRuns<unsigned short, unsigned char, 0> {
     }
     return p;
   }
+#ifdef VELMORA_SSSE3_RUNS
+  // One shuffle per 16 bytes written instead of three.
+  VELMORA_SSSE3 static size_t BroadcastSsse3(const unsigned char* in, unsigned short* out,
+                                             size_t pixels) {
+    size_t p = 0;
+    for (; p + 16 <= pixels; p += 16) ssse3::StoreThreeTimesWidened(out + 3 * p, Load(in + p));
+    return p;
+  }
+#endif
   static size_t Average(const unsigned char*, unsigned short*, size_t) { return 0; }
 };
 

@@ -283,8 +283,9 @@ TEST(GrayPaths, FloatAverageIsTheFloatNearestTheExactMean) {
 
 #ifdef __SSE2__
 // The runs that have an SSE2 and an SSSE3 form: each form against the rule,
-// on every 16-bit value in every channel position and on every sum of three
-// host levels. The tests above reach only the form this processor takes.
+// on every byte (the 8-bit gray export), on every 16-bit value in every
+// channel position and on every sum of three host levels. The tests above
+// reach only the form this processor takes.
 uint32_t Swapped(uint32_t v) { return (v & 0xFF) << 8 | v >> 8; }
 
 std::vector<uint16_t> Padded(std::vector<uint16_t> values, size_t multiple) {
@@ -292,8 +293,8 @@ std::vector<uint16_t> Padded(std::vector<uint16_t> values, size_t multiple) {
   return values;
 }
 
-template <typename Out, typename Run>
-void ExpectRun(const char* form, Run run, const std::vector<uint16_t>& in, size_t units,
+template <typename In, typename Out, typename Run>
+void ExpectRun(const char* form, Run run, const std::vector<In>& in, size_t units,
                const std::vector<Out>& expected) {
   SCOPED_TRACE(form);
   std::vector<Out> out(expected.size());
@@ -346,9 +347,18 @@ TEST(VectorForms, BothInstructionSetsFollowTheRulesForEveryValue) {
     mean8.push_back(static_cast<uint8_t>(highs / 3));
   }
 
+  std::vector<uint8_t> bytes(65536);
+  std::vector<uint16_t> widenedThrice;
+  for (uint32_t k = 0; k < bytes.size(); ++k) {
+    bytes[k] = static_cast<uint8_t>(k * 7 + k / 256);
+    for (int c = 0; c < 3; ++c) widenedThrice.push_back(static_cast<uint16_t>(bytes[k] * 257u));
+  }
+
+  using Export8Runs = VectorRuns<unsigned short, unsigned char, 0>;
   using Export16Runs = VectorRuns<unsigned short, unsigned short, 0>;
   using Import16Runs = VectorRuns<unsigned short, unsigned short, 1>;
   using Import8Runs = VectorRuns<unsigned char, unsigned short, 1>;
+  ExpectRun("SSE2 8-bit gray export", Export8Runs::BroadcastSse2, bytes, 65536, widenedThrice);
   ExpectRun("SSE2 16-bit export", Export16Runs::PerChannelSse2, every, 65536, toFile);
   ExpectRun("SSE2 16-bit gray export", Export16Runs::BroadcastSse2, every, 65536, toFileThrice);
   ExpectRun("SSE2 16-bit import", Import16Runs::PerChannelSse2, every, 65536, toHost);
@@ -356,6 +366,7 @@ TEST(VectorForms, BothInstructionSetsFollowTheRulesForEveryValue) {
   ExpectRun("SSE2 8-bit gray import", Import8Runs::AverageSse2, pixels, pixelCount, mean8);
 #ifdef VELMORA_SSSE3_RUNS
   if (!HasSsse3()) GTEST_SKIP() << "no SSSE3 here: only the SSE2 forms were checked";
+  ExpectRun("SSSE3 8-bit gray export", Export8Runs::BroadcastSsse3, bytes, 65536, widenedThrice);
   ExpectRun("SSSE3 16-bit export", Export16Runs::PerChannelSsse3, every, 65536, toFile);
   ExpectRun("SSSE3 16-bit gray export", Export16Runs::BroadcastSsse3, every, 65536, toFileThrice);
   ExpectRun("SSSE3 16-bit import", Import16Runs::PerChannelSsse3, every, 65536, toHost);
