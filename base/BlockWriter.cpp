@@ -28,6 +28,22 @@ bool BlockWriter::Append(const void* data, uint32_t count) {
   return true;
 }
 
+void* BlockWriter::Reserve(uint32_t count) {
+  Require(count != 0);
+  if (failed_ || count > capacity_) return nullptr;
+  if (capacity_ - used_ < count && !WriteBlock()) return nullptr;
+  return buffer_.get() + used_;
+}
+
+bool BlockWriter::Commit(uint32_t count) {
+  Require(count != 0 && count <= capacity_ - used_);
+  if (failed_) return false;
+  used_ += count;
+  left_ = left_ > count ? left_ - count : 0;
+  if (used_ == capacity_ || left_ == 0) return WriteBlock();
+  return true;
+}
+
 bool BlockWriter::Flush() {
   if (failed_) return false;
   return used_ == 0 || WriteBlock();

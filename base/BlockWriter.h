@@ -27,6 +27,15 @@ class BlockWriter {
   // written before the failure and nothing after it, and every later call
   // fails too. Throws EError for null data or a count of 0.
   bool Append(const void* data, uint32_t count);
+  // Room for the next count bytes, to be filled in place and then handed
+  // over with Commit(count): a piece made straight into the buffer needs no
+  // copy. When the buffer has less room left than count, what it holds is
+  // written first. Null when a write failed (now or before) or count exceeds
+  // the capacity. Throws EError for a count of 0.
+  void* Reserve(uint32_t count);
+  // Takes count bytes written into the room Reserve gave, as Append would
+  // take them. Throws EError for a count of 0 or beyond the room.
+  bool Commit(uint32_t count);
   // Writes what the buffer holds in one write; true when that succeeds or
   // there is nothing to write, false when it or an earlier write failed.
   bool Flush();

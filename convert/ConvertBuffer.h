@@ -254,18 +254,28 @@ class CConvertBuffer : public IConvertBuffer {
   bool Convert(uint32_t pixels) override {
     Require(pixels != 0 && pixels <= maxPixels);
     Require(IsReady());
-    if (!convert_detail::IsKnownFormat(inFormat)) return false;
-    if (convert_detail::IsOneChannel(inFormat)) {
-      Broadcast(pixels);
+    return ConvertRun(inBuffer, outBuffer, pixels);
+  }
+
+  bool ConvertBetween(const void* input, uint32_t inputSize, void* output, uint32_t outputSize,
+                      uint32_t pixels) override {
+    Require(input != nullptr);
+    Require(output != nullptr);
+    Require(pixels != 0 && pixels <= maxPixels);
+    Require(IsReady());
+    const uint32_t inBytes = pixels * inPixelSize;
+    const uint32_t outBytes = pixels * outPixelSize;
+    if (inBytes > inputSize || outBytes > outputSize) return false;
+    // The runs read and write whole samples: bytes that do not start on a
+    // sample's alignment (a host may hand out any address) go through the
+    // embedded buffers instead.
+    if (!IsAligned<In>(input) || !IsAligned<Out>(output)) {
+      std::memcpy(inBuffer, input, inBytes);
+      if (!ConvertRun(inBuffer, outBuffer, pixels)) return false;
+      std::memcpy(output, outBuffer, outBytes);
       return true;
     }
-    if (!convert_detail::IsKnownFormat(outFormat)) return false;
-    if (convert_detail::IsOneChannel(outFormat)) {
-      Average(pixels);
-    } else {
-      PerChannel(pixels);
-    }
-    return true;
+    return ConvertRun(static_cast<const In*>(input), static_cast<Out*>(output), pixels);
   }
 
   bool GetOutput(const void** data, uint32_t* size, uint32_t pixels) override {
@@ -312,6 +322,28 @@ class CConvertBuffer : public IConvertBuffer {
     FillSamples(outBuffer, kBufferSamples, Out{});
   }
 
+  template <typename T>
+  static bool IsAligned(const void* p) {
+    return reinterpret_cast<uintptr_t>(p) % alignof(T) == 0;
+  }
+
+  // The pixels of in converted into out by the path the two formats choose;
+  // false, converting nothing, for unknown formats.
+  bool ConvertRun(const In* in, Out* out, uint32_t pixels) {
+    if (!convert_detail::IsKnownFormat(inFormat)) return false;
+    if (convert_detail::IsOneChannel(inFormat)) {
+      Broadcast(in, out, pixels);
+      return true;
+    }
+    if (!convert_detail::IsKnownFormat(outFormat)) return false;
+    if (convert_detail::IsOneChannel(outFormat)) {
+      Average(in, out, pixels);
+    } else {
+      PerChannel(in, out, pixels);
+    }
+    return true;
+  }
+
   // Every sample index a path touches must lie below the usable sample count.
   // The indices grow with the pixel, so checking the last pixel's once per
   // call is the same as checking each access, and keeps the loops lean.
@@ -321,27 +353,25 @@ class CConvertBuffer : public IConvertBuffer {
   }
 
   // One input sample per pixel, converted once, into every output channel.
-  void Broadcast(uint32_t pixels) {
+  void Broadcast(const In* in, Out* out, uint32_t pixels) {
     RequireIndices((pixels - 1) * inChannels, pixels * outChannels - 1);
     if (inChannels == 1 && outChannels == 3) {
-      BroadcastRun<1, 3>(pixels);
+      BroadcastRun<1, 3>(in, out, pixels);
     } else {
-      BroadcastRun<0, 0>(pixels);
+      BroadcastRun<0, 0>(in, out, pixels);
     }
   }
 
   // Channel c of each input pixel into channel c of the output pixel. With
   // equal channel counts the pixels are contiguous runs in both buffers, so
   // the chunk is converted as one flat run in the same order.
-  void PerChannel(uint32_t pixels) {
+  void PerChannel(const In* in, Out* out, uint32_t pixels) {
     Require(inChannels == outChannels);
     const uint32_t samples = pixels * inChannels;
     RequireIndices(samples - 1, samples - 1);
     if constexpr (std::is_same_v<Out, In> && std::is_floating_point_v<Out>) {
-      std::memcpy(outBuffer, inBuffer, samples * sizeof(Out));
+      std::memcpy(out, in, samples * sizeof(Out));
     } else {
-      const In* in = inBuffer;
-      Out* out = outBuffer;
       const size_t first =
           convert_detail::VectorRuns<Out, In, Direction>::PerChannel(in, out, samples);
       for (size_t k = first; k < samples; ++k) Rule::Put(out + k, Rule::Apply(in + k));
@@ -349,12 +379,12 @@ class CConvertBuffer : public IConvertBuffer {
   }
 
   // The mean of each input pixel's converted channels into one output sample.
-  void Average(uint32_t pixels) {
+  void Average(const In* in, Out* out, uint32_t pixels) {
     RequireIndices(pixels * inChannels - 1, (pixels - 1) * outChannels);
     if (inChannels == 3 && outChannels == 1) {
-      AverageRun<3, 1>(pixels);
+      AverageRun<3, 1>(in, out, pixels);
     } else {
-      AverageRun<0, 0>(pixels);
+      AverageRun<0, 0>(in, out, pixels);
     }
   }
 
@@ -364,11 +394,9 @@ class CConvertBuffer : public IConvertBuffer {
   // channel and three, the vector forms take the run and the loops the
   // pixels left over.
   template <uint32_t InChannels, uint32_t OutChannels>
-  void BroadcastRun(uint32_t pixels) {
+  void BroadcastRun(const In* in, Out* out, uint32_t pixels) {
     const size_t ic = InChannels != 0 ? InChannels : inChannels;
     const size_t oc = OutChannels != 0 ? OutChannels : outChannels;
-    const In* in = inBuffer;
-    Out* out = outBuffer;
     size_t first = 0;
     if constexpr (InChannels == 1 && OutChannels == 3) {
       first = convert_detail::VectorRuns<Out, In, Direction>::Broadcast(in, out, pixels);
@@ -380,12 +408,10 @@ class CConvertBuffer : public IConvertBuffer {
   }
 
   template <uint32_t InChannels, uint32_t OutChannels>
-  void AverageRun(uint32_t pixels) {
+  void AverageRun(const In* in, Out* out, uint32_t pixels) {
     const size_t ic = InChannels != 0 ? InChannels : inChannels;
     const size_t oc = OutChannels != 0 ? OutChannels : outChannels;
     const float inverse = inChannelsInverse;
-    const In* in = inBuffer;
-    Out* out = outBuffer;
     size_t first = 0;
     if constexpr (InChannels == 3 && OutChannels == 1) {
       first = convert_detail::VectorRuns<Out, In, Direction>::Average(in, out, pixels);

@@ -33,6 +33,16 @@ class IConvertBuffer {
   // copied. Throws EError for null out-pointers, a bad count or readiness;
   // false (out-values untouched) when the bytes exceed the buffer.
   virtual bool GetOutput(const void** data, uint32_t* size, uint32_t pixels) = 0;
+  // Converts pixels from input straight into output, as SetInput, Convert and
+  // GetOutput followed by a copy of the output would, without passing through
+  // the converter's buffers: the samples go from the host's buffer into the
+  // file's block and back without a copy in between. inputSize and
+  // outputSize are the bytes there are at input and room for at output.
+  // Throws EError for null pointers and like Convert for the count and
+  // readiness; false (nothing written) when the pixels' bytes exceed either
+  // size or for format codes outside 1 to 6. The two ranges must not overlap.
+  virtual bool ConvertBetween(const void* input, uint32_t inputSize, void* output,
+                              uint32_t outputSize, uint32_t pixels) = 0;
   virtual ExchangeHeader GetInHeader(const ImageSize* size) const = 0;
   virtual ExchangeHeader GetOutHeader(const ImageSize* size) const = 0;
   virtual const void* GetInBuffer() const = 0;

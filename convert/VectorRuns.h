@@ -11,6 +11,11 @@
 // The caller converts the rest with the portable loop. The results are the
 // portable loop's, bit for bit; the converter tests compare them for every
 // value or sum a run can meet.
+//
+// The runs that swap the bytes of 16-bit file samples or spread or gather
+// three channels have SSSE3 forms (ShuffleRuns.h), taken where the processor
+// has SSSE3; their SSE2 forms are named ...Sse2 and their SSSE3 forms
+// ...Ssse3, so that both can be compared.
 #pragma once
 
 #include <cstddef>
@@ -19,6 +24,8 @@
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
+
+#include "convert/ShuffleRuns.h"
 
 namespace convert_detail {
 
@@ -88,6 +95,12 @@ struct VectorRuns<unsigned short, unsigned char, 0> {
     return k;
   }
   static size_t Broadcast(const unsigned char* in, unsigned short* out, size_t pixels) {
+#ifdef VELMORA_SSSE3_RUNS
+    if (HasSsse3()) return BroadcastSsse3(in, out, pixels);
+#endif
+    return BroadcastSse2(in, out, pixels);
+  }
+  static size_t BroadcastSse2(const unsigned char* in, unsigned short* out, size_t pixels) {
     size_t p = 0;
     for (; p + 16 <= pixels; p += 16) {
       const __m128i x = Load(in + p);
@@ -96,6 +109,15 @@ struct VectorRuns<unsigned short, unsigned char, 0> {
     }
     return p;
   }
+#ifdef VELMORA_SSSE3_RUNS
+  // One shuffle per 16 bytes written instead of three.
+  VELMORA_SSSE3 static size_t BroadcastSsse3(const unsigned char* in, unsigned short* out,
+                                             size_t pixels) {
+    size_t p = 0;
+    for (; p + 16 <= pixels; p += 16) ssse3::StoreThreeTimesWidened(out + 3 * p, Load(in + p));
+    return p;
+  }
+#endif
   static size_t Average(const unsigned char*, unsigned short*, size_t) { return 0; }
 };
 
@@ -118,26 +140,52 @@ struct VectorRuns<unsigned char, unsigned short, 1> {
   }
   static size_t Broadcast(const unsigned short*, unsigned char*, size_t) { return 0; }
   static size_t Average(const unsigned short* in, unsigned char* out, size_t pixels) {
-    const __m128i one = _mm_set1_epi16(1);
-    const __m128i third = _mm_set1_epi16(21846);
+#ifdef VELMORA_SSSE3_RUNS
+    if (HasSsse3()) return AverageSsse3(in, out, pixels);
+#endif
+    return AverageSse2(in, out, pixels);
+  }
+
+  static size_t AverageSse2(const unsigned short* in, unsigned char* out, size_t pixels) {
     size_t p = 0;
     for (; p + 8 <= pixels; p += 8) {
       __m128i c0, c1, c2;
       LoadThreeChannels16(in + 3 * p, c0, c1, c2);
-      const __m128i sum = _mm_add_epi16(_mm_add_epi16(HighBytes(c0), HighBytes(c1)), HighBytes(c2));
-      const __m128i mean = _mm_mulhi_epu16(_mm_add_epi16(sum, one), third);
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(out + p), _mm_packus_epi16(mean, mean));
+      StoreMean8(out + p, HighBytes(c0), HighBytes(c1), HighBytes(c2));
     }
     return p;
+  }
+#ifdef VELMORA_SSSE3_RUNS
+  VELMORA_SSSE3 static size_t AverageSsse3(const unsigned short* in, unsigned char* out,
+                                           size_t pixels) {
+    size_t p = 0;
+    for (; p + 8 <= pixels; p += 8) {
+      __m128i c0, c1, c2;
+      ssse3::LoadThreeChannelsHigh(in + 3 * p, c0, c1, c2);
+      StoreMean8(out + p, c0, c1, c2);
+    }
+    return p;
+  }
+#endif
+
+ private:
+  // Eight means of three high bytes each, as bytes.
+  static void StoreMean8(unsigned char* out, __m128i h0, __m128i h1, __m128i h2) {
+    const __m128i sum = _mm_add_epi16(_mm_add_epi16(h0, h1), h2);
+    const __m128i mean =
+        _mm_mulhi_epu16(_mm_add_epi16(sum, _mm_set1_epi16(1)), _mm_set1_epi16(21846));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm_packus_epi16(mean, mean));
   }
 };
 
 // Host 16-bit to file, native order: h = min(x, 32768), then 2h, less 1
-// above 16384, which is (h - 1) >> 14 with the subtraction saturating at 0;
-// in 16-bit lanes 2 x 32768 - 1 wraps to 65535 as it should.
+// above 16384, which is min(h - 16384 saturating at 0, 1) (a signed minimum:
+// both are below 32768); in 16-bit lanes 2 x 32768 - 1 wraps to 65535 as it
+// should. No shifts: the processor has few units for them, and the byte swap
+// that follows needs two.
 inline __m128i ScaleHostToFile16(__m128i x) {
   const __m128i h = _mm_sub_epi16(x, _mm_subs_epu16(x, _mm_set1_epi16(static_cast<short>(32768))));
-  const __m128i less = _mm_srli_epi16(_mm_subs_epu16(h, _mm_set1_epi16(1)), 14);
+  const __m128i less = _mm_min_epi16(_mm_subs_epu16(h, _mm_set1_epi16(16384)), _mm_set1_epi16(1));
   return _mm_sub_epi16(_mm_add_epi16(h, h), less);
 }
 
@@ -145,65 +193,133 @@ inline __m128i ScaleHostToFile16(__m128i x) {
 template <>
 struct VectorRuns<unsigned short, unsigned short, 0> {
   static size_t PerChannel(const unsigned short* in, unsigned short* out, size_t samples) {
+#ifdef VELMORA_SSSE3_RUNS
+    if (HasSsse3()) return PerChannelSsse3(in, out, samples);
+#endif
+    return PerChannelSse2(in, out, samples);
+  }
+  static size_t Broadcast(const unsigned short* in, unsigned short* out, size_t pixels) {
+#ifdef VELMORA_SSSE3_RUNS
+    if (HasSsse3()) return BroadcastSsse3(in, out, pixels);
+#endif
+    return BroadcastSse2(in, out, pixels);
+  }
+  static size_t Average(const unsigned short*, unsigned short*, size_t) { return 0; }
+
+  static size_t PerChannelSse2(const unsigned short* in, unsigned short* out, size_t samples) {
     size_t k = 0;
     for (; k + 8 <= samples; k += 8) Store(out + k, SwapBytes16(ScaleHostToFile16(Load(in + k))));
     return k;
   }
-  static size_t Broadcast(const unsigned short* in, unsigned short* out, size_t pixels) {
+  static size_t BroadcastSse2(const unsigned short* in, unsigned short* out, size_t pixels) {
     size_t p = 0;
     for (; p + 8 <= pixels; p += 8) {
       StoreThreeTimes16(out + 3 * p, SwapBytes16(ScaleHostToFile16(Load(in + p))));
     }
     return p;
   }
-  static size_t Average(const unsigned short*, unsigned short*, size_t) { return 0; }
+#ifdef VELMORA_SSSE3_RUNS
+  VELMORA_SSSE3 static size_t PerChannelSsse3(const unsigned short* in, unsigned short* out,
+                                              size_t samples) {
+    const __m128i swap = ssse3::SwapMask();
+    size_t k = 0;
+    for (; k + 8 <= samples; k += 8) {
+      Store(out + k, _mm_shuffle_epi8(ScaleHostToFile16(Load(in + k)), swap));
+    }
+    return k;
+  }
+  VELMORA_SSSE3 static size_t BroadcastSsse3(const unsigned short* in, unsigned short* out,
+                                             size_t pixels) {
+    size_t p = 0;
+    for (; p + 8 <= pixels; p += 8) {
+      ssse3::StoreThreeTimesSwapped(out + 3 * p, ScaleHostToFile16(Load(in + p)));
+    }
+    return p;
+  }
+#endif
 };
 
 // File to host 16-bit: (v + 1) / 2 of the native value, at most 32768, which
 // the rounding average of the unsigned lanes with 0 computes without
 // overflow.
-inline __m128i ScaleFileToHost16(__m128i v) {
-  return _mm_avg_epu16(SwapBytes16(v), _mm_setzero_si128());
-}
+inline __m128i HalveRounded16(__m128i native) { return _mm_avg_epu16(native, _mm_setzero_si128()); }
+inline __m128i ScaleFileToHost16(__m128i v) { return HalveRounded16(SwapBytes16(v)); }
 
 // The mean: with three host levels t of at most 32768 and their sum s, the
 // rule's result is the nearest integer to s / 3, (s + 1) / 3 (see the
 // portable path), which overflows 16-bit lanes. Split each level into
-// t = 3q + r: then (s + 1) / 3 = Q + R / 3, with Q the sum of the q (at most
-// 32766) and R the sum of the r plus 1 (1 to 7). t / 3 is t * 43691 >> 17,
-// whose factor exceeds 2^17 / 3 by 1/3, an error of t / 393216 < 1/3; R / 3
-// is R * 21846 >> 16 as in the 8-bit mean. Eight samples, or pixels, a step.
+// t = 3q + r with q = t * 21846 >> 16: the factor exceeds 2^16 / 3 by 2/3,
+// an error of t / 98304, below 1/3 but for t = 32768, where q comes out one
+// more than t / 3 and r is -1; otherwise r is 0 to 2. Then
+// (s + 1) / 3 = Q + R / 3 with Q the sum of the q and R = s + 1 - 3Q from -2
+// to 7, computed exactly in wrapping 16-bit lanes since it is small; R / 3
+// rounded down is (R + 3) * 21846 >> 16, less 1, as in the 8-bit mean.
+// No shifts, which the processor has few units for.
+inline __m128i MeanOfHostLevels16(__m128i t0, __m128i t1, __m128i t2) {
+  const __m128i third = _mm_set1_epi16(21846);
+  const __m128i sumQ =
+      _mm_add_epi16(_mm_add_epi16(_mm_mulhi_epu16(t0, third), _mm_mulhi_epu16(t1, third)),
+                    _mm_mulhi_epu16(t2, third));
+  const __m128i sum = _mm_add_epi16(_mm_add_epi16(t0, t1), t2);
+  const __m128i r3 = _mm_sub_epi16(_mm_add_epi16(sum, _mm_set1_epi16(4)),
+                                   _mm_add_epi16(_mm_add_epi16(sumQ, sumQ), sumQ));
+  return _mm_add_epi16(_mm_sub_epi16(sumQ, _mm_set1_epi16(1)), _mm_mulhi_epu16(r3, third));
+}
+
+// Eight samples, or pixels, a step.
 template <>
 struct VectorRuns<unsigned short, unsigned short, 1> {
   static size_t PerChannel(const unsigned short* in, unsigned short* out, size_t samples) {
+#ifdef VELMORA_SSSE3_RUNS
+    if (HasSsse3()) return PerChannelSsse3(in, out, samples);
+#endif
+    return PerChannelSse2(in, out, samples);
+  }
+  static size_t Broadcast(const unsigned short*, unsigned short*, size_t) { return 0; }
+  static size_t Average(const unsigned short* in, unsigned short* out, size_t pixels) {
+#ifdef VELMORA_SSSE3_RUNS
+    if (HasSsse3()) return AverageSsse3(in, out, pixels);
+#endif
+    return AverageSse2(in, out, pixels);
+  }
+
+  static size_t PerChannelSse2(const unsigned short* in, unsigned short* out, size_t samples) {
     size_t k = 0;
     for (; k + 8 <= samples; k += 8) Store(out + k, ScaleFileToHost16(Load(in + k)));
     return k;
   }
-  static size_t Broadcast(const unsigned short*, unsigned short*, size_t) { return 0; }
-  static size_t Average(const unsigned short* in, unsigned short* out, size_t pixels) {
-    const __m128i third17 = _mm_set1_epi16(static_cast<short>(43691));
-    const __m128i third16 = _mm_set1_epi16(21846);
-    const __m128i three = _mm_set1_epi16(3);
-    const __m128i one = _mm_set1_epi16(1);
+  static size_t AverageSse2(const unsigned short* in, unsigned short* out, size_t pixels) {
     size_t p = 0;
     for (; p + 8 <= pixels; p += 8) {
       __m128i c0, c1, c2;
       LoadThreeChannels16(in + 3 * p, c0, c1, c2);
-      c0 = ScaleFileToHost16(c0);
-      c1 = ScaleFileToHost16(c1);
-      c2 = ScaleFileToHost16(c2);
-      const __m128i q0 = _mm_srli_epi16(_mm_mulhi_epu16(c0, third17), 1);
-      const __m128i q1 = _mm_srli_epi16(_mm_mulhi_epu16(c1, third17), 1);
-      const __m128i q2 = _mm_srli_epi16(_mm_mulhi_epu16(c2, third17), 1);
-      const __m128i sumQ = _mm_add_epi16(_mm_add_epi16(q0, q1), q2);
-      const __m128i sumR =
-          _mm_sub_epi16(_mm_add_epi16(_mm_add_epi16(c0, c1), _mm_add_epi16(c2, one)),
-                        _mm_mullo_epi16(sumQ, three));
-      Store(out + p, _mm_add_epi16(sumQ, _mm_mulhi_epu16(sumR, third16)));
+      Store(out + p, MeanOfHostLevels16(ScaleFileToHost16(c0), ScaleFileToHost16(c1),
+                                        ScaleFileToHost16(c2)));
     }
     return p;
   }
+#ifdef VELMORA_SSSE3_RUNS
+  VELMORA_SSSE3 static size_t PerChannelSsse3(const unsigned short* in, unsigned short* out,
+                                              size_t samples) {
+    const __m128i swap = ssse3::SwapMask();
+    size_t k = 0;
+    for (; k + 8 <= samples; k += 8) {
+      Store(out + k, HalveRounded16(_mm_shuffle_epi8(Load(in + k), swap)));
+    }
+    return k;
+  }
+  VELMORA_SSSE3 static size_t AverageSsse3(const unsigned short* in, unsigned short* out,
+                                           size_t pixels) {
+    size_t p = 0;
+    for (; p + 8 <= pixels; p += 8) {
+      __m128i c0, c1, c2;
+      ssse3::LoadThreeChannelsSwapped(in + 3 * p, c0, c1, c2);
+      Store(out + p,
+            MeanOfHostLevels16(HalveRounded16(c0), HalveRounded16(c1), HalveRounded16(c2)));
+    }
+    return p;
+  }
+#endif
 };
 
 // Floats: copied channel by channel with memcpy by the caller; broadcast as

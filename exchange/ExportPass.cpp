@@ -63,21 +63,19 @@ int16_t ExportRows(PluginContext* context) {
   // The writer writes the last block as the last chunk arrives, so a file
   // that cannot be completed fails that chunk, before the cancel check.
   BlockWriter writer(context->exportFile, SampleBlockSize(sampleBytes), sampleBytes);
-  int16_t code =
-      ForEachRowChunk(height, width, chunkLength, channels,
-                      [context, &writer, height, width](const TransferRequest& request) {
-                        const void* data = nullptr;
-                        int32_t rowBytes = 0;
-                        int16_t step = FetchInputChunk(context, &request, &data, &rowBytes);
-                        if (step != kNoErr) return step;
-                        uint32_t bytes = static_cast<uint32_t>(rowBytes);
-                        step = ConvertExportChunk(context, &data, &bytes, GetPixelCount(request));
-                        if (step != kNoErr) return step;
-                        step = WriteExportChunk(context, writer, data, bytes);
-                        if (step != kNoErr) return step;
-                        ReportProgress(context, request, height, width);
-                        return CheckAbort(context);
-                      });
+  int16_t code = ForEachRowChunk(
+      height, width, chunkLength, channels,
+      [context, &writer, height, width](const TransferRequest& request) {
+        const void* data = nullptr;
+        int32_t rowBytes = 0;
+        int16_t step = FetchInputChunk(context, &request, &data, &rowBytes);
+        if (step != kNoErr) return step;
+        step = ConvertExportChunk(context, writer, data, static_cast<uint32_t>(rowBytes),
+                                  GetPixelCount(request));
+        if (step != kNoErr) return step;
+        ReportProgress(context, request, height, width);
+        return CheckAbort(context);
+      });
   // After a cancel or a host error the chunks before it are in the file, as
   // they would be without the block; the first failure stays the result.
   if (!writer.Flush() && code == kNoErr) code = kWriteErr;
@@ -124,23 +122,20 @@ int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request, 
   return kNoErr;
 }
 
-int16_t ConvertExportChunk(PluginContext* context, const void** data, uint32_t* size,
-                           uint32_t pixels) {
+int16_t ConvertExportChunk(PluginContext* context, BlockWriter& writer, const void* data,
+                           uint32_t size, uint32_t pixels) {
   checkContext(context);
-  Require(data != nullptr && *data != nullptr && size != nullptr && pixels != 0);
+  Require(data != nullptr && pixels != 0);
   IConvertBuffer* converter = context->converter.get();
   Require(converter != nullptr);
+  Require(pixels <= converter->GetMaxPixels());
+  // Converted straight from the host's buffer into the file's block, which
+  // first goes to the file when the chunk does not fit in what is left of it.
+  const uint32_t bytes = converter->GetOutPixelSize() * pixels;
+  void* room = writer.Reserve(bytes);
+  if (room == nullptr) return kWriteErr;
   // The host's row size stands for the delivered data's size, so a delivery
   // shorter than the chunk is refused.
-  if (!converter->SetInput(*data, *size, pixels)) return kParamErr;
-  if (!converter->Convert(pixels)) return kParamErr;
-  if (!converter->GetOutput(data, size, pixels)) return kParamErr;
-  return kNoErr;
-}
-
-int16_t WriteExportChunk(PluginContext* context, BlockWriter& writer, const void* data,
-                         uint32_t size) {
-  checkContext(context);
-  Require(data != nullptr);
-  return writer.Append(data, size) ? kNoErr : kWriteErr;
+  if (!converter->ConvertBetween(data, size, room, bytes, pixels)) return kParamErr;
+  return writer.Commit(bytes) ? kNoErr : kWriteErr;
 }

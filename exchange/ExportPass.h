@@ -26,10 +26,8 @@ int16_t CloseExportFile(PluginContext* context);
 // Asks the host for one request and hands out inData and inRowBytes.
 int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request, const void** data,
                         int32_t* rowBytes);
-// Feeds the delivered data through the converter; data and size then
-// describe the converter's output.
-int16_t ConvertExportChunk(PluginContext* context, const void** data, uint32_t* size,
-                           uint32_t pixels);
-// Appends a chunk's file bytes to the writer; -20 when a block write fails.
-int16_t WriteExportChunk(PluginContext* context, BlockWriter& writer, const void* data,
-                         uint32_t size);
+// Converts the delivered data (size: the host's row bytes) straight into the
+// writer's block as the chunk's file bytes. -50 when the converter refuses
+// it (a delivery shorter than the chunk), -20 when a block write fails.
+int16_t ConvertExportChunk(PluginContext* context, BlockWriter& writer, const void* data,
+                           uint32_t size, uint32_t pixels);

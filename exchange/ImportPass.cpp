@@ -1,6 +1,5 @@
 #include "exchange/ImportPass.h"
 
-#include <cstring>
 #include <string>
 
 #include "base/BlockReader.h"
@@ -72,11 +71,10 @@ int16_t ImportRows(PluginContext* context) {
   return ForEachRowChunk(
       height, width, chunkLength, channels,
       [context, converter, &reader, height, width](const TransferRequest& request) {
-        int16_t code = ReadImportChunk(context, reader, &request, converter);
+        const void* samples = nullptr;
+        int16_t code = ReadImportChunk(context, reader, &request, converter, &samples);
         if (code != kNoErr) return code;
-        code = ConvertImportChunk(context, &request, converter);
-        if (code != kNoErr) return code;
-        code = StoreOutputChunk(context, &request, converter);
+        code = StoreOutputChunk(context, &request, converter, samples);
         if (code != kNoErr) return code;
         ReportProgress(context, request, height, width);
         return CheckAbort(context);
@@ -104,31 +102,23 @@ int16_t ImportProcessedImage(PluginContext* context) {
 }
 
 int16_t ReadImportChunk(PluginContext* context, BlockReader& reader, const TransferRequest* request,
-                        IConvertBuffer* converter) {
+                        IConvertBuffer* converter, const void** samples) {
   checkContext(context);
-  Require(request != nullptr && converter != nullptr);
+  Require(request != nullptr && converter != nullptr && samples != nullptr);
+  *samples = nullptr;
   const uint64_t bytes =
       static_cast<uint64_t>(converter->GetInPixelSize()) * GetPixelCount(*request);
   if (bytes == 0 || bytes > converter->GetInBufferSize()) return kReadErr;
-  const void* samples = reader.Take(static_cast<uint32_t>(bytes));
-  if (samples == nullptr) return kReadErr;
-  std::memcpy(converter->GetInBuffer(), samples, static_cast<size_t>(bytes));
-  return kNoErr;
-}
-
-int16_t ConvertImportChunk(PluginContext* context, const TransferRequest* request,
-                           IConvertBuffer* converter) {
-  checkContext(context);
-  Require(request != nullptr && converter != nullptr);
-  return converter->Convert(GetPixelCount(*request)) ? kNoErr : kParamErr;
+  *samples = reader.Take(static_cast<uint32_t>(bytes));
+  return *samples != nullptr ? kNoErr : kReadErr;
 }
 
 int16_t StoreOutputChunk(PluginContext* context, const TransferRequest* request,
-                         IConvertBuffer* converter) {
+                         IConvertBuffer* converter, const void* samples) {
   checkContext(context);
-  Require(request != nullptr && converter != nullptr);
-  const uint64_t bytes =
-      static_cast<uint64_t>(converter->GetOutPixelSize()) * GetPixelCount(*request);
+  Require(request != nullptr && converter != nullptr && samples != nullptr);
+  const uint32_t pixels = GetPixelCount(*request);
+  const uint64_t bytes = static_cast<uint64_t>(converter->GetOutPixelSize()) * pixels;
   if (bytes == 0 || bytes > converter->GetOutBufferSize()) return kParamErr;
   const int16_t result = RequestFromHost(context, *request);
   if (result != kNoErr) return result;
@@ -137,6 +127,10 @@ int16_t StoreOutputChunk(PluginContext* context, const TransferRequest* request,
   // going on would report an import that never happened.
   if (static_cast<int64_t>(bytes) > record->outRowBytes) return kParamErr;
   Require(record->outData != nullptr);
-  std::memcpy(record->outData, converter->GetOutBuffer(), static_cast<size_t>(bytes));
-  return kNoErr;
+  // Converted straight from the file's block into the host's buffer.
+  const uint32_t fileBytes = converter->GetInPixelSize() * pixels;
+  return converter->ConvertBetween(samples, fileBytes, record->outData,
+                                   static_cast<uint32_t>(bytes), pixels)
+             ? kNoErr
+             : kParamErr;
 }

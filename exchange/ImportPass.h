@@ -24,15 +24,13 @@ int16_t ImportProcessedImage(PluginContext* context);
 // 0 when closed (or not open), -50 when the close fails.
 int16_t CloseImportFile(PluginContext* context);
 
-// The file bytes of one request, from the reader, into the converter's input
-// buffer; -19 when they are not all there.
+// The file bytes of one request, from the reader: samples points at them in
+// the reader's block until the next read. -19 when they are not all there.
 int16_t ReadImportChunk(PluginContext* context, BlockReader& reader, const TransferRequest* request,
-                        IConvertBuffer* converter);
-// Converts them; -50 when the converter refuses.
-int16_t ConvertImportChunk(PluginContext* context, const TransferRequest* request,
-                           IConvertBuffer* converter);
-// Asks the host for the request and copies the chunk into outData. -50 when
-// the chunk's bytes are 0, exceed the converter's buffer or the host's
-// outRowBytes; the host's code when advanceState fails.
+                        IConvertBuffer* converter, const void** samples);
+// Asks the host for the request and converts the chunk's file bytes straight
+// into outData. -50 when the chunk's host bytes are 0, exceed the converter's
+// buffer or the host's outRowBytes, or the converter refuses; the host's code
+// when advanceState fails.
 int16_t StoreOutputChunk(PluginContext* context, const TransferRequest* request,
-                         IConvertBuffer* converter);
+                         IConvertBuffer* converter, const void* samples);

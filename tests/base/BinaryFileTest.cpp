@@ -1,6 +1,8 @@
 // BinaryFile on real files in a per-test folder.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #ifdef _WIN32
 #include <io.h>
 #else
@@ -170,6 +172,33 @@ TEST(BinaryFileTest, BlockWriterWritesFullBlocksAndTheLastBytesAsTheyArrive) {
   EXPECT_FALSE(failing.Append("g", 1));
   EXPECT_FALSE(failing.Flush());
   EXPECT_EQ(ReadBytes(path), Bytes(text));
+}
+
+// Pieces made in place: the room for one that does not fit in what is left
+// of the block comes after that block has been written.
+TEST(BinaryFileTest, BlockWriterHandsOutRoomToFillInPlace) {
+  TempFolder folder;
+  const std::string path = folder.File("room.bin");
+  BinaryFile file;
+  ASSERT_TRUE(Open(file, path, true, true));
+  BlockWriter writer(file, 8, 14);
+  auto put = [&writer](const char* text, uint32_t count) {
+    void* room = writer.Reserve(count);
+    if (room == nullptr) return false;
+    std::memcpy(room, text, count);
+    return writer.Commit(count);
+  };
+  ASSERT_TRUE(put("abc", 3));
+  ASSERT_TRUE(put("def", 3));
+  EXPECT_TRUE(ReadBytes(path).empty());
+  EXPECT_EQ(writer.Reserve(9), nullptr);  // more than a block
+  ASSERT_TRUE(put("ghi", 3));             // does not fit: "abcdef" goes first
+  EXPECT_EQ(ReadBytes(path), Bytes("abcdef"));
+  ASSERT_TRUE(writer.Append("jk", 2));
+  ASSERT_TRUE(put("lmn", 3));  // the last bytes: written at once
+  EXPECT_EQ(ReadBytes(path), Bytes("abcdefghijklmn"));
+  EXPECT_THROW(writer.Reserve(0), EError);
+  EXPECT_THROW(writer.Commit(9), EError);
 }
 
 TEST(BinaryFileTest, BlockReaderHandsOutPiecesAcrossBlocksAndReadsNoFurtherThanItsTotal) {

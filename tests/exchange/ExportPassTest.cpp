@@ -285,13 +285,9 @@ TEST_F(ExportPassTest, NullInDataAfterAdvanceIsAnArgumentError) {
   context.SetExportPath(folder_.File("x.ppm"));
   ASSERT_EQ(OpenExportFile(context.get()), 0);
   const void* data = &o;
-  uint32_t size = 3;
-  const void* nothing = nullptr;
-  EXPECT_THROW(ConvertExportChunk(context.get(), &nothing, &size, 1), EError);
-  EXPECT_THROW(ConvertExportChunk(context.get(), &data, nullptr, 1), EError);
-  EXPECT_THROW(ConvertExportChunk(context.get(), &data, &size, 0), EError);
   BlockWriter writer(context->exportFile, 16, 16);
-  EXPECT_THROW(WriteExportChunk(context.get(), writer, nullptr, 1), EError);
+  EXPECT_THROW(ConvertExportChunk(context.get(), writer, nullptr, 3, 1), EError);
+  EXPECT_THROW(ConvertExportChunk(context.get(), writer, data, 3, 0), EError);
   EXPECT_THROW(FetchInputChunk(context.get(), nullptr, &data, nullptr), EError);
 }
 

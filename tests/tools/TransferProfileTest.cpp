@@ -73,6 +73,13 @@ TEST_F(ProfileTest, ExportEndsAtTheLastCancelCheckImportAtStartsReturn) {
   EXPECT_DOUBLE_EQ(Ms(p.wait), 470);
   EXPECT_DOUBLE_EQ(Ms(p.importPass.total), 25);
   EXPECT_DOUBLE_EQ(Ms(p.importPass.host), 2 + 2 + 1);
+  // What the user waits for: all of Start but the pause from the export's
+  // last request served (24) to the import's first arriving (500) and the
+  // host's share.
+  EXPECT_DOUBLE_EQ(Ms(p.pause), 476);
+  EXPECT_DOUBLE_EQ(Ms(p.whole), 525 - 476 - 6 - 5);
+  EXPECT_DOUBLE_EQ(Ms(p.beforeFirstRequest), 10);
+  EXPECT_DOUBLE_EQ(Ms(p.afterLastRequest), 525 - 512);
 }
 
 TEST_F(ProfileTest, WithoutCancelChecksTheExportEndsWithItsLastRequest) {
@@ -104,6 +111,8 @@ TEST_F(ProfileTest, MeasuringComesOutOfThePassItFellIn) {
   EXPECT_DOUBLE_EQ(Ms(p.exportPass.total), 25 - 2);
   EXPECT_DOUBLE_EQ(Ms(p.importPass.total), 20 - 4);
   EXPECT_DOUBLE_EQ(Ms(p.measuring), 2 + 4);
+  // The 3 ms fell into the pause (22 to 100), which is not counted at all.
+  EXPECT_DOUBLE_EQ(Ms(p.whole), 120 - 78 - (2 + 2) - (1 + 1) - (2 + 4));
 }
 
 TEST_F(ProfileTest, OnePassIsNotAProfile) {

@@ -29,7 +29,9 @@ Options:
   --no-progress       offer no progress procedure
   --profile           also print the plug-in's export and import times
                       (without the application's run), the host's share of
-                      them and the plug-in's memory beyond the host's own
+                      them, what the user waits for (Start less the
+                      application's run and the host's share) and the
+                      plug-in's memory beyond the host's own
   --about             call About, with the console window as the host
                       window, instead of filtering
   -h, --help          show this text

@@ -21,7 +21,10 @@ void TransferProfile::OnEvent(testhost::HostEvent event, const testhost::TestHos
   switch (event) {
     case testhost::HostEvent::kRequestArrived:
       callbackBeforeArrival_ = lastCallback_;
+      requestDoneBeforeArrival_ = lastRequestDone_;
+      measuringBeforeArrival_ = measuringSinceDone_;
       arrival_ = at;
+      if (firstArrival_ == ProfileClock::time_point{}) firstArrival_ = at;
       break;
     case testhost::HostEvent::kRequestDone:
       // A refused request may not be logged; it belongs to the current pass.
@@ -32,6 +35,8 @@ void TransferProfile::OnEvent(testhost::HostEvent event, const testhost::TestHos
         pass->host += at - arrival_;
       }
       lastCallback_ = at;
+      lastRequestDone_ = at;
+      measuringSinceDone_ = {};
       break;
     case testhost::HostEvent::kAbortAsked:
       lastCallback_ = at;
@@ -46,7 +51,9 @@ void TransferProfile::RequestDone(const testhost::Request& request, ProfileClock
     ++passes_;
     if (passes_ == 2) {
       exportEnd_ = callbackBeforeArrival_;
+      exportLastDone_ = requestDoneBeforeArrival_;
       importBegin_ = arrival_;
+      measuringInPause_ = measuringBeforeArrival_;
       if (lastMeasuredAt_ == exportEnd_) measuring_[0] -= lastMeasured_;
     }
   }
@@ -59,6 +66,8 @@ void TransferProfile::RequestDone(const testhost::Request& request, ProfileClock
 }
 
 void TransferProfile::Measuring(ProfileClock::duration spent) {
+  measuringInStart_ += spent;
+  measuringSinceDone_ += spent;
   if (passes_ == 1) {
     measuring_[0] += spent;
     lastMeasuredAt_ = lastCallback_;
@@ -79,6 +88,12 @@ StartProfile TransferProfile::Result() const {
   result.importPass.total = startReturned_ - importBegin_ - measuring_[1];
   result.wait = importBegin_ - exportEnd_;
   result.measuring = measuring_[0] + measuring_[1];
+  result.start = startReturned_ - startEntered_;
+  result.pause = importBegin_ - exportLastDone_;
+  result.whole = result.start - result.pause - export_.host - import_.host -
+                 (measuringInStart_ - measuringInPause_);
+  result.beforeFirstRequest = firstArrival_ - startEntered_;
+  result.afterLastRequest = startReturned_ - lastRequestDone_;
   return result;
 }
 

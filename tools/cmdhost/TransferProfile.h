@@ -15,16 +15,24 @@
 // application, its whole run and the system's process start, then opening
 // the processed file and reading and converting its first chunk (which comes
 // before the first import request; one chunk of many).
+//
+// What the user waits for is Start's whole time less the pause between the
+// export's last request and the import's first (the application's run, its
+// process start and exit, and the plug-in's closing, job description and
+// opening around it) and less the host's own time inside advanceState. It
+// splits into the plug-in's work before its first request (the lock, the
+// working folder, the exported file's creation and header), the two passes'
+// requests and the work after its last request (the last chunk, closing the
+// processed file).
 #pragma once
 
 #include <chrono>
 #include <cstddef>
 
+#include "tools/cmdhost/ProfileClock.h"
 #include "tools/testhost/TestHost.h"
 
 namespace cmdhost {
-
-using ProfileClock = std::chrono::steady_clock;
 
 struct PassTimes {
   // The plug-in's time for the pass, the host's share included and the
@@ -43,6 +51,17 @@ struct StartProfile {
   ProfileClock::duration wait{};
   // Time the profile's own measuring took during the passes.
   ProfileClock::duration measuring{};
+  // Start's whole time, from entry to return.
+  ProfileClock::duration start{};
+  // Start's whole time less the pause and less the host's share (both
+  // passes), the profile's measuring outside the pause taken out.
+  ProfileClock::duration whole{};
+  // From the export's last request (served) to the import's first (arrived).
+  ProfileClock::duration pause{};
+  // Start's entry to the first request's arrival, and the import's last
+  // request (served) to Start's return: inside whole, without requests.
+  ProfileClock::duration beforeFirstRequest{};
+  ProfileClock::duration afterLastRequest{};
 };
 
 class TransferProfile {
@@ -66,6 +85,10 @@ class TransferProfile {
   ProfileClock::time_point arrival_{};
   ProfileClock::time_point lastCallback_{};
   ProfileClock::time_point callbackBeforeArrival_{};
+  ProfileClock::time_point firstArrival_{};
+  ProfileClock::time_point lastRequestDone_{};
+  ProfileClock::time_point requestDoneBeforeArrival_{};
+  ProfileClock::time_point exportLastDone_{};
   ProfileClock::time_point exportEnd_{};
   ProfileClock::time_point importBegin_{};
   size_t requestsSeen_ = 0;
@@ -75,6 +98,13 @@ class TransferProfile {
   PassTimes export_;
   PassTimes import_;
   ProfileClock::duration measuring_[2]{};
+  // All measuring during Start, and the part of it since the last request
+  // was served (as it stood when the current request arrived): the part
+  // that fell into the pause.
+  ProfileClock::duration measuringInStart_{};
+  ProfileClock::duration measuringSinceDone_{};
+  ProfileClock::duration measuringBeforeArrival_{};
+  ProfileClock::duration measuringInPause_{};
   // The export's last measuring, which falls into the wait when it followed
   // the export's last callback.
   ProfileClock::time_point lastMeasuredAt_{};
