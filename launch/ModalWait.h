@@ -12,7 +12,8 @@ class IWaitNote {
  public:
   virtual ~IWaitNote() = default;
   // Shows the note, without activating it, for the process processId, owned
-  // by ownerWindow (the host's frame; 0 when the host named none).
+  // by ownerWindow (the host's frame; 0 when the host named none). Throws
+  // nothing; a note that cannot be made is not shown.
   virtual void Show(uint32_t processId, intptr_t ownerWindow) = 0;
   // The note's window, or 0 when it is not shown.
   virtual intptr_t Window() const = 0;

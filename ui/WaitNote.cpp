@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "ui/ActivationContext.h"
 #include "ui/ModuleState.h"
 #include "ui/ResourceIds.h"
@@ -13,11 +11,14 @@ namespace {
 // Posted to the note when the user comes back to the host.
 constexpr UINT kTakeActivation = WM_APP + 0x40;
 
-std::string LoadText(UINT id) {
+// A text of the string table; empty when it is missing. Nothing here may
+// throw: it runs inside the system's dialog procedure.
+struct Text {
+  explicit Text(UINT id) {
+    LoadStringA(static_cast<HINSTANCE>(GetModuleInstance()), id, buffer, sizeof buffer);
+  }
   char buffer[512] = {};
-  LoadStringA(static_cast<HINSTANCE>(GetModuleInstance()), id, buffer, sizeof buffer);
-  return buffer;
-}
+};
 
 struct ApplicationSearch {
   DWORD processId;
@@ -66,9 +67,9 @@ INT_PTR CALLBACK NoteProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
   switch (message) {
     case WM_INITDIALOG:
       SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-      SetWindowTextA(dialog, LoadText(IDS_WAIT_NOTE_TITLE).c_str());
-      SetDlgItemTextA(dialog, IDC_WAIT_NOTE_TEXT, LoadText(IDS_WAIT_NOTE_TEXT).c_str());
-      SetDlgItemTextA(dialog, IDC_WAIT_NOTE_SHOW, LoadText(IDS_WAIT_NOTE_SHOW).c_str());
+      SetWindowTextA(dialog, Text(IDS_WAIT_NOTE_TITLE).buffer);
+      SetDlgItemTextA(dialog, IDC_WAIT_NOTE_TEXT, Text(IDS_WAIT_NOTE_TEXT).buffer);
+      SetDlgItemTextA(dialog, IDC_WAIT_NOTE_SHOW, Text(IDS_WAIT_NOTE_SHOW).buffer);
       // No focus now: setting it would activate the note and take the focus
       // from the application.
       return FALSE;
@@ -100,7 +101,7 @@ INT_PTR CALLBACK NoteProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPara
 
 CWaitNote::~CWaitNote() { Close(); }
 
-void CWaitNote::Show(uint32_t processId, intptr_t ownerWindow) {
+void CWaitNote::Show(uint32_t processId, intptr_t ownerWindow) noexcept {
   if (window_ != nullptr) return;
   processId_ = processId;
   const ScopedModuleActivation activation;
@@ -115,7 +116,7 @@ void CWaitNote::Show(uint32_t processId, intptr_t ownerWindow) {
   ShowWindow(note, SW_SHOWNOACTIVATE);
 }
 
-bool CWaitNote::TakeMessage(void* message) {
+bool CWaitNote::TakeMessage(void* message) noexcept {
   const auto* msg = static_cast<MSG*>(message);
   const auto note = static_cast<HWND>(window_);
   if (note == nullptr || msg == nullptr) return false;
@@ -123,13 +124,13 @@ bool CWaitNote::TakeMessage(void* message) {
   return IsDialogMessageA(note, const_cast<MSG*>(msg)) != FALSE;
 }
 
-void CWaitNote::Close() {
+void CWaitNote::Close() noexcept {
   if (window_ == nullptr) return;
   DestroyWindow(static_cast<HWND>(window_));
   window_ = nullptr;
 }
 
-void CWaitNote::ShowApplication() const {
+void CWaitNote::ShowApplication() const noexcept {
   if (processId_ == 0) return;
   AllowSetForegroundWindow(processId_);
   ApplicationSearch search{processId_, nullptr};

@@ -24,16 +24,16 @@ class CWaitNote final : public IWaitNote {
 
   // Centred on the owner, or on the screen's work area when there is none;
   // nothing when the note is already shown or cannot be made.
-  void Show(uint32_t processId, intptr_t ownerWindow) override;
+  void Show(uint32_t processId, intptr_t ownerWindow) noexcept override;
   intptr_t Window() const override { return reinterpret_cast<intptr_t>(window_); }
   // Keyboard navigation within the note (Tab, Enter, Space on its button).
-  bool TakeMessage(void* message) override;
-  void Close() override;
+  bool TakeMessage(void* message) noexcept override;
+  void Close() noexcept override;
 
   // Brings the application's main window (a visible top-level window of its
   // process without an owner) to the front and allows its process to take
   // the foreground; nothing when it has none.
-  void ShowApplication() const;
+  void ShowApplication() const noexcept;
 
  private:
   void* window_ = nullptr;
