@@ -312,9 +312,10 @@ class RoundTripTest : public ::testing::Test {
     return result;
   }
 
-  // A run with the stand-in inverting: Start succeeds and the host's image
-  // becomes the inversion of what it was.
-  void ExpectInvertedRun(const HostOptions& o);
+  // A run with the stand-in inverting, through the entry point or another
+  // way to call it: Start succeeds and the host's image becomes the
+  // inversion of what it was.
+  void ExpectInvertedRun(const HostOptions& o, PluginEntry entry = nullptr);
 
   // A run with the stand-in inspecting the note the host shows meanwhile.
   void ExpectNoteWhileTheApplicationRuns(bool workerThread);
@@ -359,18 +360,17 @@ void ExpectInverted(const TestHost& host, const TestHost& original, const HostOp
             << x << "," << y << "," << p;
 }
 
-void RoundTripTest::ExpectInvertedRun(const HostOptions& o) {
+void RoundTripTest::ExpectInvertedRun(const HostOptions& o, PluginEntry entry) {
   StandinMode invert("invert");
   TestHost host(o);
   FillPattern(host, o);
   TestHost original(o);
   original.Image() = host.Image();
-  ASSERT_EQ(Apply(host), 0);
+  ASSERT_EQ(Apply(host, entry), 0);
   ExpectInverted(host, original, o);
 }
 
 TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
-  StandinMode invert("invert");
   std::vector<std::pair<const char*, PluginEntry>> entries = {{"aligned stack", plugin_.entry()}};
 #if defined(__i386__)
   gMisalignedTarget = plugin_.entry();
@@ -380,13 +380,7 @@ TEST_F(RoundTripTest, InvertingApplicationGivesTheInvertedImage) {
     for (int depth : {8, 16, 32}) {
       for (bool gray : {false, true}) {
         SCOPED_TRACE(testing::Message() << depth << (gray ? " gray, " : " rgb, ") << how);
-        const HostOptions o = testsupport::ImageOptions(1001, 2, depth, gray);
-        TestHost host(o);
-        FillPattern(host, o);
-        TestHost original(o);
-        original.Image() = host.Image();
-        ASSERT_EQ(Apply(host, entry), 0);
-        ExpectInverted(host, original, o);
+        ExpectInvertedRun(testsupport::ImageOptions(1001, 2, depth, gray), entry);
       }
     }
   }
@@ -408,7 +402,6 @@ TEST_F(RoundTripTest, HostsThatLeaveDepthAtZeroGetTheDepthOfTheirMode) {
 }
 
 TEST_F(RoundTripTest, RoundTripsUnderTemporaryFoldersOfAnyName) {
-  StandinMode invert("invert");
   const std::wstring buildFolder = Widen(BuildFile(""));
   // Cyrillic letters have no place in the ANSI code page (1252 under Wine);
   // an ampersand is markup in the job description; "\u00e9" is there, but as
@@ -422,13 +415,7 @@ TEST_F(RoundTripTest, RoundTripsUnderTemporaryFoldersOfAnyName) {
         std::wstring(L"Jos\u00e9 temp"), overLong}) {
     SCOPED_TRACE(testing::Message() << name.size() << " characters");
     WideTempFolder temp(buildFolder + name);
-    const HostOptions o = testsupport::ImageOptions(300, 2, 8, false);
-    TestHost host(o);
-    FillPattern(host, o);
-    TestHost original(o);
-    original.Image() = host.Image();
-    ASSERT_EQ(Apply(host), 0);
-    ExpectInverted(host, original, o);
+    ExpectInvertedRun(testsupport::ImageOptions(300, 2, 8, false));
 
     // An XML reader reads the job description and finds in it a narrow path
     // of the working folder that the application can open.
