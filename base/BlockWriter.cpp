@@ -3,12 +3,24 @@
 #include <cstring>
 
 #include "base/Error.h"
+#include "base/SystemPaths.h"
 
 BlockWriter::BlockWriter(BinaryFile& file, uint32_t capacity, uint64_t total)
     : file_(file), capacity_(capacity), left_(total) {
   Require(capacity != 0);
   // Not value-initialised: pages the image never fills are never touched.
-  buffer_.reset(new uint8_t[capacity]);
+  buffers_[0].reset(new uint8_t[capacity]);
+  // A file of one block has nothing to overlap its write with.
+  if (total > capacity) buffers_[1].reset(new uint8_t[capacity]);
+  buffer_ = buffers_[0].get();
+}
+
+BlockWriter::~BlockWriter() {
+  try {
+    writes_.Wait();
+  } catch (...) {
+    // What the write threw is of no use to anybody now.
+  }
 }
 
 bool BlockWriter::Append(const void* data, uint32_t count) {
@@ -18,12 +30,12 @@ bool BlockWriter::Append(const void* data, uint32_t count) {
   while (count > 0) {
     const uint32_t room = capacity_ - used_;
     const uint32_t piece = count < room ? count : room;
-    std::memcpy(buffer_.get() + used_, bytes, piece);
+    std::memcpy(buffer_ + used_, bytes, piece);
     used_ += piece;
     bytes += piece;
     count -= piece;
     left_ = left_ > piece ? left_ - piece : 0;
-    if ((used_ == capacity_ || left_ == 0) && !WriteBlock()) return false;
+    if ((used_ == capacity_ || left_ == 0) && !HandOver()) return false;
   }
   return true;
 }
@@ -31,8 +43,8 @@ bool BlockWriter::Append(const void* data, uint32_t count) {
 void* BlockWriter::Reserve(uint32_t count) {
   Require(count != 0);
   if (failed_ || count > capacity_) return nullptr;
-  if (capacity_ - used_ < count && !WriteBlock()) return nullptr;
-  return buffer_.get() + used_;
+  if (capacity_ - used_ < count && !HandOver()) return nullptr;
+  return buffer_ + used_;
 }
 
 bool BlockWriter::Commit(uint32_t count) {
@@ -40,18 +52,49 @@ bool BlockWriter::Commit(uint32_t count) {
   if (failed_) return false;
   used_ += count;
   left_ = left_ > count ? left_ - count : 0;
-  if (used_ == capacity_ || left_ == 0) return WriteBlock();
+  if (used_ == capacity_ || left_ == 0) return HandOver();
   return true;
 }
 
 bool BlockWriter::Flush() {
   if (failed_) return false;
-  return used_ == 0 || WriteBlock();
+  if (used_ != 0 && !HandOver()) return false;
+  return Settle();
 }
 
-bool BlockWriter::WriteBlock() {
+// The block being filled goes to the file: on the background thread while
+// more is expected and there is a second buffer to fill meanwhile, here and
+// now for the last block.
+bool BlockWriter::HandOver() {
   const uint32_t bytes = used_;
   used_ = 0;
-  failed_ = !Write(file_, buffer_.get(), bytes);
+  // The block before must be in the file before this one follows it.
+  if (!Settle()) return false;
+  uint8_t* block = buffer_;
+  if (buffers_[1] == nullptr || left_ == 0) {
+    WriteNow(block, bytes);
+    return !failed_;
+  }
+  buffer_ = block == buffers_[0].get() ? buffers_[1].get() : buffers_[0].get();
+  writes_.Run([this, block, bytes] {
+    if (!Write(file_, block, bytes)) {
+      writeFailed_ = true;
+      failureCode_ = sys::LastErrorCode();
+    }
+  });
+  return true;
+}
+
+// Waits for the block on its way to the file; false when it or an earlier
+// one failed.
+bool BlockWriter::Settle() {
+  writes_.Wait();
+  if (writeFailed_) failed_ = true;
   return !failed_;
+}
+
+void BlockWriter::WriteNow(const uint8_t* block, uint32_t bytes) {
+  if (Write(file_, block, bytes)) return;
+  failed_ = true;
+  failureCode_ = sys::LastErrorCode();
 }

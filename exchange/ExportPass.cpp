@@ -23,10 +23,9 @@ uint64_t ExportFileBytes(const ExchangeHeader& header, uint64_t sampleBytes) {
 }
 
 // Tells the user why the exported image is not whole: on a full disk the
-// bytes it needs and the bytes free, otherwise the system's reason. Called
-// right after the write that failed, while the system still holds its code.
-void NoteExportNotWritten(const PluginContext* context, uint64_t fileBytes) {
-  const uint32_t error = sys::LastErrorCode();
+// bytes it needs and the bytes free, otherwise the system's reason; error is
+// the system's code of the write that failed.
+void NoteExportNotWritten(const PluginContext* context, uint64_t fileBytes, uint32_t error) {
   std::string folder;
   uint64_t free = 0;
   if (sys::IsDiskFullError(error) && GetTempFolder(folder)) {
@@ -56,7 +55,9 @@ int16_t ExportRows(PluginContext* context) {
       static_cast<uint64_t>(height) * static_cast<uint64_t>(width) * converter.GetOutPixelSize();
   const int16_t result = WriteHeader(context, header);
   if (result != kNoErr) {
-    if (result == kWriteErr) NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes));
+    if (result == kWriteErr) {
+      NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes), sys::LastErrorCode());
+    }
     return result;
   }
 
@@ -79,7 +80,9 @@ int16_t ExportRows(PluginContext* context) {
   // After a cancel or a host error the chunks before it are in the file, as
   // they would be without the block; the first failure stays the result.
   if (!writer.Flush() && code == kNoErr) code = kWriteErr;
-  if (code == kWriteErr) NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes));
+  if (code == kWriteErr) {
+    NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes), writer.FailureCode());
+  }
   return code;
 }
 
