@@ -93,19 +93,27 @@ uint64_t BytesLeft(std::istream& in) {
   return static_cast<uint64_t>(end - here);
 }
 
-std::vector<uint8_t> ReadRaster(std::istream& in, const HeaderReader& header, uint64_t bytes) {
+// Reads the pixels a row at a time, handing each row's bytes to take(row,
+// bytes): an image is then held once, not also as the file's bytes, which
+// lets a 32-bit host hold the largest float images.
+template <typename TakeRow>
+void ReadRaster(std::istream& in, const HeaderReader& header, size_t rows, size_t rowBytes,
+                TakeRow take) {
+  const uint64_t bytes = uint64_t{rows} * rowBytes;
   const uint64_t left = BytesLeft(in);
   if (left < bytes) {
     header.Fail("file is truncated: the pixels need " + std::to_string(bytes) +
                 " bytes, the file has " + std::to_string(left));
   }
-  std::vector<uint8_t> raster(static_cast<size_t>(bytes));
-  in.read(reinterpret_cast<char*>(raster.data()), static_cast<std::streamsize>(bytes));
-  if (static_cast<uint64_t>(in.gcount()) != bytes) {
-    header.Fail("file is truncated: the pixels need " + std::to_string(bytes) + " bytes, found " +
-                std::to_string(in.gcount()));
+  std::vector<uint8_t> row(rowBytes);
+  for (size_t r = 0; r < rows; ++r) {
+    in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(rowBytes));
+    if (static_cast<uint64_t>(in.gcount()) != rowBytes) {
+      header.Fail("file is truncated: the pixels need " + std::to_string(bytes) + " bytes, found " +
+                  std::to_string(uint64_t{r} * rowBytes + in.gcount()));
+    }
+    take(r, row.data());
   }
-  return raster;
 }
 
 uint32_t LoadU32(const uint8_t* p, bool littleEndian) {
@@ -180,40 +188,43 @@ Image ReadImage(std::istream& in, const std::string& name) {
     const double scale = header.Real("scale");
     if (!std::isfinite(scale) || scale == 0.0) header.Fail("the scale must be a non-zero number");
     const bool littleEndian = scale < 0;
-    const std::vector<uint8_t> raster = ReadRaster(in, header, uint64_t{count} * 4);
     image.floats.resize(count);
     const size_t rowSamples =
         static_cast<size_t>(image.width) * static_cast<size_t>(image.channels);
     const size_t rows = static_cast<size_t>(image.height);
     // The file holds the bottom row first.
-    for (size_t fileRow = 0; fileRow < rows; ++fileRow) {
-      const uint8_t* source = raster.data() + fileRow * rowSamples * 4;
+    ReadRaster(in, header, rows, rowSamples * 4, [&](size_t fileRow, const uint8_t* source) {
       float* target = image.floats.data() + (rows - 1 - fileRow) * rowSamples;
       for (size_t i = 0; i < rowSamples; ++i) {
         const uint32_t bits = LoadU32(source + i * 4, littleEndian);
         std::memcpy(&target[i], &bits, 4);
       }
-    }
+    });
     return image;
   }
 
   image.maxValue = header.Number("maximum value", 1, 65535);
   const size_t sampleBytes = image.maxValue > 255 ? 2 : 1;
-  const std::vector<uint8_t> raster = ReadRaster(in, header, uint64_t{count} * sampleBytes);
   image.samples.resize(count);
-  for (size_t i = 0; i < count; ++i) {
-    const uint16_t v = sampleBytes == 2
-                           ? static_cast<uint16_t>((raster[2 * i] << 8) | raster[2 * i + 1])
-                           : raster[i];
-    if (v > image.maxValue) {
-      const size_t pixel = i / static_cast<size_t>(image.channels);
-      header.Fail("sample " + std::to_string(v) + " at pixel (" +
-                  std::to_string(pixel % static_cast<size_t>(image.width)) + ", " +
-                  std::to_string(pixel / static_cast<size_t>(image.width)) +
-                  ") is above the maximum value " + std::to_string(image.maxValue));
-    }
-    image.samples[i] = v;
-  }
+  const size_t rowSamples = static_cast<size_t>(image.width) * static_cast<size_t>(image.channels);
+  ReadRaster(in, header, static_cast<size_t>(image.height), rowSamples * sampleBytes,
+             [&](size_t row, const uint8_t* raster) {
+               for (size_t k = 0; k < rowSamples; ++k) {
+                 const uint16_t v =
+                     sampleBytes == 2
+                         ? static_cast<uint16_t>((raster[2 * k] << 8) | raster[2 * k + 1])
+                         : raster[k];
+                 const size_t i = row * rowSamples + k;
+                 if (v > image.maxValue) {
+                   const size_t pixel = i / static_cast<size_t>(image.channels);
+                   header.Fail("sample " + std::to_string(v) + " at pixel (" +
+                               std::to_string(pixel % static_cast<size_t>(image.width)) + ", " +
+                               std::to_string(pixel / static_cast<size_t>(image.width)) +
+                               ") is above the maximum value " + std::to_string(image.maxValue));
+                 }
+                 image.samples[i] = v;
+               }
+             });
   return image;
 }
 
@@ -228,51 +239,61 @@ void WriteImage(std::ostream& out, const Image& image) {
     throw ImageFileError("images have 1 or 3 channels");
   CheckShape(image, "image");
   const size_t count = image.SampleCount();
+  const size_t rowSamples = static_cast<size_t>(image.width) * static_cast<size_t>(image.channels);
+  const size_t rows = static_cast<size_t>(image.height);
+  // A row at a time, for the same reason as the reading.
   std::vector<uint8_t> raster;
-  std::string head;
+  auto writeRow = [&out, &raster] {
+    out.write(reinterpret_cast<const char*>(raster.data()),
+              static_cast<std::streamsize>(raster.size()));
+  };
   if (image.IsFloat()) {
     if (image.floats.size() != count)
       throw ImageFileError("float map holds the wrong number of samples");
-    head = std::string(image.channels == 3 ? "PF" : "Pf") + "\n" + std::to_string(image.width) +
-           " " + std::to_string(image.height) + "\n-1.0\n";
-    raster.resize(count * 4);
-    const size_t rowSamples =
-        static_cast<size_t>(image.width) * static_cast<size_t>(image.channels);
-    const size_t rows = static_cast<size_t>(image.height);
+    const std::string head = std::string(image.channels == 3 ? "PF" : "Pf") + "\n" +
+                             std::to_string(image.width) + " " + std::to_string(image.height) +
+                             "\n-1.0\n";
+    out.write(head.data(), static_cast<std::streamsize>(head.size()));
+    raster.resize(rowSamples * 4);
     for (size_t fileRow = 0; fileRow < rows; ++fileRow) {
       const float* source = image.floats.data() + (rows - 1 - fileRow) * rowSamples;
-      uint8_t* target = raster.data() + fileRow * rowSamples * 4;
       for (size_t i = 0; i < rowSamples; ++i) {
         uint32_t bits;
         std::memcpy(&bits, &source[i], 4);
-        target[4 * i] = static_cast<uint8_t>(bits);
-        target[4 * i + 1] = static_cast<uint8_t>(bits >> 8);
-        target[4 * i + 2] = static_cast<uint8_t>(bits >> 16);
-        target[4 * i + 3] = static_cast<uint8_t>(bits >> 24);
+        raster[4 * i] = static_cast<uint8_t>(bits);
+        raster[4 * i + 1] = static_cast<uint8_t>(bits >> 8);
+        raster[4 * i + 2] = static_cast<uint8_t>(bits >> 16);
+        raster[4 * i + 3] = static_cast<uint8_t>(bits >> 24);
       }
+      writeRow();
     }
   } else {
     if (image.maxValue > 65535) throw ImageFileError("maximum value above 65535");
     if (image.samples.size() != count)
       throw ImageFileError("image holds the wrong number of samples");
-    head = std::string(image.channels == 3 ? "P6" : "P5") + "\n" + std::to_string(image.width) +
-           " " + std::to_string(image.height) + "\n" + std::to_string(image.maxValue) + "\n";
-    const bool wide = image.maxValue > 255;
-    raster.resize(count * (wide ? 2 : 1));
-    for (size_t i = 0; i < count; ++i) {
-      const uint16_t v = image.samples[i];
+    for (const uint16_t v : image.samples) {
       if (v > image.maxValue) throw ImageFileError("sample above the maximum value");
-      if (wide) {
-        raster[2 * i] = static_cast<uint8_t>(v >> 8);
-        raster[2 * i + 1] = static_cast<uint8_t>(v);
-      } else {
-        raster[i] = static_cast<uint8_t>(v);
+    }
+    const std::string head = std::string(image.channels == 3 ? "P6" : "P5") + "\n" +
+                             std::to_string(image.width) + " " + std::to_string(image.height) +
+                             "\n" + std::to_string(image.maxValue) + "\n";
+    out.write(head.data(), static_cast<std::streamsize>(head.size()));
+    const bool wide = image.maxValue > 255;
+    raster.resize(rowSamples * (wide ? 2 : 1));
+    for (size_t row = 0; row < rows; ++row) {
+      const uint16_t* source = image.samples.data() + row * rowSamples;
+      for (size_t k = 0; k < rowSamples; ++k) {
+        const uint16_t v = source[k];
+        if (wide) {
+          raster[2 * k] = static_cast<uint8_t>(v >> 8);
+          raster[2 * k + 1] = static_cast<uint8_t>(v);
+        } else {
+          raster[k] = static_cast<uint8_t>(v);
+        }
       }
+      writeRow();
     }
   }
-  out.write(head.data(), static_cast<std::streamsize>(head.size()));
-  out.write(reinterpret_cast<const char*>(raster.data()),
-            static_cast<std::streamsize>(raster.size()));
   if (!out) throw ImageFileError("writing the image failed");
 }
 
