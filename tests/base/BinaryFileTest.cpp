@@ -185,6 +185,11 @@ TEST(BinaryFileTest, BlockWriterWritesFullBlocksAndTheLastBytesAsTheyArrive) {
   BlockWriter failingAtOnce(readOnly, 4, 4);  // one block: written as it fills
   EXPECT_FALSE(failingAtOnce.Append("abcd", 4));
   EXPECT_NE(failingAtOnce.FailureCode(), 0u);
+  // What a background write throws is thrown on the writer's own thread.
+  BinaryFile closed;
+  BlockWriter throwing(closed, 4, 100);
+  EXPECT_TRUE(throwing.Append("abcd", 4));
+  EXPECT_THROW(throwing.Flush(), EError);
 }
 
 // Many blocks through both buffers, in pieces that straddle them, made in
