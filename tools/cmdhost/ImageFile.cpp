@@ -93,6 +93,16 @@ uint64_t BytesLeft(std::istream& in) {
   return static_cast<uint64_t>(end - here);
 }
 
+// Refuses a file that holds fewer than bytes pixel bytes, before anything
+// is allocated for them.
+void RequireRasterBytes(std::istream& in, const HeaderReader& header, uint64_t bytes) {
+  const uint64_t left = BytesLeft(in);
+  if (left < bytes) {
+    header.Fail("file is truncated: the pixels need " + std::to_string(bytes) +
+                " bytes, the file has " + std::to_string(left));
+  }
+}
+
 // Reads the pixels a row at a time, handing each row's bytes to take(row,
 // bytes): an image is then held once, not also as the file's bytes, which
 // lets a 32-bit host hold the largest float images.
@@ -100,11 +110,6 @@ template <typename TakeRow>
 void ReadRaster(std::istream& in, const HeaderReader& header, size_t rows, size_t rowBytes,
                 TakeRow take) {
   const uint64_t bytes = uint64_t{rows} * rowBytes;
-  const uint64_t left = BytesLeft(in);
-  if (left < bytes) {
-    header.Fail("file is truncated: the pixels need " + std::to_string(bytes) +
-                " bytes, the file has " + std::to_string(left));
-  }
   std::vector<uint8_t> row(rowBytes);
   for (size_t r = 0; r < rows; ++r) {
     in.read(reinterpret_cast<char*>(row.data()), static_cast<std::streamsize>(rowBytes));
@@ -188,6 +193,7 @@ Image ReadImage(std::istream& in, const std::string& name) {
     const double scale = header.Real("scale");
     if (!std::isfinite(scale) || scale == 0.0) header.Fail("the scale must be a non-zero number");
     const bool littleEndian = scale < 0;
+    RequireRasterBytes(in, header, uint64_t{count} * 4);
     image.floats.resize(count);
     const size_t rowSamples =
         static_cast<size_t>(image.width) * static_cast<size_t>(image.channels);
@@ -205,6 +211,7 @@ Image ReadImage(std::istream& in, const std::string& name) {
 
   image.maxValue = header.Number("maximum value", 1, 65535);
   const size_t sampleBytes = image.maxValue > 255 ? 2 : 1;
+  RequireRasterBytes(in, header, uint64_t{count} * sampleBytes);
   image.samples.resize(count);
   const size_t rowSamples = static_cast<size_t>(image.width) * static_cast<size_t>(image.channels);
   ReadRaster(in, header, static_cast<size_t>(image.height), rowSamples * sampleBytes,
