@@ -324,12 +324,14 @@ class RoundTripTest : public ::testing::Test {
   std::unique_ptr<SettingsFile> settings_;
 };
 
+// Tall enough that every exchange file spans several blocks, which are
+// written and read on the plug-in's background thread.
 TEST_F(RoundTripTest, UnchangedRoundTripReturnsEveryFormatUnchanged) {
   StandinMode copy("copy");
   for (int depth : {8, 16, 32}) {
     for (bool gray : {false, true}) {
       SCOPED_TRACE(testing::Message() << depth << (gray ? " gray" : " rgb"));
-      const HostOptions o = testsupport::ImageOptions(1100, 3, depth, gray);
+      const HostOptions o = testsupport::ImageOptions(1100, 400, depth, gray);
       TestHost host(o);
       FillPattern(host, o);
       const std::vector<uint8_t> original = host.Image();
