@@ -36,27 +36,20 @@ const void* BlockReader::Take(uint32_t count) {
   return piece;
 }
 
-// Puts the bytes not yet handed out in front of the next block: the one read
-// ahead, or with one buffer a block read now behind them. False when there
-// is no next block.
+// Puts the bytes not yet handed out in front of the next block, the one read
+// ahead; with one buffer, reads the file. False when there is nothing more.
 bool BlockReader::Refill() {
-  const uint32_t held = end_ - begin_;
   if (buffers_[1] == nullptr) {
-    std::memmove(buffer_, buffer_ + begin_, held);
-    begin_ = 0;
-    end_ = held;
-    const uint32_t room = capacity_ - held;
-    const uint32_t wanted = left_ < room ? static_cast<uint32_t>(left_) : room;
-    if (wanted == 0) return false;
-    const uint32_t got = ReadUpTo(file_, buffer_ + held, wanted);
-    end_ += got;
-    left_ -= got;
-    // A short read means the end of the file (or a failure): nothing more
-    // is to be had, whatever total promised.
-    if (got < wanted) left_ = 0;
+    // A file of one block is read whole, at the first call; a short read
+    // means the end of the file (or a failure): nothing more is to be had,
+    // whatever total promised.
+    if (left_ == 0) return false;
+    end_ += ReadUpTo(file_, buffer_ + end_, static_cast<uint32_t>(left_));
+    left_ = 0;
     return true;
   }
   if (ahead_ == nullptr) return false;
+  const uint32_t held = end_ - begin_;
   reads_.Wait();
   uint8_t* block = ahead_;
   ahead_ = nullptr;

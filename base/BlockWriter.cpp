@@ -72,16 +72,11 @@ bool BlockWriter::HandOver() {
   if (!Settle()) return false;
   uint8_t* block = buffer_;
   if (buffers_[1] == nullptr || left_ == 0) {
-    WriteNow(block, bytes);
-    return !failed_;
+    WriteBlock(block, bytes);
+    return Settle();
   }
   buffer_ = block == buffers_[0].get() ? buffers_[1].get() : buffers_[0].get();
-  writes_.Run([this, block, bytes] {
-    if (!Write(file_, block, bytes)) {
-      writeFailed_ = true;
-      failureCode_ = sys::LastErrorCode();
-    }
-  });
+  writes_.Run([this, block, bytes] { WriteBlock(block, bytes); });
   return true;
 }
 
@@ -93,8 +88,10 @@ bool BlockWriter::Settle() {
   return !failed_;
 }
 
-void BlockWriter::WriteNow(const uint8_t* block, uint32_t bytes) {
+// On whichever thread writes the block; its code is read right after the
+// write, on that thread.
+void BlockWriter::WriteBlock(const uint8_t* block, uint32_t bytes) {
   if (Write(file_, block, bytes)) return;
-  failed_ = true;
+  writeFailed_ = true;
   failureCode_ = sys::LastErrorCode();
 }

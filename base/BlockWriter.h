@@ -58,7 +58,7 @@ class BlockWriter {
  private:
   bool HandOver();
   bool Settle();
-  void WriteNow(const uint8_t* block, uint32_t bytes);
+  void WriteBlock(const uint8_t* block, uint32_t bytes);
 
   BinaryFile& file_;
   std::unique_ptr<uint8_t[]> buffers_[2];
@@ -67,7 +67,7 @@ class BlockWriter {
   uint32_t used_ = 0;
   uint64_t left_;  // bytes still expected
   bool failed_ = false;
-  // Written by the background write, read once it has finished.
+  // Written by the write of a block, read once it has finished.
   bool writeFailed_ = false;
   uint32_t failureCode_ = 0;
   // Last, so that it is destroyed first: a running write uses the buffers.
