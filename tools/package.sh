@@ -6,6 +6,15 @@
 #                                           text, for copying by hand
 # The version and the publisher are the ones of the plug-in's version
 # resource (ui/Version.h).
+#
+# Signing: with VELMORA_SIGN_PKCS12 and VELMORA_SIGN_PASSWORD_FILE set (and
+# optionally VELMORA_SIGN_TIMESTAMP_URL, see tools/sign.sh), both plug-ins,
+# the uninstaller and the installer are signed with Authenticode (SHA-256).
+# Without them the release files are built unsigned, and it says so.
+#
+# Reproducible: the same commit gives the same unsigned files, byte for byte,
+# wherever it is built. The one time the files carry (the entries' times in
+# the zip and in the installer) is the commit's, SOURCE_DATE_EPOCH when set.
 # Usage: tools/package.sh [--no-build] [--build DIR] [--out DIR]
 #   --no-build  package the plug-ins as they are in build/<arch>/plugin
 #   --build DIR the build folder that holds i686/ and x86_64/ (build/)
@@ -37,6 +46,34 @@ if [ -z "$version" ] || [ -z "$major" ] || [ -z "$minor" ] || [ -z "$publisher" 
   exit 1
 fi
 
+if [ -z "${SOURCE_DATE_EPOCH:-}" ]; then
+  SOURCE_DATE_EPOCH="$(git -C "$root" log -1 --format=%ct 2>/dev/null)" || {
+    echo "package.sh: $root is no git checkout: set SOURCE_DATE_EPOCH to the release's time (seconds since 1970)" >&2
+    exit 1
+  }
+fi
+case "$SOURCE_DATE_EPOCH" in
+  '' | *[!0-9]*) echo "package.sh: SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH is no number of seconds" >&2; exit 1 ;;
+esac
+export SOURCE_DATE_EPOCH
+
+sign=0
+if [ -n "${VELMORA_SIGN_PKCS12:-}" ]; then
+  for name in VELMORA_SIGN_PKCS12 VELMORA_SIGN_PASSWORD_FILE; do
+    if [ -z "${!name:-}" ] || [ ! -r "${!name}" ]; then
+      echo "package.sh: $name does not name a readable file: nothing is signed or packaged" >&2
+      exit 1
+    fi
+  done
+  # makensis hands the uninstaller to this command by a shell's quotes.
+  case "$root" in
+    *[\\\"\$\`]*) echo "package.sh: to sign, the checkout's path must not hold \\ \" \$ or \`: $root" >&2; exit 1 ;;
+  esac
+  sign=1
+else
+  echo "package.sh: VELMORA_SIGN_PKCS12 is not set: building UNSIGNED release files"
+fi
+
 if [ "$do_build" = 1 ]; then
   "$root/tools/setup.sh"
   for arch in i686 x86_64; do
@@ -60,23 +97,37 @@ zip="$out/VelmoraPlugin-$version.zip"
 rm -f "$setup" "$zip"
 
 # The released files carry no symbols or debug information (a third of the
-# size); -p keeps the build's time stamp, so the same build gives the same
-# files.
+# size). They are signed before they go into the zip and the installer.
 stage="$(mktemp -d "$out/.stage.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
 mkdir "$stage/x64" "$stage/x86"
-x86_64-w64-mingw32-strip -p -o "$stage/x64/Velmora.8bf" "$x64"
-i686-w64-mingw32-strip -p -o "$stage/x86/Velmora.8bf" "$x86"
+x86_64-w64-mingw32-strip -o "$stage/x64/Velmora.8bf" "$x64"
+i686-w64-mingw32-strip -o "$stage/x86/Velmora.8bf" "$x86"
+if [ "$sign" = 1 ]; then
+  "$root/tools/sign.sh" "$stage/x64/Velmora.8bf" "$stage/x86/Velmora.8bf"
+fi
 # Windows line ends: the plug-in reads only lines that end in CR LF.
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' >"$stage/plugin.ini"
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/tools/installer/Install.txt" >"$stage/Install.txt"
-touch -r "$x64" "$stage/plugin.ini" "$stage/Install.txt" "$stage"/x*/Velmora.8bf
-(cd "$stage" && zip -q -X "$zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini Install.txt)
+# The zip and the installer keep each file's time and the zip its mode: the
+# commit's time, in UTC (the zip's times are local times), and the same mode
+# whatever the umask.
+chmod 0644 "$stage/plugin.ini" "$stage/Install.txt" "$stage"/x*/Velmora.8bf
+touch -d "@$SOURCE_DATE_EPOCH" "$stage/plugin.ini" "$stage/Install.txt" "$stage"/x*/Velmora.8bf
+(cd "$stage" && TZ=UTC0 zip -q -X "$zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini Install.txt)
 
+sign_uninstaller=()
+if [ "$sign" = 1 ]; then
+  sign_uninstaller=("-DSIGN_UNINSTALLER=$root/tools/sign.sh")
+fi
 makensis -V2 -WX -NOCD \
   "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
   "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" "-DOUTFILE=$setup" \
-  "$root/tools/installer/VelmoraPlugin.nsi"
+  "${sign_uninstaller[@]}" "$root/tools/installer/VelmoraPlugin.nsi"
+if [ "$sign" = 1 ]; then
+  "$root/tools/sign.sh" "$setup"
+  echo "package.sh: signed both plug-ins, the uninstaller and the installer (Authenticode, SHA-256)"
+fi
 
 echo "package.sh: wrote $setup ($(stat -c %s "$setup") bytes)"
 echo "package.sh: wrote $zip ($(stat -c %s "$zip") bytes)"

@@ -10,7 +10,11 @@
 ;
 ; Built on Debian by tools/package.sh:
 ;   makensis -DVERSION=1.01 -DVERSION4=1.1.0.0 -DPUBLISHER=... \
-;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DOUTFILE=... VelmoraPlugin.nsi
+;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DOUTFILE=... \
+;            [-DSIGN_UNINSTALLER=tools/sign.sh] VelmoraPlugin.nsi
+; The files' times stored in the installer are those of the files given:
+; tools/package.sh sets them to the commit's time, so that the same commit
+; gives the same installer.
 ;
 ; Command line: /S installs silently; APPLICATIONPATH=<folder of Velmora.exe>
 ; names the application for a new plugin.ini (quote it when it has spaces:
@@ -24,6 +28,12 @@ ManifestSupportedOS all
 ManifestDPIAware true
 RequestExecutionLevel admin
 SetCompressor /SOLID lzma
+
+; A signed release signs the uninstaller too, as makensis builds it and before
+; it goes into the installer (tools/package.sh names the signing command).
+!ifdef SIGN_UNINSTALLER
+  !uninstfinalize '"${SIGN_UNINSTALLER}" "%1"' = 0
+!endif
 
 !include LogicLib.nsh
 !include x64.nsh
