@@ -96,11 +96,15 @@ setup="$out/VelmoraPlugin-$version-setup.exe"
 zip="$out/VelmoraPlugin-$version.zip"
 rm -f "$setup" "$zip"
 
-# The released files carry no symbols or debug information (a third of the
-# size). They are signed before they go into the zip and the installer.
+# The release files are made in a stage and moved out only when complete:
+# packaging that fails, signing too, leaves none.
 stage="$(mktemp -d "$out/.stage.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
-mkdir "$stage/x64" "$stage/x86"
+mkdir "$stage/x64" "$stage/x86" "$stage/release"
+staged_setup="$stage/release/$(basename "$setup")"
+staged_zip="$stage/release/$(basename "$zip")"
+# The released plug-ins carry no symbols or debug information (a third of
+# the size). They are signed before they go into the zip and the installer.
 x86_64-w64-mingw32-strip -o "$stage/x64/Velmora.8bf" "$x64"
 i686-w64-mingw32-strip -o "$stage/x86/Velmora.8bf" "$x86"
 if [ "$sign" = 1 ]; then
@@ -114,20 +118,24 @@ sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/tools/installer/Install.txt"
 # whatever the umask.
 chmod 0644 "$stage/plugin.ini" "$stage/Install.txt" "$stage"/x*/Velmora.8bf
 touch -d "@$SOURCE_DATE_EPOCH" "$stage/plugin.ini" "$stage/Install.txt" "$stage"/x*/Velmora.8bf
-(cd "$stage" && TZ=UTC0 zip -q -X "$zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini Install.txt)
+(cd "$stage" && TZ=UTC0 zip -q -X "$staged_zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini Install.txt)
 
 sign_uninstaller=()
 if [ "$sign" = 1 ]; then
   sign_uninstaller=("-DSIGN_UNINSTALLER=$root/tools/sign.sh")
 fi
-makensis -V2 -WX -NOCD \
+# makensis leaves its temporary files behind when signing fails: in the
+# stage, they go with it.
+TMPDIR="$stage" makensis -V2 -WX -NOCD \
   "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
-  "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" "-DOUTFILE=$setup" \
+  "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" "-DOUTFILE=$staged_setup" \
   "${sign_uninstaller[@]}" "$root/tools/installer/VelmoraPlugin.nsi"
 if [ "$sign" = 1 ]; then
-  "$root/tools/sign.sh" "$setup"
+  "$root/tools/sign.sh" "$staged_setup"
   echo "package.sh: signed both plug-ins, the uninstaller and the installer (Authenticode, SHA-256)"
 fi
+mv "$staged_setup" "$setup"
+mv "$staged_zip" "$zip"
 
 echo "package.sh: wrote $setup ($(stat -c %s "$setup") bytes)"
 echo "package.sh: wrote $zip ($(stat -c %s "$zip") bytes)"

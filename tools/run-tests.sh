@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: both Windows targets under Wine (in
-# a virtual X display, for the dialog tests) and the native sanitizer build.
+# a virtual X display, for the dialog tests) and the native sanitizer build,
+# and checks that the release files rebuild bit for bit from another folder.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
@@ -14,6 +15,7 @@ run_ctest() {
   (cd "$dir" && xvfb-run -a -s "-screen 0 1280x1024x24" ctest --output-on-failure -j 2) || status=1
 }
 "$root/tools/run-fuzz.sh" || status=1
+"$root/tools/check-reproducible.sh" || status=1
 run_ctest "$build/i686"
 run_ctest "$build/x86_64"
 run_ctest "$build/native"

@@ -11,7 +11,7 @@ packages=(
   wine wine64 wine32:i386
   xvfb xauth x11-utils
   libxml2-utils netpbm
-  nsis zip unzip
+  nsis zip unzip osslsigncode openssl
   clang libclang-rt-14-dev llvm-14
   locales
 )

@@ -25,15 +25,18 @@ if [ -n "${VELMORA_SIGN_TIMESTAMP_URL:-}" ]; then
 fi
 
 for file in "$@"; do
-  signed="$(mktemp "$file.XXXXXX")"
+  # osslsigncode writes only a new file: one in a folder of its own beside.
+  scratch="$(mktemp -d "$file.XXXXXX")"
+  signed="$scratch/signed"
   # osslsigncode names the PKCS#12 file in its own errors only; its report
   # of success is left out.
   if ! osslsigncode sign -pkcs12 "$VELMORA_SIGN_PKCS12" -readpass "$VELMORA_SIGN_PASSWORD_FILE" \
       -h sha256 -n "Velmora Plugin" "${timestamp[@]}" -in "$file" -out "$signed" >/dev/null; then
-    rm -f "$signed"
+    rm -rf "$scratch"
     echo "sign.sh: $(basename "$file") could not be signed (see osslsigncode's words above)" >&2
     exit 1
   fi
   chmod --reference="$file" "$signed"
   mv -f "$signed" "$file"
+  rmdir "$scratch"
 done

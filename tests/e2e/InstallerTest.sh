@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # The release files end to end, under Wine, in a fresh prefix of its own:
-# builds the installer and the zip from the built plug-ins, checks the zip,
+# builds the installer and the zip from the built plug-ins, unsigned and then
+# signed with a throwaway code-signing certificate made here (a wrong password
+# stops the packaging, and no log shows the password), checks the signatures
+# of both plug-ins, the installer and the uninstaller it writes, checks the zip,
 # makes fake hosts (the shared Adobe folders and Photoshop versions whose
 # PluginPath is in the 64-bit and in the 32-bit registry view), installs
 # silently with an application path and checks that every file landed where
@@ -44,22 +47,83 @@ C="$WINEPREFIX/drive_c"
 # --- The release files -------------------------------------------------------
 version="$(sed -n 's/^#define VELMORA_VERSION_TEXT "\(.*\)"$/\1/p' "$src/ui/Version.h")"
 publisher="$(sed -n 's/^#define VELMORA_COMPANY_NAME "\(.*\)"$/\1/p' "$src/ui/Version.h")"
-"$src/tools/package.sh" --no-build --build "$build" --out "$work/dist" >/dev/null
+unset VELMORA_SIGN_PKCS12 VELMORA_SIGN_PASSWORD_FILE VELMORA_SIGN_TIMESTAMP_URL
+"$src/tools/package.sh" --no-build --build "$build" --out "$work/unsigned" >"$work/package-unsigned.txt" ||
+  fail "unsigned packaging failed: $(cat "$work/package-unsigned.txt")"
+[ "$(grep -ci unsigned "$work/package-unsigned.txt")" = 1 ] ||
+  fail "packaging without a certificate does not say once that it is unsigned: $(cat "$work/package-unsigned.txt")"
+unzip -q "$work/unsigned/VelmoraPlugin-$version.zip" x64/Velmora.8bf x86/Velmora.8bf -d "$work/unsigned"
+! osslsigncode verify -in "$work/unsigned/x64/Velmora.8bf" >/dev/null 2>&1 || fail "the unsigned x64/Velmora.8bf has a signature"
+
+# A throwaway code-signing certificate, made for this run only.
+cert="$work/cert"
+mkdir "$cert"
+subject="/CN=Velmora Test Signing $$/O=Throwaway"
+openssl req -x509 -newkey rsa:2048 -nodes -keyout "$cert/key.pem" -out "$cert/cert.pem" -days 2 -subj "$subject" \
+  -addext "extendedKeyUsage=critical,codeSigning" -addext "keyUsage=critical,digitalSignature" >/dev/null 2>&1 ||
+  fail "openssl could not make a test certificate"
+password="test-$RANDOM$RANDOM-password"
+printf '%s\n' "$password" >"$cert/password"
+printf 'not-%s\n' "$password" >"$cert/wrong-password"
+openssl pkcs12 -export -inkey "$cert/key.pem" -in "$cert/cert.pem" -out "$cert/cert.p12" -passout "file:$cert/password" ||
+  fail "openssl could not make the PKCS#12 file"
+export VELMORA_SIGN_PKCS12="$cert/cert.p12"
+
+# Asked to sign but unable to: no release files at all, rather than unsigned ones.
+set +e
+VELMORA_SIGN_PASSWORD_FILE="$cert/wrong-password" \
+  "$src/tools/package.sh" --no-build --build "$build" --out "$work/refused" >"$work/package-refused.txt" 2>&1
+rc=$?
+set -e
+[ "$rc" != 0 ] || fail "packaging with a wrong password succeeded"
+[ -z "$(ls -A "$work/refused")" ] || fail "packaging with a wrong password left $(ls -A "$work/refused")"
+
+export VELMORA_SIGN_PASSWORD_FILE="$cert/password"
+"$src/tools/package.sh" --no-build --build "$build" --out "$work/dist" >"$work/package-signed.txt" 2>&1 ||
+  fail "signed packaging failed: $(cat "$work/package-signed.txt")"
+unset VELMORA_SIGN_PKCS12 VELMORA_SIGN_PASSWORD_FILE
+! grep -q -e "$password" "$work/package-unsigned.txt" "$work/package-refused.txt" "$work/package-signed.txt" ||
+  fail "packaging shows the certificate's password"
 setup="$work/dist/VelmoraPlugin-$version-setup.exe"
 zip="$work/dist/VelmoraPlugin-$version.zip"
 [ -f "$setup" ] || fail "no installer $(basename "$setup")"
 [ -f "$zip" ] || fail "no zip $(basename "$zip")"
 [ "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = "Install.txt plugin.ini x64/Velmora.8bf x86/Velmora.8bf " ] ||
   fail "the zip holds $(unzip -Z1 "$zip" | tr '\n' ' ')"
+
+# $1 = a signed file, $2 = its name for the record: an Authenticode signature
+# with a SHA-256 digest by the test certificate, which osslsigncode verifies.
+signatures="$work/signatures.txt"
+: >"$signatures"
+check_signature() {
+  local report
+  report="$(osslsigncode verify -CAfile "$cert/cert.pem" -in "$1" 2>&1)" || fail "the signature of $2 does not verify:
+$report"
+  grep -q '^Message digest algorithm *: SHA256' <<<"$report" || fail "$2 is not signed with a SHA-256 digest"
+  grep -q "Subject: $subject\$" <<<"$report" || fail "$2 is not signed by the test certificate"
+  grep -q '^Signature verification: ok' <<<"$report" || fail "the signature of $2 is not ok"
+  [ "$(grep -c 'Signature Index:' <<<"$report")" = 1 ] || fail "$2 has more than one signature"
+  printf '=== osslsigncode verify %s\n%s\n' "$2" "$report" >>"$signatures"
+}
+
 # The released builds: this build's plug-ins without their symbols, each of
-# its own architecture. The installed files must be these.
+# its own architecture, then signed. The installed files must be these.
 unzip -q "$zip" x64/Velmora.8bf x86/Velmora.8bf -d "$work/release"
 x64="$work/release/x64/Velmora.8bf"
 x86="$work/release/x86/Velmora.8bf"
-x86_64-w64-mingw32-strip -p -o "$work/stripped64.8bf" "$built64"
-i686-w64-mingw32-strip -p -o "$work/stripped86.8bf" "$built86"
-cmp -s "$x64" "$work/stripped64.8bf" || fail "the zip's x64/Velmora.8bf is not this build's 64-bit plug-in"
-cmp -s "$x86" "$work/stripped86.8bf" || fail "the zip's x86/Velmora.8bf is not this build's 32-bit plug-in"
+x86_64-w64-mingw32-strip -o "$work/stripped64.8bf" "$built64"
+i686-w64-mingw32-strip -o "$work/stripped86.8bf" "$built86"
+cmp -s "$work/unsigned/x64/Velmora.8bf" "$work/stripped64.8bf" || fail "the zip's x64/Velmora.8bf is not this build's 64-bit plug-in"
+cmp -s "$work/unsigned/x86/Velmora.8bf" "$work/stripped86.8bf" || fail "the zip's x86/Velmora.8bf is not this build's 32-bit plug-in"
+check_signature "$x64" x64/Velmora.8bf
+check_signature "$x86" x86/Velmora.8bf
+check_signature "$setup" "$(basename "$setup")"
+for arch in x64 x86; do
+  osslsigncode remove-signature -in "$work/release/$arch/Velmora.8bf" -out "$work/removed-$arch.8bf" >/dev/null ||
+    fail "osslsigncode could not remove the signature of $arch/Velmora.8bf"
+  cmp -s "$work/removed-$arch.8bf" "$work/unsigned/$arch/Velmora.8bf" ||
+    fail "the signed $arch/Velmora.8bf is not the unsigned one with a signature added"
+done
 [[ "$(x86_64-w64-mingw32-objdump -f "$x64")" == *"file format pei-x86-64"* ]] || fail "x64/Velmora.8bf is no x86-64 DLL"
 [[ "$(x86_64-w64-mingw32-objdump -f "$x86")" == *"file format pei-i386"* ]] || fail "x86/Velmora.8bf is no i386 DLL"
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' | cmp -s - <(unzip -p "$zip" plugin.ini) ||
@@ -154,6 +218,8 @@ for folder in "$own/x86" "$ps32" "$cc32"; do
 done
 printf '[General]\r\nApplicationPath=C:\\Apps\\Velmora Standin\\\r\n' | cmp -s - "$settings" ||
   fail "plugin.ini is not as expected: $(od -c "$settings" | head -5)"
+# The uninstaller the installer wrote was signed as the installer was built.
+check_signature "$C/$own/Uninstall.exe" Uninstall.exe
 
 # Apps and Features: version and publisher, in the 64-bit view only.
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin'
@@ -227,6 +293,8 @@ run_cmd "reg query \"$uninstall_key\" /reg:64 > $(winpath "$work/entry64.txt") 2
 wineserver -w
 
 echo "installer: $(basename "$setup"), $(stat -c %s "$setup") bytes; zip $(stat -c %s "$zip") bytes"
+echo "signed and verified (test certificate $subject, records in $signatures):"
+grep '^=== osslsigncode verify' "$signatures" | sed 's/^=== osslsigncode verify /  /'
 echo "placed:"
 echo "$placed" | sed 's/^+ /  /'
 echo "silent install ${install_time} s, silent uninstall ${uninstall_time} s (each with Wine's start and settling)"
