@@ -107,6 +107,27 @@ staged_zip="$stage/release/$(basename "$zip")"
 # the size). They are signed before they go into the zip and the installer.
 x86_64-w64-mingw32-strip -o "$stage/x64/Velmora.8bf" "$x64"
 i686-w64-mingw32-strip -o "$stage/x86/Velmora.8bf" "$x86"
+# A signature goes after a module's bytes padded to a multiple of 8, with the
+# header's checksum made anew. Padded and summed here already, a signed
+# plug-in less its signature (osslsigncode remove-signature) is this very
+# file, which anyone can compare with a build of their own.
+pad_for_signing() {
+  perl -e '
+    use strict; use warnings;
+    my ($name) = @ARGV;
+    open(my $file, "+<:raw", $name) or die "$name: $!\n";
+    local $/; my $pe = <$file>;
+    $pe .= "\0" x ((8 - length($pe) % 8) % 8);
+    my $at = unpack("V", substr($pe, 0x3c, 4)) + 24 + 64;  # CheckSum in the optional header
+    substr($pe, $at, 4) = pack("V", 0);
+    my $sum = 0;
+    $sum = (($sum + $_) & 0xffff) + (($sum + $_) >> 16) for unpack("v*", $pe);
+    substr($pe, $at, 4) = pack("V", $sum + length($pe));
+    seek($file, 0, 0) or die; print $file $pe or die; close($file) or die "$name: $!\n";
+  ' "$1"
+}
+pad_for_signing "$stage/x64/Velmora.8bf"
+pad_for_signing "$stage/x86/Velmora.8bf"
 if [ "$sign" = 1 ]; then
   "$root/tools/sign.sh" "$stage/x64/Velmora.8bf" "$stage/x86/Velmora.8bf"
 fi
