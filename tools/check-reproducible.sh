@@ -35,7 +35,12 @@ echo "=== reproducible release: packaging $build"
 "$root/tools/package.sh" --no-build --build "$build" --out "$work/first"
 echo "=== reproducible release: building and packaging a copy in $copy"
 start="$(date +%s)"
-CCACHE_DISABLE=1 "$copy/tools/package.sh" --out "$work/second"
+if ! CCACHE_DISABLE=1 "$copy/tools/package.sh" --out "$work/second" >"$work/second.log" 2>&1; then
+  tail -n 40 "$work/second.log"
+  echo "FAIL: the second build failed (all of its words in $work/second.log)" >&2
+  exit 1
+fi
+grep '^package.sh:' "$work/second.log"
 seconds=$(($(date +%s) - start))
 
 # The files that a release publishes, and the plug-ins in them unsigned.
