@@ -105,6 +105,7 @@ staged_setup="$stage/release/$(basename "$setup")"
 staged_zip="$stage/release/$(basename "$zip")"
 # The released plug-ins carry no symbols or debug information (a third of
 # the size). They are signed before they go into the zip and the installer.
+# strip writes the header's time stamp anew: SOURCE_DATE_EPOCH's.
 x86_64-w64-mingw32-strip -o "$stage/x64/Velmora.8bf" "$x64"
 i686-w64-mingw32-strip -o "$stage/x86/Velmora.8bf" "$x86"
 # A signature goes after a module's bytes padded to a multiple of 8, with the

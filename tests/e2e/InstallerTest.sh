@@ -48,9 +48,11 @@ C="$WINEPREFIX/drive_c"
 version="$(sed -n 's/^#define VELMORA_VERSION_TEXT "\(.*\)"$/\1/p' "$src/ui/Version.h")"
 publisher="$(sed -n 's/^#define VELMORA_COMPANY_NAME "\(.*\)"$/\1/p' "$src/ui/Version.h")"
 unset VELMORA_SIGN_PKCS12 VELMORA_SIGN_PASSWORD_FILE VELMORA_SIGN_TIMESTAMP_URL
+# The release's one time, in the zip's entries and the modules' headers.
+export SOURCE_DATE_EPOCH=1700000000
 "$src/tools/package.sh" --no-build --build "$build" --out "$work/unsigned" >"$work/package-unsigned.txt" ||
   fail "unsigned packaging failed: $(cat "$work/package-unsigned.txt")"
-[ "$(grep -ci unsigned "$work/package-unsigned.txt")" = 1 ] ||
+[ "$(grep -ci "building unsigned" "$work/package-unsigned.txt")" = 1 ] ||
   fail "packaging without a certificate does not say once that it is unsigned: $(cat "$work/package-unsigned.txt")"
 unzip -q "$work/unsigned/VelmoraPlugin-$version.zip" x64/Velmora.8bf x86/Velmora.8bf -d "$work/unsigned"
 ! osslsigncode verify -in "$work/unsigned/x64/Velmora.8bf" >/dev/null 2>&1 || fail "the unsigned x64/Velmora.8bf has a signature"
@@ -90,6 +92,8 @@ zip="$work/dist/VelmoraPlugin-$version.zip"
 [ -f "$zip" ] || fail "no zip $(basename "$zip")"
 [ "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = "Install.txt plugin.ini x64/Velmora.8bf x86/Velmora.8bf " ] ||
   fail "the zip holds $(unzip -Z1 "$zip" | tr '\n' ' ')"
+[ "$(TZ=UTC0 unzip -Z -T "$zip" | awk '/^-/ { print $7 }' | sort -u)" = 20231114.221320 ] ||
+  fail "the zip's entries do not carry the release's time: $(TZ=UTC0 unzip -Z -T "$zip")"
 
 # $1 = a signed file, $2 = its name for the record: an Authenticode signature
 # with a SHA-256 digest by the test certificate, which osslsigncode verifies.
@@ -111,6 +115,7 @@ $report"
 unzip -q "$zip" x64/Velmora.8bf x86/Velmora.8bf -d "$work/release"
 x64="$work/release/x64/Velmora.8bf"
 x86="$work/release/x86/Velmora.8bf"
+# strip stamps the header with SOURCE_DATE_EPOCH, as package.sh's does.
 x86_64-w64-mingw32-strip -o "$work/stripped64.8bf" "$built64"
 i686-w64-mingw32-strip -o "$work/stripped86.8bf" "$built86"
 # $1 = a released plug-in, $2 = the build's stripped: the same bytes, padded
