@@ -233,8 +233,6 @@ for folder in "$own/x86" "$ps32" "$cc32"; do
 done
 printf '[General]\r\nApplicationPath=C:\\Apps\\Velmora Standin\\\r\n' | cmp -s - "$settings" ||
   fail "plugin.ini is not as expected: $(od -c "$settings" | head -5)"
-# The uninstaller the installer wrote was signed as the installer was built.
-check_signature "$C/$own/Uninstall.exe" Uninstall.exe
 
 # Apps and Features: version and publisher, in the 64-bit view only.
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin'
@@ -256,6 +254,8 @@ for arch in x86_64 i686; do
   [ "$difference" -le 2 ] || fail "the $arch round trip is not the inverted sample (difference $difference)"
 done
 wineserver -w
+# The uninstaller the installer wrote was signed as the installer was built.
+check_signature "$C/$own/Uninstall.exe" Uninstall.exe
 
 # --- Reinstall while a host has a plug-in loaded ---------------------------------
 # An older build in the 64-bit Photoshop's folder, loaded by a host whose
