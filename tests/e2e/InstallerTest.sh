@@ -79,6 +79,14 @@ rc=$?
 set -e
 [ "$rc" != 0 ] || fail "packaging with a wrong password succeeded"
 [ -z "$(ls -A "$work/refused")" ] || fail "packaging with a wrong password left $(ls -A "$work/refused")"
+# Nor when the time-stamping server does not answer (nothing listens there).
+set +e
+VELMORA_SIGN_PASSWORD_FILE="$cert/password" VELMORA_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/ \
+  "$src/tools/package.sh" --no-build --build "$build" --out "$work/unstamped" >>"$work/package-refused.txt" 2>&1
+rc=$?
+set -e
+[ "$rc" != 0 ] || fail "packaging with a time-stamping server that does not answer succeeded"
+[ -z "$(ls -A "$work/unstamped")" ] || fail "packaging without its time stamps left $(ls -A "$work/unstamped")"
 
 export VELMORA_SIGN_PASSWORD_FILE="$cert/password"
 "$src/tools/package.sh" --no-build --build "$build" --out "$work/dist" >"$work/package-signed.txt" 2>&1 ||
