@@ -87,7 +87,7 @@ cc64="Program Files/Common Files/Adobe/Plug-Ins/CC"
 cc32="Program Files (x86)/Common Files/Adobe/Plug-Ins/CC"
 # The application in a folder whose name the code page cannot hold.
 app="Apps/ベルモラ"
-mkdir -p "$C/$ps64" "$C/$ps32" "$C/$cc64" "$C/$cc32" "$C/$app" "$C/Tools"
+mkdir -p "$C/$ps64" "$C/$ps32" "$C/$cc64" "$C/$cc32" "$C/$app" "$C/Velmora Tools"
 cp "$build/x86_64/app/Velmora.exe" "$C/$app/"
 # Batch files keep the quoting of reg's arguments away from the shell.
 run_cmd() {
@@ -295,11 +295,11 @@ $(changes "$work/installed.txt" "$work/restarted.txt")"
 # --- Reinstall into another folder, and over it again --------------------------
 # /D= comes last and unquoted, spaces and all: a batch file passes the line
 # as it is.
-run_cmd "\"$(winpath "$setup")\" /S /D=C:\\Tools\\Velmora Plugin" "echo %errorlevel%> $(winpath "$work/moved-rc.txt")"
+run_cmd "\"$(winpath "$setup")\" /S /D=C:\\Velmora Tools\\Velmora Plugin" "echo %errorlevel%> $(winpath "$work/moved-rc.txt")"
 wineserver -w
 [ "$(tr -d '\r\n ' <"$work/moved-rc.txt")" = 0 ] || fail "the install with /D= gave exit code $(cat "$work/moved-rc.txt")"
 snapshot >"$work/moved.txt"
-moved="Tools/Velmora Plugin"
+moved="Velmora Tools/Velmora Plugin"
 expected="$(
   printf -- '- %s\n' "$own" "$own/x64" "$own/x86" "$own/Uninstall.exe" "$own/x64/Velmora.8bf" "$own/x86/Velmora.8bf"
   printf '+ %s\n' "$moved" "$moved/x64" "$moved/x86" "$moved/Uninstall.exe" "$moved/x64/Velmora.8bf" \
@@ -308,12 +308,16 @@ expected="$(
 [ "$(changes "$work/restarted.txt" "$work/moved.txt")" = "$(sort -k2 <<<"$expected")" ] ||
   fail "the install with /D= did not move the installation folder:
 $(changes "$work/restarted.txt" "$work/moved.txt")"
-# Without /D= a reinstall stays where the last one went.
+# Without /D= a reinstall stays where the last one went; so does one whose
+# /D= names the same folder in another form (short names, other case).
 wine "$setup" /S || fail "the reinstall into the moved folder failed (exit code $?)"
+run_cmd "for %%I in (\"C:\\Velmora Tools\\velmora plugin\") do \"$(winpath "$setup")\" /S /D=%%~sI" \
+  "echo %errorlevel%> $(winpath "$work/same-rc.txt")"
 wineserver -w
+[ "$(tr -d '\r\n ' <"$work/same-rc.txt")" = 0 ] || fail "the install with /D= in short form gave exit code $(cat "$work/same-rc.txt")"
 snapshot >"$work/reinstalled.txt"
 [ -z "$(changes "$work/moved.txt" "$work/reinstalled.txt")" ] ||
-  fail "a reinstall without /D= did not keep the folder:
+  fail "a reinstall without /D=, or with /D= naming the same folder, did not keep it:
 $(changes "$work/moved.txt" "$work/reinstalled.txt")"
 own="$moved"
 

@@ -135,6 +135,24 @@ Function TrimBackslashes
   ${EndIf}
 FunctionEnd
 
+; $R0 = a folder; gives it in $R0 in the one form that tells whether two
+; names are the same folder: full, with long names where the folder exists
+; (/D= may name the earlier folder by its short name), without a trailing
+; backslash.
+Function NormalizeFolder
+  System::Call 'kernel32::GetFullPathNameW(w R0, i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
+  ${If} $1 > 0
+  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+    StrCpy $R0 $0
+  ${EndIf}
+  System::Call 'kernel32::GetLongPathNameW(w R0, w .r0, i ${NSIS_MAX_STRLEN}) i .r1'
+  ${If} $1 > 0
+  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+    StrCpy $R0 $0
+  ${EndIf}
+  Call TrimBackslashes
+FunctionEnd
+
 ; $R0 = the command line's parameters, $R1 = an option's name with its "=".
 ; Gives in $R2 the option's value and sets $R3 to 1 when the option is there.
 ; The value may be quoted ("NAME=C:\a b" or NAME="C:\a b"); unquoted it ends
@@ -594,6 +612,7 @@ FunctionEnd
 Function RemoveOldFolder
   StrCpy $R5 "$OldInstDir\"
   StrLen $R6 $R5
+  StrCpy $R2 0  ; 1 once a file is left for Windows' next start
   StrCpy $R3 0
   ${Do}
     EnumRegValue $R4 HKLM "${PLACED_KEY}" $R3
@@ -613,14 +632,22 @@ Function RemoveOldFolder
       ${If} ${FileExists} $R4
         MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(OldFileInUse)" /SD IDCANCEL IDRETRY old_retry
         Delete /REBOOTOK $R4
+        StrCpy $R2 1
       ${EndIf}
     ${EndIf}
     DeleteRegValue HKLM "${PLACED_KEY}" $R4  ; the next value takes this index
   ${Loop}
   Delete "$OldInstDir\Uninstall.exe"
-  RMDir "$OldInstDir\x64"
-  RMDir "$OldInstDir\x86"
-  RMDir "$OldInstDir"
+  ${If} $R2 = 1
+    ; The folders go after the files, when Windows next starts.
+    RMDir /REBOOTOK "$OldInstDir\x64"
+    RMDir /REBOOTOK "$OldInstDir\x86"
+    RMDir /REBOOTOK "$OldInstDir"
+  ${Else}
+    RMDir "$OldInstDir\x64"
+    RMDir "$OldInstDir\x86"
+    RMDir "$OldInstDir"
+  ${EndIf}
   DetailPrint "$(MovedFrom)"
 FunctionEnd
 
@@ -666,11 +693,15 @@ Section "-Plug-in"
   Call PlaceIntoPhotoshops
 
   ; An install over an earlier one in another folder leaves nothing there.
-  StrCpy $R0 $INSTDIR
-  Call TrimBackslashes
   ${If} $OldInstDir != ""
-  ${AndIf} $OldInstDir != $R0
-    Call RemoveOldFolder
+    StrCpy $R0 $OldInstDir
+    Call NormalizeFolder
+    StrCpy $R1 $R0
+    StrCpy $R0 $INSTDIR
+    Call NormalizeFolder
+    ${If} $R0 != $R1  ; case-insensitive, as paths are
+      Call RemoveOldFolder
+    ${EndIf}
   ${EndIf}
 
   ; The settings file is Velmora's and the user's: never changed once there.
