@@ -17,9 +17,10 @@
 ; names the application for a new plugin.ini (quote it when it has spaces:
 ; "APPLICATIONPATH=C:\Program Files\Velmora"); /D=<folder> (last, unquoted)
 ; chooses the installation folder, also over an earlier install, whose folder
-; is then emptied of what it placed there. Exit codes: 0 done, 3010 a file in use is replaced
-; when Windows next starts, 2 a file could not be placed or the command line
-; is wrong, 1 cancelled.
+; is then emptied of what it placed there. Exit codes: 0 done, 3010 a file in
+; use is replaced when Windows next starts, 2 a file could not be placed or
+; the command line is wrong (a relative APPLICATIONPATH, or one the plug-in
+; could not read in the system's code page), 1 cancelled.
 
 Unicode true
 ManifestSupportedOS all
