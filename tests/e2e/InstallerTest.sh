@@ -4,14 +4,20 @@
 # signed with a throwaway code-signing certificate made here (a wrong password
 # stops the packaging, and no log shows the password), checks the signatures
 # of both plug-ins, the installer and the uninstaller it writes, checks the zip,
-# makes fake hosts (the shared Adobe folders and Photoshop versions whose
-# PluginPath is in the 64-bit and in the 32-bit registry view), installs
-# silently with an application path and checks that every file landed where
-# its architecture belongs and nowhere else, the settings file byte for byte,
+# makes fake hosts (the shared Adobe folders, Photoshop versions whose
+# PluginPath is in the 64-bit and in the 32-bit registry view, Affinity's
+# plug-in folders in users' profiles) and fake accounts (users, one with a
+# settings file of its own, one whose profile is gone, the default profile,
+# service and virtual accounts), refuses application paths that the plug-in
+# could not read, installs silently with an application path in letters
+# outside the code page and checks that every file landed where its
+# architecture belongs and nowhere else, the settings files byte for byte,
 # a round trip through each installed plug-in with the command-line host and
 # the stand-in, a reinstall while a host has a plug-in loaded (the settings
-# file kept, the file replaced at the next start of Windows), and a silent
-# uninstall that leaves exactly what was there before, plus the settings file.
+# files kept, the file replaced at the next start of Windows), a reinstall
+# with /D= that moves the installation folder and one that keeps it, and a
+# silent uninstall that leaves exactly what was there before, plus the
+# settings files.
 # Usage: InstallerTest.sh SOURCE_DIR BUILD_DIR (the folder of i686/ and x86_64/)
 set -euo pipefail
 src="$(cd "$1" && pwd)"
@@ -33,6 +39,9 @@ done
 export WINEPREFIX="$work/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml=;winemenubuilder.exe=d"
+# Arguments reach Windows programs as UTF-8, and Windows' code page is 1252,
+# which has no Japanese letters.
+export LC_ALL=C.UTF-8
 # Programs of an earlier run of this test in its own prefix finish first.
 if [ -d "$WINEPREFIX" ]; then
   touch "$work/done"
@@ -163,8 +172,9 @@ ps64="Program Files/Adobe/Adobe Photoshop 2024/Plug-ins"
 ps32="Program Files (x86)/Adobe/Adobe Photoshop CS6/Plug-ins"
 cc64="Program Files/Common Files/Adobe/Plug-Ins/CC"
 cc32="Program Files (x86)/Common Files/Adobe/Plug-Ins/CC"
-app="Apps/Velmora Standin"
-mkdir -p "$C/$ps64" "$C/$ps32" "$C/$cc64" "$C/$cc32" "$C/$app"
+# The application in a folder whose name the code page cannot hold.
+app="Apps/ベルモラ"
+mkdir -p "$C/$ps64" "$C/$ps32" "$C/$cc64" "$C/$cc32" "$C/$app" "$C/Velmora Tools"
 cp "$build/x86_64/app/Velmora.exe" "$C/$app/"
 # Batch files keep the quoting of reg's arguments away from the shell.
 run_cmd() {
@@ -188,6 +198,42 @@ esac
 settings="$C/$profile_rel/VelmoraPro/plugin.ini"
 [ -d "$C/$profile_rel" ] || fail "no profile folder $profile_win"
 
+# The accounts of the machine, beside Wine's own user: two more users (one
+# with a Japanese name, one with a settings file of its own), a user whose
+# profile folder is gone, the default profile, the three service accounts and
+# a virtual account, each with a profile folder. The reg calls run directly:
+# batch files cannot carry Japanese letters.
+profile_list='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList'
+add_profile() {
+  wine reg add "$profile_list\\$1" /v ProfileImagePath /t REG_EXPAND_SZ /d "$2" /f /reg:64 >/dev/null ||
+    fail "could not add the profile $1"
+}
+sid="S-1-5-21-3405691582-3735928559-2343432205"
+add_profile "$sid-1001" '%SystemDrive%\users\花子'
+add_profile "$sid-1002" 'C:\users\bob'
+add_profile "$sid-1003" 'C:\users\gone'
+add_profile S-1-5-18 '%systemroot%\system32\config\systemprofile'
+add_profile S-1-5-19 '%systemroot%\ServiceProfiles\LocalService'
+add_profile S-1-5-20 '%systemroot%\ServiceProfiles\NetworkService'
+add_profile S-1-5-82-3006700770-424185619-1745488364-794895919-4004696415 'C:\users\DefaultAppPool'
+wine reg add "$profile_list" /v Default /t REG_EXPAND_SZ /d '%SystemDrive%\users\Default' /f /reg:64 >/dev/null ||
+  fail "could not name the default profile"
+wineserver -w
+hanako="users/花子"
+mkdir -p "$C/$hanako" "$C/users/bob/VelmoraPro" "$C/users/Default" "$C/users/DefaultAppPool" \
+  "$C/windows/system32/config/systemprofile" "$C/windows/ServiceProfiles/LocalService" \
+  "$C/windows/ServiceProfiles/NetworkService"
+printf '[General]\r\nApplicationPath=D:\\Bob\\Velmora\\\r\n' >"$C/users/bob/VelmoraPro/plugin.ini"
+cp "$C/users/bob/VelmoraPro/plugin.ini" "$work/bob.ini"
+# Affinity's plug-in folders: Affinity Photo 2's under the roaming application
+# data, later ones' and Affinity 3's under .affinity; none is served in the
+# default profile or for a service account.
+affinity2="$profile_rel/AppData/Roaming/Affinity/Photo/2.0/Plugins"
+affinity2b="$hanako/.affinity/Photo/2.0/Plugins"
+affinity3="users/bob/.affinity/Affinity/3.0/Plugins"
+mkdir -p "$C/$affinity2" "$C/$affinity2b" "$C/$affinity3" "$C/users/Default/AppData/Roaming/Affinity/Photo/2.0/Plugins" \
+  "$C/windows/system32/config/systemprofile/AppData/Roaming/Affinity/Photo/2.0/Plugins"
+
 # Every folder and file of drive C: with its checksum, but Windows and the
 # temporary folders, which Wine itself and the programs' runs change.
 snapshot() {
@@ -210,13 +256,28 @@ snapshot >"$work/before.txt"
 
 # --- A relative application path is refused, before anything is placed -------
 set +e
-wine "$setup" /S APPLICATIONPATH=Velmora
+wine "$setup" /S APPLICATIONPATH=Velmora 2>"$work/refused-relative.txt"
 rc=$?
 set -e
 wineserver -w
 [ "$rc" = 2 ] || fail "a relative APPLICATIONPATH gave exit code $rc, not 2"
+# A silent install says why on its standard error.
+grep -q '"Velmora" is not a full path' "$work/refused-relative.txt" ||
+  fail "the refusal does not say why: $(cat "$work/refused-relative.txt")"
 snapshot >"$work/refused.txt"
 [ -z "$(changes "$work/before.txt" "$work/refused.txt")" ] || fail "the refused install changed files"
+
+# --- So is a folder in letters outside the code page that has no short name -----
+set +e
+wine "$setup" /S 'APPLICATIONPATH=C:\Apps\未だない' 2>"$work/refused-code-page.txt"
+rc=$?
+set -e
+wineserver -w
+[ "$rc" = 2 ] || fail "an APPLICATIONPATH without a readable form gave exit code $rc, not 2"
+grep -q 'C:\\Apps\\未だない.*code page.*short (8.3) name.*Nothing was installed' "$work/refused-code-page.txt" ||
+  fail "the refusal does not say why: $(cat "$work/refused-code-page.txt")"
+snapshot >"$work/refused.txt"
+[ -z "$(changes "$work/before.txt" "$work/refused.txt")" ] || fail "the install refused for the code page changed files"
 
 # --- Silent install ------------------------------------------------------------
 start="$(now)"
@@ -227,20 +288,41 @@ snapshot >"$work/installed.txt"
 
 own="Program Files/Velmora Plugin"
 user_dir="$profile_rel/VelmoraPro"
+# Settings files for Wine's user, the other user without one and the default
+# profile; none for bob, who has one, the profile that is gone, the service
+# and virtual accounts.
+new_settings="$(printf '%s/VelmoraPro\n' "$profile_rel" "$hanako" users/Default)"
+settings_paths=()
+while read -r folder; do settings_paths+=("$folder" "$folder/plugin.ini"); done <<<"$new_settings"
 expected="$(printf '+ %s\n' "$own" "$own/x64" "$own/x86" "$own/Uninstall.exe" "$own/x64/Velmora.8bf" \
   "$own/x86/Velmora.8bf" "$ps64/Velmora.8bf" "$cc64/Velmora.8bf" "$ps32/Velmora.8bf" "$cc32/Velmora.8bf" \
-  "$user_dir" "$user_dir/plugin.ini" | sort -k2)"
+  "$affinity2/Velmora.8bf" "$affinity2b/Velmora.8bf" "$affinity3/Velmora.8bf" \
+  "${settings_paths[@]}" | sort -k2)"
 placed="$(changes "$work/before.txt" "$work/installed.txt")"
 [ "$placed" = "$expected" ] || fail "the install changed other paths than expected:
 $(diff <(echo "$expected") <(echo "$placed") | sed -n 's/^< + /  missing: /p; s/^> [+-] /  unexpected: /p')"
-for folder in "$own/x64" "$ps64" "$cc64"; do
+for folder in "$own/x64" "$ps64" "$cc64" "$affinity2" "$affinity2b" "$affinity3"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x64" || fail "$folder/Velmora.8bf is not the 64-bit build"
 done
 for folder in "$own/x86" "$ps32" "$cc32"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x86" || fail "$folder/Velmora.8bf is not the 32-bit build"
 done
-printf '[General]\r\nApplicationPath=C:\\Apps\\Velmora Standin\\\r\n' | cmp -s - "$settings" ||
+# Drive C: below windows\ is left out of the snapshots: the service accounts'
+# profiles there are looked at by themselves.
+[ -z "$(find "$C/windows/system32/config/systemprofile" "$C/windows/ServiceProfiles" -iname 'velmora*')" ] ||
+  fail "the install wrote into a service account's profile"
+# The application's folder by its short name, which the plug-in can read:
+# ASCII, and the round trips below find Velmora.exe through it.
+app_line="$(sed -n 's/^ApplicationPath=\(.*\)\r$/\1/p' "$settings")"
+printf '[General]\r\nApplicationPath=%s\r\n' "$app_line" | cmp -s - "$settings" ||
   fail "plugin.ini is not as expected: $(od -c "$settings" | head -5)"
+[[ "$app_line" == 'C:\Apps\'*'\' ]] && [ "$app_line" != 'C:\Apps\ベルモラ\' ] &&
+  ! LC_ALL=C grep -q '[^ -~]' <<<"$app_line" ||
+  fail "plugin.ini names the application's folder as $app_line, not by its short name"
+while read -r folder; do
+  cmp -s "$settings" "$C/$folder/plugin.ini" || fail "$folder/plugin.ini differs from $user_dir/plugin.ini"
+done <<<"$new_settings"
+cmp -s "$C/users/bob/VelmoraPro/plugin.ini" "$work/bob.ini" || fail "bob's own plugin.ini was changed"
 
 # Apps and Features: version and publisher, in the 64-bit view only.
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin'
@@ -299,6 +381,35 @@ snapshot >"$work/restarted.txt"
   fail "after the restart the files differ from the first install's:
 $(changes "$work/installed.txt" "$work/restarted.txt")"
 
+# --- Reinstall into another folder, and over it again --------------------------
+# /D= comes last and unquoted, spaces and all: a batch file passes the line
+# as it is.
+run_cmd "\"$(winpath "$setup")\" /S /D=C:\\Velmora Tools\\Velmora Plugin" "echo %errorlevel%> $(winpath "$work/moved-rc.txt")"
+wineserver -w
+[ "$(tr -d '\r\n ' <"$work/moved-rc.txt")" = 0 ] || fail "the install with /D= gave exit code $(cat "$work/moved-rc.txt")"
+snapshot >"$work/moved.txt"
+moved="Velmora Tools/Velmora Plugin"
+expected="$(
+  printf -- '- %s\n' "$own" "$own/x64" "$own/x86" "$own/Uninstall.exe" "$own/x64/Velmora.8bf" "$own/x86/Velmora.8bf"
+  printf '+ %s\n' "$moved" "$moved/x64" "$moved/x86" "$moved/Uninstall.exe" "$moved/x64/Velmora.8bf" \
+    "$moved/x86/Velmora.8bf"
+)"
+[ "$(changes "$work/restarted.txt" "$work/moved.txt")" = "$(sort -k2 <<<"$expected")" ] ||
+  fail "the install with /D= did not move the installation folder:
+$(changes "$work/restarted.txt" "$work/moved.txt")"
+# Without /D= a reinstall stays where the last one went; so does one whose
+# /D= names the same folder in another form (short names, other case).
+wine "$setup" /S || fail "the reinstall into the moved folder failed (exit code $?)"
+run_cmd "for %%I in (\"C:\\Velmora Tools\\velmora plugin\") do \"$(winpath "$setup")\" /S /D=%%~sI" \
+  "echo %errorlevel%> $(winpath "$work/same-rc.txt")"
+wineserver -w
+[ "$(tr -d '\r\n ' <"$work/same-rc.txt")" = 0 ] || fail "the install with /D= in short form gave exit code $(cat "$work/same-rc.txt")"
+snapshot >"$work/reinstalled.txt"
+[ -z "$(changes "$work/moved.txt" "$work/reinstalled.txt")" ] ||
+  fail "a reinstall without /D=, or with /D= naming the same folder, did not keep it:
+$(changes "$work/moved.txt" "$work/reinstalled.txt")"
+own="$moved"
+
 # --- Silent uninstall ------------------------------------------------------------
 start="$(now)"
 wine "C:\\${own//\//\\}\\Uninstall.exe" /S || fail "the silent uninstall failed (exit code $?)"
@@ -307,8 +418,8 @@ wineserver -w
 uninstall_time="$(seconds "$start" "$(now)")"
 snapshot >"$work/uninstalled.txt"
 left="$(changes "$work/before.txt" "$work/uninstalled.txt")"
-[ "$left" = "$(printf '+ %s\n' "$user_dir" "$user_dir/plugin.ini" | sort -k2)" ] ||
-  fail "the uninstall left other changes than the settings file:
+[ "$left" = "$(printf '+ %s\n' "${settings_paths[@]}" | sort -k2)" ] ||
+  fail "the uninstall left other changes than the settings files:
 $left"
 cmp -s "$settings" "$work/settings.ini" || fail "the uninstall changed plugin.ini"
 run_cmd "reg query \"$uninstall_key\" /reg:64 > $(winpath "$work/entry64.txt") 2>nul" 'exit /b 0'
@@ -320,5 +431,7 @@ echo "signed and verified (test certificate $subject, records in $signatures):"
 grep '^=== osslsigncode verify' "$signatures" | sed 's/^=== osslsigncode verify /  /'
 echo "placed:"
 echo "$placed" | sed 's/^+ /  /'
+echo "settings files written into the profiles:"
+echo "$new_settings" | sed 's|/VelmoraPro$||; s|^|  C:/|'
 echo "silent install ${install_time} s, silent uninstall ${uninstall_time} s (each with Wine's start and settling)"
 echo "installer test: 1 passed, 0 failed"

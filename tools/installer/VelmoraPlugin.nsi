@@ -3,10 +3,11 @@
 ; It puts both builds into its own folder under Program Files (x64\ and x86\),
 ; copies the matching build into every host plug-in folder it finds (the
 ; shared Adobe folders and the PluginPath of each installed Photoshop version,
-; read in the registry view of that build's architecture), writes the user's
-; plugin.ini only when there is none, and registers an uninstaller that
-; removes exactly the files it placed: every placed file is recorded in the
-; registry the moment it is written.
+; read in the registry view of that build's architecture, and the plug-in
+; folders of Affinity Photo 2 and later in each user's profile), writes
+; plugin.ini into every user's profile and the default profile where there is
+; none, and registers an uninstaller that removes exactly the files it placed:
+; every placed file is recorded in the registry the moment it is written.
 ;
 ; Built on Debian by tools/package.sh:
 ;   makensis -DVERSION=1.01 -DVERSION4=1.1.0.0 -DPUBLISHER=... \
@@ -18,10 +19,12 @@
 ;
 ; Command line: /S installs silently; APPLICATIONPATH=<folder of Velmora.exe>
 ; names the application for a new plugin.ini (quote it when it has spaces:
-; "APPLICATIONPATH=C:\Program Files\Velmora"); /D=<folder> (last) chooses the
-; installation folder. Exit codes: 0 done, 3010 a file in use is replaced
-; when Windows next starts, 2 a file could not be placed or the command line
-; is wrong, 1 cancelled.
+; "APPLICATIONPATH=C:\Program Files\Velmora"); /D=<folder> (last, unquoted)
+; chooses the installation folder, also over an earlier install, whose folder
+; is then emptied of what it placed there. Exit codes: 0 done, 3010 a file in
+; use is replaced when Windows next starts, 2 a file could not be placed or
+; the command line is wrong (a relative APPLICATIONPATH, or one the plug-in
+; could not read in the system's code page), 1 cancelled.
 
 Unicode true
 ManifestSupportedOS all
@@ -45,8 +48,8 @@ SetCompressor /SOLID lzma
 ; One value per placed file: its full path as the name, the run that placed
 ; it as the data.
 !define PLACED_KEY "${UNINSTALL_KEY}\PlacedFiles"
-!define SETTINGS_FOLDER "$PROFILE\VelmoraPro"
-!define SETTINGS_FILE "$PROFILE\VelmoraPro\plugin.ini"
+; Every account's profile folder, and the default profile's.
+!define PROFILE_LIST "SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
 !define ERROR_SHARING_VIOLATION 32
 !define ERROR_LOCK_VIOLATION 33
 !define ERROR_USER_MAPPED_FILE 1224
@@ -71,7 +74,12 @@ VIAddVersionKey /LANG=1033 LegalCopyright "${PUBLISHER}"
 
 Var AppFolder       ; folder of Velmora.exe for a new plugin.ini, no trailing backslash
 Var AppFolderGiven  ; 1 when APPLICATIONPATH= was on the command line
-Var HaveSettings    ; 1 when the user has a plugin.ini already
+Var SettingsMissing ; how many profiles have no plugin.ini yet
+Var OldInstDir      ; the folder of an earlier install, "" when there is none
+Var ProfileIndex    ; ForEachProfile's place in the profile list
+Var ProfileFolder   ; the profile folder ForEachProfile hands to its callback
+Var ProfileIsDefault ; 1 when that is the default profile
+Var ProfileCallback ; the function ForEachProfile calls
 Var RunId           ; marks the files this run placed
 Var PlaceFailed     ; 1 when a file could not be placed
 
@@ -83,7 +91,7 @@ Var PlaceFailed     ; 1 when a file could not be placed
 
 !define MUI_PAGE_HEADER_TEXT "Velmora application"
 !define MUI_PAGE_HEADER_SUBTEXT "Where the plug-in finds Velmora.exe."
-!define MUI_DIRECTORYPAGE_TEXT_TOP "The plug-in hands each image to the Velmora application. Choose the folder that holds Velmora.exe; it is saved in your settings file, VelmoraPro\plugin.ini in your profile folder."
+!define MUI_DIRECTORYPAGE_TEXT_TOP "$(AppFolderPageText)"
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Folder of Velmora.exe"
 !define MUI_DIRECTORYPAGE_VARIABLE $AppFolder
 !define MUI_PAGE_CUSTOMFUNCTION_PRE AppFolderPagePre
@@ -91,6 +99,7 @@ Var PlaceFailed     ; 1 when a file could not be placed
 !insertmacro MUI_PAGE_DIRECTORY
 
 !insertmacro MUI_PAGE_INSTFILES
+!define MUI_FINISHPAGE_TEXT "$(FinishPageText)"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -98,6 +107,15 @@ Var PlaceFailed     ; 1 when a file could not be placed
 !insertmacro MUI_UNPAGE_FINISH
 
 !insertmacro MUI_LANGUAGE "English"
+
+; Texts of the installer's own, one place for all of them.
+LangString AppFolderPageText ${LANG_ENGLISH} "The plug-in hands each image to the Velmora application. Choose the folder that holds Velmora.exe; it is saved in the settings file VelmoraPro\plugin.ini of every user of this computer who has none yet."
+LangString FinishPageText ${LANG_ENGLISH} "Start your image editor again. The filter is then at:$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora...$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\nIn Affinity, in Edit > Settings > Photoshop Plugins, tick Allow $\"unknown$\" plugins to be used; if Velmora is not listed, add $INSTDIR\x64 to the Plugin Search Folders there.$\r$\n$\r$\nOther editors: add $INSTDIR\x64 (64-bit editors) or $INSTDIR\x86 (32-bit editors) as a plug-in folder in their settings."
+LangString AppPathOutsideCodePage ${LANG_ENGLISH} "APPLICATIONPATH names the folder $\"$R0$\", whose letters are not all in this computer's code page, so the plug-in could not read it from its settings file, and Windows has no short (8.3) name for it. Nothing was installed. Name a folder without such letters, such as C:\Program Files\Velmora, or an existing folder that has a short name."
+LangString AppFolderOutsideCodePage ${LANG_ENGLISH} "The letters of $\"$R0$\" are not all in this computer's code page, so the plug-in could not read the folder from its settings file, and Windows has no short (8.3) name for it. Choose a folder without such letters, such as C:\Program Files\Velmora, or an existing folder that has a short name."
+LangString OldFileInUse ${LANG_ENGLISH} "$R4 is in use: a running program, most likely an image editor, has the plug-in loaded.$\n$\nClose that program and choose Retry, or choose Cancel to have the file removed when Windows next starts."
+LangString MovedFrom ${LANG_ENGLISH} "Installed into $INSTDIR instead of $OldInstDir: removed the plug-ins and the uninstaller there"
+LangString NoSettingsWritten ${LANG_ENGLISH} "No settings file written: Velmora.exe was not found and no APPLICATIONPATH given"
 
 ; The installer's record and its Apps and Features entry live in the
 ; machine's native registry view.
@@ -126,6 +144,24 @@ Function TrimBackslashes
   ${If} $1 == "\"
     StrCpy $R0 $R0 -1
   ${EndIf}
+FunctionEnd
+
+; $R0 = a folder; gives it in $R0 in the one form that tells whether two
+; names are the same folder: full, with long names where the folder exists
+; (/D= may name the earlier folder by its short name), without a trailing
+; backslash.
+Function NormalizeFolder
+  System::Call 'kernel32::GetFullPathNameW(w R0, i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
+  ${If} $1 > 0
+  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+    StrCpy $R0 $0
+  ${EndIf}
+  System::Call 'kernel32::GetLongPathNameW(w R0, w .r0, i ${NSIS_MAX_STRLEN}) i .r1'
+  ${If} $1 > 0
+  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
+    StrCpy $R0 $0
+  ${EndIf}
+  Call TrimBackslashes
 FunctionEnd
 
 ; $R0 = the command line's parameters, $R1 = an option's name with its "=".
@@ -207,28 +243,175 @@ Function IsFullPath
   ${EndIf}
 FunctionEnd
 
+; NSIS takes "/D=<folder>" off the end of the command line before the script
+; runs, leaving it only in $INSTDIR, where it cannot be told from the default.
+; What it took off is the difference between the process's own command line
+; and $CMDLINE. Sets $R3 to 1 when /D= was given.
+Function FindDirOption
+  StrCpy $R3 0
+  System::Call 'kernel32::GetCommandLineW() w .r0'
+  StrLen $1 $CMDLINE
+  StrCpy $2 $0 4 $1
+  ${If} $2 S== " /D="
+    StrCpy $R3 1
+  ${EndIf}
+FunctionEnd
+
+; $R0 = a text; sets $0 to 1 when every letter of it has its own counterpart
+; in the system's code page, the one the plug-in reads its settings file in
+; (a letter that would become a look-alike or a question mark has none).
+Function IsInCodePage
+  StrCpy $0 1
+  System::Call 'kernel32::GetACP() i .r1'
+  ${If} $1 = 65001
+    Return  ; UTF-8 holds every letter
+  ${EndIf}
+  ; WC_NO_BEST_FIT_CHARS
+  System::Call 'kernel32::WideCharToMultiByte(i 0, i 0x400, w R0, i -1, p 0, i 0, p 0, *i 0 r2) i .r1'
+  ${If} $1 = 0
+  ${OrIf} $2 <> 0
+    StrCpy $0 0
+  ${EndIf}
+FunctionEnd
+
+; $R0 = a folder. The plug-in reads its settings file in the system's code
+; page, so a folder with letters outside it is written in its short (8.3)
+; form, which Windows gives only for an existing folder on a disk that keeps
+; short names. Sets $R1 to 1 and $R0 to the form to write, or $R1 to 0 when
+; neither form can be read.
+Function FitCodePage
+  StrCpy $R1 1
+  Call IsInCodePage
+  ${If} $0 = 1
+    Return
+  ${EndIf}
+  StrCpy $R1 0
+  System::Call 'kernel32::GetShortPathNameW(w R0, w .r3, i ${NSIS_MAX_STRLEN}) i .r1'
+  ${If} $1 = 0
+  ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
+    Return
+  ${EndIf}
+  Push $R0
+  StrCpy $R0 $3
+  Call IsInCodePage
+  ${If} $0 = 1
+    StrCpy $R1 1
+    Pop $0  ; the long form
+  ${Else}
+    Pop $R0
+  ${EndIf}
+FunctionEnd
+
+; $R9 = why the install stops. Shown in a box; a silent install, which shows
+; none, writes it to the standard error it was started with, if any, for the
+; log of whoever deployed it.
+Function Complain
+  MessageBox MB_OK|MB_ICONSTOP "$R9" /SD IDOK
+  ${IfNot} ${Silent}
+    Return
+  ${EndIf}
+  ; STD_ERROR_HANDLE
+  System::Call 'kernel32::GetStdHandle(i -12) p .r0'
+  ${If} $0 = 0
+  ${OrIf} $0 = -1
+    Return
+  ${EndIf}
+  StrCpy $1 "$R9$\r$\n"
+  System::Call 'kernel32::GetFileType(p r0) i .r2'
+  ${If} $2 = 2  ; FILE_TYPE_CHAR: a console
+    StrLen $2 $1
+    System::Call 'kernel32::WriteConsoleW(p r0, w r1, i r2, *i 0, p 0)'
+    Return
+  ${EndIf}
+  ; Anything else gets UTF-8.
+  System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w r1, i -1, p 0, i 0, p 0, p 0) i .r2'
+  ${If} $2 > 1
+    System::Alloc $2
+    Pop $3
+    System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w r1, i -1, p r3, i r2, p 0, p 0)'
+    IntOp $2 $2 - 1  ; without the terminating zero
+    System::Call 'kernel32::WriteFile(p r0, p r3, i r2, *i 0, p 0)'
+    System::Free $3
+  ${EndIf}
+FunctionEnd
+
+; Calls the function at $ProfileCallback once for each profile folder that a
+; settings file belongs in, the folder in $ProfileFolder: that of every user
+; account of the machine or its domain (security identifiers S-1-5-21-...),
+; and the default profile that Windows copies for each new account
+; ($ProfileIsDefault 1). Service accounts (the system, local and network
+; service), virtual accounts, profiles that Windows set aside (.bak) and
+; folders that are gone are left out.
+Function ForEachProfile
+  StrCpy $ProfileIsDefault 0
+  StrCpy $ProfileIndex 0
+  ${Do}
+    EnumRegKey $0 HKLM "${PROFILE_LIST}" $ProfileIndex
+    ${If} $0 == ""
+      ${Break}
+    ${EndIf}
+    IntOp $ProfileIndex $ProfileIndex + 1
+    StrCpy $1 $0 9
+    StrCpy $2 $0 4 -4
+    ${If} $1 != "S-1-5-21-"
+    ${OrIf} $2 == ".bak"
+      ${Continue}
+    ${EndIf}
+    ReadRegStr $1 HKLM "${PROFILE_LIST}\$0" "ProfileImagePath"
+    ${If} $1 != ""
+      ExpandEnvStrings $R0 $1
+      Call TrimBackslashes
+      StrCpy $ProfileFolder $R0
+      ${If} ${FileExists} "$ProfileFolder\*.*"
+        Call $ProfileCallback
+      ${EndIf}
+    ${EndIf}
+  ${Loop}
+  ReadRegStr $1 HKLM "${PROFILE_LIST}" "Default"
+  ${If} $1 == ""
+    ReadRegStr $1 HKLM "${PROFILE_LIST}" "ProfilesDirectory"
+    ${If} $1 != ""
+      StrCpy $1 "$1\Default"
+    ${EndIf}
+  ${EndIf}
+  ${If} $1 != ""
+    ExpandEnvStrings $R0 $1
+    Call TrimBackslashes
+    StrCpy $ProfileFolder $R0
+    ${If} ${FileExists} "$ProfileFolder\*.*"
+      StrCpy $ProfileIsDefault 1
+      Call $ProfileCallback
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+Function CountMissingSettings
+  ${IfNot} ${FileExists} "$ProfileFolder\VelmoraPro\plugin.ini"
+    IntOp $SettingsMissing $SettingsMissing + 1
+  ${EndIf}
+FunctionEnd
+
 Function .onInit
   !insertmacro NativeRegView
   System::Call 'kernel32::GetTickCount() i .r0'
   StrCpy $RunId "${VERSION} $0"
   StrCpy $PlaceFailed 0
 
-  ${GetParameters} $R0
   ; Reinstalling keeps the earlier folder unless /D= names another.
-  StrCpy $R1 "/D="
-  Call FindOption
+  ReadRegStr $R0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  Call TrimBackslashes
+  StrCpy $OldInstDir $R0
+  Call FindDirOption
   ${If} $R3 <> 1
-    ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
-    ${If} $0 != ""
-      StrCpy $INSTDIR $0
-    ${EndIf}
+  ${AndIf} $OldInstDir != ""
+    StrCpy $INSTDIR $OldInstDir
   ${EndIf}
 
-  StrCpy $HaveSettings 0
-  ${If} ${FileExists} "${SETTINGS_FILE}"
-    StrCpy $HaveSettings 1
-  ${EndIf}
+  StrCpy $SettingsMissing 0
+  GetFunctionAddress $ProfileCallback CountMissingSettings
+  Call ForEachProfile
 
+  ${GetParameters} $R0
   StrCpy $R1 "APPLICATIONPATH="
   Call FindOption
   StrCpy $AppFolderGiven $R3
@@ -236,11 +419,19 @@ Function .onInit
     StrCpy $R0 $R2
     Call IsFullPath
     ${If} $R1 <> 1
-      MessageBox MB_OK|MB_ICONSTOP "APPLICATIONPATH must name the folder of Velmora.exe in full, such as $\"C:\Program Files\Velmora$\" or a network share: $\"$R2$\" is not a full path." /SD IDOK
+      StrCpy $R9 "APPLICATIONPATH must name the folder of Velmora.exe in full, such as $\"C:\Program Files\Velmora$\" or a network share: $\"$R2$\" is not a full path."
+      Call Complain
       SetErrorLevel 2
       Quit
     ${EndIf}
     Call TrimBackslashes
+    Call FitCodePage
+    ${If} $R1 <> 1
+      StrCpy $R9 "$(AppPathOutsideCodePage)"
+      Call Complain
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
     StrCpy $AppFolder $R0
   ${ElseIf} ${FileExists} "$PROGRAMFILES64\Velmora\Velmora.exe"
     StrCpy $AppFolder "$PROGRAMFILES64\Velmora"
@@ -254,7 +445,7 @@ Function .onInit
 FunctionEnd
 
 Function AppFolderPagePre
-  ${If} $HaveSettings = 1
+  ${If} $SettingsMissing = 0
   ${OrIf} $AppFolderGiven = 1
     Abort  ; skips the page
   ${EndIf}
@@ -273,6 +464,12 @@ Function AppFolderPageLeave
     MessageBox MB_YESNO|MB_ICONQUESTION "Velmora.exe is not in $AppFolder.$\n$\nUse this folder anyway, for example because Velmora will be installed there?" IDYES +2
     Abort
   ${EndIf}
+  Call FitCodePage
+  ${If} $R1 <> 1
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(AppFolderOutsideCodePage)"
+    Abort
+  ${EndIf}
+  StrCpy $AppFolder $R0
 FunctionEnd
 
 ; $1 = an error code; gives the system's words for it in $3.
@@ -373,6 +570,98 @@ Function PlaceIntoPhotoshops
   !insertmacro NativeRegView
 FunctionEnd
 
+; $ProfileFolder = a profile folder; writes its plugin.ini when it has none.
+; The folder of Velmora.exe is written in the system's code page, as the
+; plug-in reads it (FitCodePage has made sure it can).
+Function WriteSettingsInto
+  StrCpy $R6 "$ProfileFolder\VelmoraPro\plugin.ini"
+  ${If} ${FileExists} $R6
+    DetailPrint "Kept the settings file $R6"
+    Return
+  ${EndIf}
+  CreateDirectory "$ProfileFolder\VelmoraPro"
+  ClearErrors
+  FileOpen $0 $R6 w
+  ${If} ${Errors}
+    MessageBox MB_OK|MB_ICONEXCLAMATION "The settings file $R6 could not be written. Create it with the lines [General] and ApplicationPath=$AppFolder\" /SD IDOK
+    StrCpy $PlaceFailed 1
+  ${Else}
+    FileWrite $0 "[General]$\r$\nApplicationPath=$AppFolder\$\r$\n"
+    FileClose $0
+    DetailPrint "Wrote the settings file $R6"
+  ${EndIf}
+FunctionEnd
+
+; $ProfileFolder = a profile folder. Affinity Photo 2 and later read none of
+; Photoshop's folders but a plug-in folder of their own in each user's
+; profile (Edit > Settings > Photoshop Plugins, "Open Default Folder"): where
+; it exists, the 64-bit build goes there too. Affinity Photo 2 keeps it under
+; the roaming application data, later releases of it and Affinity 3 under
+; .affinity in the profile.
+Function PlaceIntoAffinity
+  ${If} $ProfileIsDefault = 1
+    Return  ; copies made for new accounts could not be removed again
+  ${EndIf}
+  StrCpy $R0 "$PLUGINSDIR\x64.8bf"
+  ${ForEach} $R7 0 2 + 1
+    ${If} $R7 = 0
+      StrCpy $R1 "$ProfileFolder\AppData\Roaming\Affinity\Photo\2.0\Plugins"
+    ${ElseIf} $R7 = 1
+      StrCpy $R1 "$ProfileFolder\.affinity\Photo\2.0\Plugins"
+    ${Else}
+      StrCpy $R1 "$ProfileFolder\.affinity\Affinity\3.0\Plugins"
+    ${EndIf}
+    ${If} ${FileExists} "$R1\*.*"
+      Call PlaceIntoFolder
+    ${EndIf}
+  ${Next}
+FunctionEnd
+
+; Removes from $OldInstDir, the folder of an earlier install, the files that
+; install recorded there and its uninstaller; their records go too. Files
+; this run placed (the new folder may lie inside the old one) stay.
+Function RemoveOldFolder
+  StrCpy $R5 "$OldInstDir\"
+  StrLen $R6 $R5
+  StrCpy $R2 0  ; 1 once a file is left for Windows' next start
+  StrCpy $R3 0
+  ${Do}
+    EnumRegValue $R4 HKLM "${PLACED_KEY}" $R3
+    ${If} $R4 == ""
+      ${Break}
+    ${EndIf}
+    StrCpy $0 $R4 $R6
+    ReadRegStr $1 HKLM "${PLACED_KEY}" $R4
+    ${If} $0 != $R5  ; case-insensitive, as paths are
+    ${OrIf} $1 == $RunId
+      IntOp $R3 $R3 + 1
+      ${Continue}
+    ${EndIf}
+    ${If} ${FileExists} $R4
+      old_retry:
+      Delete $R4
+      ${If} ${FileExists} $R4
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(OldFileInUse)" /SD IDCANCEL IDRETRY old_retry
+        Delete /REBOOTOK $R4
+        StrCpy $R2 1
+      ${EndIf}
+    ${EndIf}
+    DeleteRegValue HKLM "${PLACED_KEY}" $R4  ; the next value takes this index
+  ${Loop}
+  Delete "$OldInstDir\Uninstall.exe"
+  ${If} $R2 = 1
+    ; The folders go after the files, when Windows next starts.
+    RMDir /REBOOTOK "$OldInstDir\x64"
+    RMDir /REBOOTOK "$OldInstDir\x86"
+    RMDir /REBOOTOK "$OldInstDir"
+  ${Else}
+    RMDir "$OldInstDir\x64"
+    RMDir "$OldInstDir\x86"
+    RMDir "$OldInstDir"
+  ${EndIf}
+  DetailPrint "$(MovedFrom)"
+FunctionEnd
+
 Section "-Plug-in"
   SetShellVarContext all
   SetOutPath $INSTDIR
@@ -401,6 +690,8 @@ Section "-Plug-in"
     Call PlaceIntoFolder
     StrCpy $R2 64
     Call PlaceIntoPhotoshops
+    GetFunctionAddress $ProfileCallback PlaceIntoAffinity
+    Call ForEachProfile
   ${EndIf}
   ; A 32-bit Windows has only the 32-bit view and the one Common Files.
   StrCpy $R0 "$PLUGINSDIR\x86.8bf"
@@ -412,23 +703,24 @@ Section "-Plug-in"
   StrCpy $R2 32
   Call PlaceIntoPhotoshops
 
-  ; The settings file is Velmora's and the user's: never changed once there.
-  ${If} $HaveSettings = 1
-    DetailPrint "Kept the settings file ${SETTINGS_FILE}"
-  ${ElseIf} $AppFolder != ""
-    CreateDirectory "${SETTINGS_FOLDER}"
-    ClearErrors
-    FileOpen $0 "${SETTINGS_FILE}" w
-    ${If} ${Errors}
-      MessageBox MB_OK|MB_ICONEXCLAMATION "The settings file ${SETTINGS_FILE} could not be written. Create it with the lines [General] and ApplicationPath=$AppFolder\" /SD IDOK
-      StrCpy $PlaceFailed 1
-    ${Else}
-      FileWrite $0 "[General]$\r$\nApplicationPath=$AppFolder\$\r$\n"
-      FileClose $0
-      DetailPrint "Wrote the settings file ${SETTINGS_FILE}"
+  ; An install over an earlier one in another folder leaves nothing there.
+  ${If} $OldInstDir != ""
+    StrCpy $R0 $OldInstDir
+    Call NormalizeFolder
+    StrCpy $R1 $R0
+    StrCpy $R0 $INSTDIR
+    Call NormalizeFolder
+    ${If} $R0 != $R1  ; case-insensitive, as paths are
+      Call RemoveOldFolder
     ${EndIf}
-  ${Else}
-    DetailPrint "No settings file written: Velmora.exe was not found and no APPLICATIONPATH given"
+  ${EndIf}
+
+  ; The settings file is Velmora's and the user's: never changed once there.
+  ${If} $AppFolder != ""
+    GetFunctionAddress $ProfileCallback WriteSettingsInto
+    Call ForEachProfile
+  ${ElseIf} $SettingsMissing <> 0
+    DetailPrint "$(NoSettingsWritten)"
   ${EndIf}
 
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
