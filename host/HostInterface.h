@@ -270,12 +270,11 @@ struct FilterRecord {
 #pragma pack(pop)
 
 // ---- Layout checks -------------------------------------------------------
-#define VELMORA_CHECK_OFFSET(type, field, off32, off64)                            \
+#define VELMORA_CHECK_OFFSET(type, field, off32, off64)                                   \
   static_assert(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)), \
                 #type "::" #field " is not where hosts put it")
 
-static_assert(sizeof(Point) == 4 && sizeof(Rect) == 8 && sizeof(VPoint) == 8 &&
-              sizeof(VRect) == 16);
+static_assert(sizeof(Point) == 4 && sizeof(Rect) == 8 && sizeof(VPoint) == 8 && sizeof(VRect) == 16);
 static_assert(sizeof(RGBColor) == 6 && sizeof(PlugInMonitor) == 40 && sizeof(Boolean) == 1);
 
 VELMORA_CHECK_OFFSET(FilterRecord, serialNumber, 0, 0);

@@ -62,6 +62,6 @@ bool recordResult(int16_t code);
 bool IsContextBlock(const char* block, size_t blockSize);
 
 // Constructs a new context in place in a zero-filled block: signed, files
-// closed, no converter, plug-in type 1, paths zero-filled. result and filterRecord are
-// left as the caller set them.
+// closed, no converter, plug-in type 1, paths zero-filled. result and
+// filterRecord are left as the caller set them.
 void InitContext(PluginContext* context);
