@@ -28,6 +28,33 @@ void* AllocLockedGlobal(SIZE_T size) {
   return pointer;
 }
 
+// True when memory from address on, size bytes, is committed and readable.
+bool Readable(const void* address, size_t size) {
+  uintptr_t at = reinterpret_cast<uintptr_t>(address);
+  if (size > UINTPTR_MAX - at) return false;
+  const uintptr_t end = at + size;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION region{};
+    if (VirtualQuery(reinterpret_cast<const void*>(at), &region, sizeof region) == 0 ||
+        region.State != MEM_COMMIT || (region.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0) {
+      return false;
+    }
+    at = reinterpret_cast<uintptr_t>(region.BaseAddress) + region.RegionSize;
+  }
+  return true;
+}
+
+// The fallback record behind a handle, or null when the handle is no live
+// fallback handle: a stale value may point anywhere, so nothing is read
+// before the memory is known to be there.
+const FallbackRecord* LiveFallbackRecord(host::Handle handle) {
+  if (handle == nullptr || !Readable(handle, sizeof(FallbackRecord))) return nullptr;
+  const auto* record = reinterpret_cast<const FallbackRecord*>(handle);
+  if (record->marker != kFallbackMarker || record->data == nullptr) return nullptr;
+  if (GlobalHandle(record) == nullptr || GlobalHandle(record->data) == nullptr) return nullptr;
+  return record;
+}
+
 }  // namespace
 
 bool HandleProcsUsable(const host::HandleProcs* procs) {
@@ -68,22 +95,46 @@ char* LockHandle(const host::HandleProcs* procs, host::Handle handle, bool moveH
   if (HandleProcsUsable(procs)) {
     return procs->lockProc == nullptr ? nullptr : procs->lockProc(handle, moveHigh ? 1 : 0);
   }
-  if (handle == nullptr) return nullptr;
-  return reinterpret_cast<FallbackRecord*>(handle)->data;
+  const FallbackRecord* record = LiveFallbackRecord(handle);
+  return record == nullptr ? nullptr : record->data;
+}
+
+int32_t HandleSize(const host::HandleProcs* procs, host::Handle handle) {
+  if (HandleProcsUsable(procs)) return procs->getSizeProc(handle);
+  const FallbackRecord* record = LiveFallbackRecord(handle);
+  if (record == nullptr) return 0;
+  const SIZE_T size = GlobalSize(GlobalHandle(record->data));
+  return size > INT32_MAX ? INT32_MAX : static_cast<int32_t>(size);
 }
 
 void UnlockHandle(const host::HandleProcs* procs, host::Handle handle) {
   if (HandleProcsUsable(procs) && procs->unlockProc != nullptr) procs->unlockProc(handle);
 }
 
+namespace {
+
+// The context behind a handle of the data slot, locked; null, with nothing
+// left locked and nothing written, when the handle is not one of this
+// plug-in's contexts.
+PluginContext* TryLockContext(const host::HandleProcs* procs, host::Handle handle) {
+  char* block = LockHandle(procs, handle, true);
+  if (block == nullptr) return nullptr;
+  const int32_t size = HandleSize(procs, handle);
+  if (size <= 0 || !IsContextBlock(block, static_cast<size_t>(size))) {
+    UnlockHandle(procs, handle);
+    return nullptr;
+  }
+  return reinterpret_cast<PluginContext*>(block);
+}
+
+}  // namespace
+
 int16_t RestoreContext(host::FilterRecord* record, intptr_t* data, int16_t* result) {
   Require(record != nullptr && data != nullptr && result != nullptr);
   const host::HandleProcs* procs = record->handleProcs;
-  PluginContext* context;
-  if (*data != 0) {
-    auto handle = reinterpret_cast<host::Handle>(*data);
-    context = reinterpret_cast<PluginContext*>(LockHandle(procs, handle, true));
-    if (context == nullptr) return kMemFullErr;
+  PluginContext* context = nullptr;
+  if (*data != 0) context = TryLockContext(procs, reinterpret_cast<host::Handle>(*data));
+  if (context != nullptr) {
     context->result = result;
     *result = kNoErr;
     context->filterRecord = record;

@@ -102,6 +102,25 @@ struct PlatformData {
   intptr_t hwnd;  // host window; may be 0
 };
 
+// How the host plays the filter: from the menu, an action step, a batch or
+// a script.
+struct PIDescriptorParameters {
+  int16_t descriptorParametersVersion;
+  int16_t playInfo;    // one of the kPlay values
+  int16_t recordInfo;  // 0 optional, 1 required, 2 none
+  void* descriptor;
+  void* writeDescriptorProcs;
+  void* readDescriptorProcs;
+};
+
+// playInfo: show a dialog only when the plug-in cannot go on without one
+// (an action step with its dialog off, the repeat-last-filter command, a
+// batch); show it (the menu, an action step with its dialog on); never show
+// any window (a script or action that allows no dialog).
+constexpr int16_t kPlayDialogIfNecessary = 0;
+constexpr int16_t kPlayDisplayDialog = 1;
+constexpr int16_t kPlaySilent = 2;
+
 struct AboutRecord {
   void* platformData;  // -> PlatformData
   void* sSPBasic;
@@ -223,7 +242,7 @@ struct FilterRecord {
   int16_t maskTileHeight;
   int16_t maskTileWidth;
   Point maskTileOrigin;
-  void* descriptorParameters;
+  PIDescriptorParameters* descriptorParameters;  // null from hosts without actions
   // Host-owned: a length byte and up to 255 ANSI characters, shown by the
   // host for result -30904. Null from hosts that do not take a text.
   uint8_t (*errorString)[256];
@@ -323,6 +342,13 @@ VELMORA_CHECK_OFFSET(AboutRecord, plugInRef, 8, 16);
 VELMORA_CHECK_OFFSET(AboutRecord, reserved, 12, 24);
 static_assert(sizeof(AboutRecord) == (sizeof(void*) == 4 ? 256 : 272), "AboutRecord size");
 static_assert(offsetof(PlatformData, hwnd) == 0);
+
+static_assert(offsetof(PIDescriptorParameters, playInfo) == 2);
+static_assert(offsetof(PIDescriptorParameters, recordInfo) == 4);
+VELMORA_CHECK_OFFSET(PIDescriptorParameters, descriptor, 8, 8);
+VELMORA_CHECK_OFFSET(PIDescriptorParameters, writeDescriptorProcs, 12, 16);
+VELMORA_CHECK_OFFSET(PIDescriptorParameters, readDescriptorProcs, 16, 24);
+static_assert(sizeof(PIDescriptorParameters) == (sizeof(void*) == 4 ? 20 : 32));
 
 static_assert(offsetof(BigDocumentStruct, imageSize32) == 4);
 static_assert(offsetof(BigDocumentStruct, filterRect32) == 12);

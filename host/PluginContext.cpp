@@ -23,6 +23,13 @@ bool recordResult(int16_t code) {
   return code == kNoErr;
 }
 
+bool IsContextBlock(const char* block, size_t blockSize) {
+  if (block == nullptr || blockSize < sizeof(PluginContext)) return false;
+  ContextHeader header;
+  std::memcpy(&header, block, sizeof header);
+  return header.signature == kContextSignature && header.size == sizeof(PluginContext);
+}
+
 void InitContext(PluginContext* context) {
   Require(context != nullptr);
   int16_t* result = context->result;
@@ -31,6 +38,7 @@ void InitContext(PluginContext* context) {
   new (&context->exportFile) BinaryFile();
   new (&context->importFile) BinaryFile();
   new (&context->converter) std::unique_ptr<IConvertBuffer>();
+  context->header = ContextHeader{kContextSignature, static_cast<uint32_t>(sizeof(PluginContext))};
   context->result = result;
   context->filterRecord = record;
   context->pluginType = 1;

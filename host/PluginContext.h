@@ -12,10 +12,23 @@ class IConvertBuffer;
 
 constexpr size_t kPathSize = 260;
 
+// Marks a block as a context of this plug-in: "VELMORAC".
+constexpr uint64_t kContextSignature = 0x4341524F4D4C4556ull;
+
+// The start of every context block.
+struct ContextHeader {
+  uint64_t signature;  // kContextSignature
+  uint32_t size;       // sizeof(PluginContext)
+};
+
 // Lives in host-allocated memory: InitContext constructs it in place and it is
 // never destroyed (the host keeps the block); the entry point releases the
 // files and the converter on every error path.
 struct PluginContext {
+  // A host that starts afresh for each repeat hands back a handle of an
+  // earlier process, which may name another live block: the signature and
+  // the record's size tell a context from anything else.
+  ContextHeader header;              // first: read before the rest is trusted
   int16_t* result;                   // this call's host result slot
   host::FilterRecord* filterRecord;  // this call's parameter block
   int32_t pluginType;                // 0 export, 1 filter, else unknown
@@ -44,7 +57,11 @@ PluginContext* checkContext(PluginContext* context);
 // current context.
 bool recordResult(int16_t code);
 
-// Constructs a new context in place in a zero-filled block: files closed, no
-// converter, plug-in type 1, paths zero-filled. result and filterRecord are
-// left as the caller set them.
+// True when the block of blockSize bytes holds a context made by
+// InitContext. Reads nothing of a block smaller than a context.
+bool IsContextBlock(const char* block, size_t blockSize);
+
+// Constructs a new context in place in a zero-filled block: signed, files
+// closed, no converter, plug-in type 1, paths zero-filled. result and
+// filterRecord are left as the caller set them.
 void InitContext(PluginContext* context);

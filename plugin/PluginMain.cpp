@@ -7,11 +7,13 @@
 #include "convert/IConvertBuffer.h"
 #include "host/FailureReport.h"
 #include "host/HandleServices.h"
+#include "host/HostTraits.h"
 #include "host/PluginContext.h"
 #include "launch/ModalWait.h"
 #include "plugin/RunSequence.h"
 #include "ui/About.h"
 #include "ui/Alert.h"
+#include "ui/FailureBox.h"
 #include "ui/FailureMessage.h"
 
 namespace {
@@ -84,21 +86,31 @@ class CallInProgress {
   static bool TryEnter() { return !gCallInProgress.exchange(true); }
 };
 
-// Puts the user's words for the call's failure into the host's error string
-// and has the host show them (-30904). The code stays as it is for hosts
-// that give no string (some read it without ever setting it) and for
-// failures without words: a cancel, a host's own code, a failure the user
-// was already told of. escaped is the code of an exception that ended the
+// Tells the user in words why the call failed, the way this host allows.
+// Hosts known to show errorString get the words there and are asked to show
+// them (-30904); the code stays as it is for such hosts that give no string
+// (some read it without ever setting it). Every other host gets the words in
+// a box of the plug-in's own, its code as it is and its string untouched, so
+// that a host that does show it shows nothing twice. Under silent play no
+// window may appear: the string is the only way, in any host. Failures
+// without words (a cancel, a host's own code, a failure the user was already
+// told of) get nothing. escaped is the code of an exception that ended the
 // call, 0 for none.
-void TellHostWhy(host::FilterRecord* record, int16_t* result, FailureScope& failures,
+void TellUserWhy(host::FilterRecord* record, int16_t* result, FailureScope& failures,
                  int16_t escaped) noexcept {
-  if (*result == kNoErr || record->errorString == nullptr) return;
+  if (*result == kNoErr) return;
+  const bool viaString = IsSilentPlay(record) || ShowsErrorString(record);
+  if (viaString && record->errorString == nullptr) return;
   try {
     if (escaped != kNoErr) {
       failures.Report(escaped == kMemFullErr ? EFailure::kNoMemory : EFailure::kPluginFault,
                       {std::to_string(escaped)});
     }
-    if (TryTellHost(record->errorString, failures.Reported())) *result = kErrReportString;
+    if (!viaString) {
+      ShowFailureBox(HostWindow(record), failures.Reported());
+    } else if (TryTellHost(record->errorString, failures.Reported())) {
+      *result = kErrReportString;
+    }
   } catch (...) {
     // No memory for the words: the code alone still tells the host.
   }
@@ -145,7 +157,7 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
   }
 
   if (!isAbout) {
-    TellHostWhy(record, result, failures, failure);
+    TellUserWhy(record, result, failures, failure);
     const host::HandleProcs* procs = record->handleProcs;
     if (gContextLocked && *data != 0) UnlockHandle(procs, reinterpret_cast<host::Handle>(*data));
     if (record->parameters != nullptr) UnlockHandle(procs, record->parameters);

@@ -10,6 +10,7 @@
 #include "formats/JobDescription.h"
 #include "host/FailureReport.h"
 #include "host/HostInterface.h"
+#include "host/HostTraits.h"
 #include "host/PluginContext.h"
 #include "launch/Launcher.h"
 #include "ui/AdvanceStateWarning.h"
@@ -102,7 +103,14 @@ void RunRoundTrip(PluginContext* context) {
 
 bool Start() {
   PluginContext* context = checkContext(gContext);
-  RunRoundTrip(context);
+  if (IsSilentPlay(context->filterRecord)) {
+    // A script or action that allows no window: the application needs the
+    // user, so nothing starts and nothing of an earlier run is touched.
+    NoteFailure(EFailure::kSilentPlay);
+    recordResult(kPropertyUndefined);
+  } else {
+    RunRoundTrip(context);
+  }
   return recordResult(ClearRequestRects());
 }
 

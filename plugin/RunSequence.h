@@ -13,8 +13,9 @@ intptr_t HostWindow(const host::FilterRecord* record);
 void Prepare();
 // The whole round trip: export, job description, launch, import, under the
 // working folder's lock. A run that finds the lock held by another run
-// touches nothing, tells the user and ends with -128. Returns the answer of
-// the last recordResult.
+// touches nothing, tells the user and ends with -128. Under silent play
+// nothing is done or shown, and the run fails with -30901 and its words.
+// Returns the answer of the last recordResult.
 bool Start();
 // Serves Continue and Finish: leaves the host nothing more to deliver.
 bool Continue();

@@ -35,6 +35,7 @@ static_assert(static_cast<int>(EFailure::kNotAnImage) == IDS_FAILURE_NOT_AN_IMAG
 static_assert(static_cast<int>(EFailure::kWrongSize) == IDS_FAILURE_WRONG_SIZE);
 static_assert(static_cast<int>(EFailure::kFileShort) == IDS_FAILURE_FILE_SHORT);
 static_assert(static_cast<int>(EFailure::kTempFolderUnusable) == IDS_FAILURE_TEMP_FOLDER_UNUSABLE);
+static_assert(static_cast<int>(EFailure::kSilentPlay) == IDS_FAILURE_SILENT_PLAY);
 
 // The module's string, converted to the ANSI code page; empty when absent.
 std::string LoadModuleString(unsigned id) {

@@ -16,6 +16,7 @@
 #define IDS_WAIT_NOTE_TITLE 16996
 #define IDS_WAIT_NOTE_TEXT 16997
 #define IDS_WAIT_NOTE_SHOW 16998
+#define IDS_FAILURE_BOX_TITLE 16999
 // Failures told in the host's error message; the same numbers as EFailure.
 #define IDS_FAILURE_NO_MEMORY 17000
 #define IDS_FAILURE_PLUGIN_FAULT 17001
@@ -39,6 +40,7 @@
 #define IDS_FAILURE_WRONG_SIZE 17019
 #define IDS_FAILURE_FILE_SHORT 17020
 #define IDS_FAILURE_TEMP_FOLDER_UNUSABLE 17021
+#define IDS_FAILURE_SILENT_PLAY 17030
 // A message (%1) followed by the system's own text (%2), or by its code.
 #define IDS_FAILURE_SYSTEM_SAYS 17098
 #define IDS_FAILURE_SYSTEM_CODE 17099

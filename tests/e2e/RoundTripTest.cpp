@@ -1086,23 +1086,34 @@ LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
   return DefWindowProcA(window, message, wParam, lParam);
 }
 
-// Presses OK in every dialog and message box that the plug-in shows over
-// `owner` until it is destroyed, keeping each one's caption and text.
+// Presses OK in every dialog and message box that the plug-in shows in this
+// process, other than the note it shows while it waits, keeping each one's
+// caption and text, its owner, and whether every other window of the
+// thread that made the closer (the host's) was disabled meanwhile.
 class BoxCloser {
  public:
-  explicit BoxCloser(HWND owner)
-      : thread_([this, owner] {
+  struct Box {
+    std::string text;  // "caption: text"
+    HWND owner;
+    bool modal;
+  };
+
+  BoxCloser()
+      : hostThread_(GetCurrentThreadId()), thread_([this] {
           while (!done_) {
-            HWND box = FindBox(owner);
+            HWND box = FindBox();
             if (box != nullptr) {
               char caption[256] = {}, text[512] = {};
               GetWindowTextA(box, caption, sizeof caption);
               // A message box's text, else the about box's.
               if (GetDlgItemTextA(box, 0xFFFF, text, sizeof text) == 0)
                 GetDlgItemTextA(box, 3, text, sizeof text);
+              ModalCheck check{box, true};
+              EnumThreadWindows(hostThread_, &CheckDisabled, reinterpret_cast<LPARAM>(&check));
               {
                 std::lock_guard<std::mutex> hold(mutex_);
-                seen_.push_back(std::string(caption) + ": " + text);
+                seen_.push_back(
+                    {std::string(caption) + ": " + text, GetWindow(box, GW_OWNER), check.modal});
               }
               PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
               // The next box may get the same handle: this one must go first.
@@ -1118,37 +1129,50 @@ class BoxCloser {
   BoxCloser(const BoxCloser&) = delete;
   BoxCloser& operator=(const BoxCloser&) = delete;
 
-  std::vector<std::string> Seen() {
+  std::vector<Box> Boxes() {
     std::lock_guard<std::mutex> hold(mutex_);
     return seen_;
   }
+  std::vector<std::string> Seen() {
+    std::vector<std::string> texts;
+    for (const Box& box : Boxes()) texts.push_back(box.text);
+    return texts;
+  }
 
  private:
-  // A visible dialog or message box owned by `owner`, other than the note
-  // that the plug-in shows while it waits; null when there is none.
-  struct Search {
-    HWND owner;
-    HWND found;
-  };
-  static BOOL CALLBACK MatchBox(HWND window, LPARAM parameter) {
-    auto* search = reinterpret_cast<Search*>(parameter);
-    if (GetWindow(window, GW_OWNER) != search->owner || !IsWindowVisible(window)) return TRUE;
-    char className[16] = {}, caption[16] = {};
+  // A visible dialog of this process with a message box's text or the about
+  // box's: the note has neither. Null when there is none.
+  static BOOL CALLBACK MatchBox(HWND window, LPARAM found) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process != GetCurrentProcessId() || !IsWindowVisible(window)) return TRUE;
+    char className[16] = {};
     GetClassNameA(window, className, sizeof className);
-    GetWindowTextA(window, caption, sizeof caption);
-    if (std::strcmp(className, "#32770") != 0 || std::strcmp(caption, "Velmora") == 0) return TRUE;
-    search->found = window;
+    if (std::strcmp(className, "#32770") != 0) return TRUE;
+    if (GetDlgItem(window, 0xFFFF) == nullptr && GetDlgItem(window, 3) == nullptr) return TRUE;
+    *reinterpret_cast<HWND*>(found) = window;
     return FALSE;
   }
-  static HWND FindBox(HWND owner) {
-    Search search{owner, nullptr};
-    EnumWindows(&MatchBox, reinterpret_cast<LPARAM>(&search));
-    return search.found;
+  static HWND FindBox() {
+    HWND found = nullptr;
+    EnumWindows(&MatchBox, reinterpret_cast<LPARAM>(&found));
+    return found;
+  }
+  struct ModalCheck {
+    HWND box;
+    bool modal;
+  };
+  static BOOL CALLBACK CheckDisabled(HWND window, LPARAM parameter) {
+    auto* check = reinterpret_cast<ModalCheck*>(parameter);
+    if (window != check->box && IsWindowVisible(window) && IsWindowEnabled(window))
+      check->modal = false;
+    return TRUE;
   }
 
+  DWORD hostThread_;
   std::atomic<bool> done_{false};
   std::mutex mutex_;
-  std::vector<std::string> seen_;
+  std::vector<Box> seen_;
   std::thread thread_;
 };
 
@@ -1259,7 +1283,7 @@ TEST_F(RoundTripTest, SecondRunWaitsForTheFirstApplicationToClose) {
     const std::vector<uint8_t> original = host.Image();
     std::vector<std::string> boxes;
     {
-      BoxCloser closer(hostWindow.get());
+      BoxCloser closer;
       EXPECT_EQ(Apply(host), -128);
       for (int i = 0; i < 100 && closer.Seen().empty(); ++i) Sleep(20);
       boxes = closer.Seen();
@@ -1316,7 +1340,7 @@ TEST_F(RoundTripTest, CallsDuringTheWaitLeaveTheWaitingRunAlone) {
   int16_t result = 1;
   std::vector<std::string> boxes;
   {
-    BoxCloser closer(main.get());
+    BoxCloser closer;
     // Timer messages come only when the host's thread takes messages: here,
     // during the wait.
     ASSERT_NE(SetTimer(main.get(), kCallInTimer, 200, nullptr), 0u);
@@ -1339,6 +1363,267 @@ TEST_F(RoundTripTest, CallsDuringTheWaitLeaveTheWaitingRunAlone) {
   EXPECT_EQ(host.Requests().size(), 2u * kRequestsPerPass);
   EXPECT_TRUE(host.Image() == original);
   EXPECT_EQ(host.DataSlotLocks(), 0);
+}
+
+// ---- how the host plays the filter, and who shows the words ---------------
+
+// Counts the windows made on the calling thread while it lives, by any code.
+class WindowsMade {
+ public:
+  WindowsMade() {
+    count_ = 0;
+    hook_ = SetWindowsHookExA(WH_CBT, &Hook, nullptr, GetCurrentThreadId());
+  }
+  ~WindowsMade() {
+    if (hook_ != nullptr) UnhookWindowsHookEx(hook_);
+  }
+  WindowsMade(const WindowsMade&) = delete;
+  WindowsMade& operator=(const WindowsMade&) = delete;
+  bool Watching() const { return hook_ != nullptr; }
+  int Count() const { return count_; }
+
+ private:
+  static LRESULT CALLBACK Hook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_CREATEWND) ++count_;
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+  }
+  static inline int count_ = 0;
+  HHOOK hook_;
+};
+
+// The names, sizes and write times of a folder's files.
+std::string FolderSnapshot(const std::string& folder) {
+  std::string listing;
+  WIN32_FIND_DATAA found;
+  const HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return listing;
+  do {
+    listing += std::string(found.cFileName) + " " + std::to_string(found.nFileSizeLow) + " " +
+               std::to_string(found.ftLastWriteTime.dwLowDateTime) + "\n";
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return listing;
+}
+
+// A script or an action that allows no dialog, in any host: no process, no
+// window of any kind, no file of the earlier run touched, the image as it
+// was, and words that say why where the host takes them. Every other way
+// of playing runs the application.
+TEST_F(RoundTripTest, SilentPlayStartsNothingShowsNothingAndChangesNothing) {
+  const HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
+  ASSERT_NE(main.get(), nullptr);
+  HostOptions o = testsupport::ImageOptions(40, 3, 8, false);
+  o.platformWindow = reinterpret_cast<intptr_t>(main.get());
+  ExpectInvertedRun(o);  // the earlier run, whose files stay
+  const std::string earlier = FolderSnapshot(WorkFolder());
+  ASSERT_NE(earlier.find("standin.log"), std::string::npos) << earlier;
+  for (const host::OSType signature :
+       {host::MakeOSType('8', 'B', 'I', 'M'), host::MakeOSType('P', 'S', 'P', '9')}) {
+    for (const bool offered : {false, true}) {
+      SCOPED_TRACE(testing::Message() << std::hex << signature << (offered ? " errorString" : ""));
+      o.hostSig = signature;
+      o.errorString = offered;
+      o.playInfo = host::kPlaySilent;
+      TestHost host(o);
+      FillPattern(host, o);
+      const std::vector<uint8_t> original = host.Image();
+      int16_t result = 0;
+      int windows = -1;
+      {
+        const WindowsMade made;
+        ASSERT_TRUE(made.Watching());
+        result = Apply(host);
+        windows = made.Count();
+      }
+      EXPECT_EQ(windows, 0);
+      EXPECT_EQ(result, offered ? -30904 : -30901);
+      if (offered) {
+        const std::string text = host.ErrorText();
+        EXPECT_NE(text.find("Filter menu"), std::string::npos) << text;
+        EXPECT_NE(text.find("dialog"), std::string::npos) << text;
+        EXPECT_LT(host.ErrorLength(), 255);
+      }
+      EXPECT_TRUE(host.Image() == original);
+      EXPECT_TRUE(host.Requests().empty());
+      EXPECT_EQ(FolderSnapshot(WorkFolder()), earlier);
+    }
+  }
+  o.hostSig = host::MakeOSType('8', 'B', 'I', 'M');
+  for (const int16_t play : {host::kPlayDialogIfNecessary, host::kPlayDisplayDialog}) {
+    SCOPED_TRACE(play);
+    o.playInfo = play;
+    const WindowsMade made;
+    ExpectInvertedRun(o);
+    EXPECT_GT(made.Count(), 0) << "no note while the application ran";
+  }
+}
+
+// Hosts other than Photoshop and the .NET host library show nothing for a
+// failure code, even when they offer errorString: they get the words in a
+// box owned by their window, modal to their thread, their code as it is
+// and their errorString untouched. Never a box for words those two hosts
+// show, nor for the user's cancel or the host's own code.
+TEST_F(RoundTripTest, HostsThatShowNoWordsGetThemInABoxOfThePluginsOwn) {
+  const HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE), palette(WS_POPUP | WS_VISIBLE);
+  ASSERT_NE(main.get(), nullptr);
+  ASSERT_NE(palette.get(), nullptr);
+  const std::string settingsPath = testsupport::SettingsPath();
+  const host::OSType photoshop = host::MakeOSType('8', 'B', 'I', 'M');
+  const host::OSType paintShop = host::MakeOSType('P', 'S', 'P', '9');
+  const host::OSType gimp = host::MakeOSType('P', 'M', 'I', 'G');
+  const host::OSType dotNet = host::MakeOSType('N', 'D', 'P', '.');
+  struct BoxCase {
+    const char* name;
+    host::OSType signature;
+    bool offered;
+    bool window;
+    bool settings;  // false: none, which fails the launch with words
+    std::function<void(HostOptions&)> fault;
+    int16_t expected;
+    bool box;
+  };
+  const auto none = [](HostOptions&) {};
+  const BoxCase cases[] = {
+      {"another host offering errorString", paintShop, true, true, false, none, -30901, true},
+      {"another host without errorString", paintShop, false, true, false, none, -30901, true},
+      {"another host without a window", gimp, true, false, false, none, -30901, true},
+      {"Photoshop", photoshop, true, true, false, none, -30904, false},
+      {"Photoshop without errorString", photoshop, false, true, false, none, -30901, false},
+      {"the .NET host library", dotNet, true, true, false, none, -30904, false},
+      {"another host, the user cancels", paintShop, true, true, true,
+       [](HostOptions& o) { o.cancelAfterAborts = 1; }, -128, false},
+      {"another host, its own advanceState code", paintShop, true, true, true,
+       [](HostOptions& o) {
+         o.failAdvanceOnCall = 1;
+         o.failAdvanceCode = -5001;
+       },
+       -5001, false},
+  };
+  for (const BoxCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    SettingsFile settings(c.settings ? std::optional<std::string>(SettingsFor(BuildFile("app")))
+                                     : std::nullopt);
+    HostOptions o = testsupport::ImageOptions(40, 3, 8, false);
+    o.hostSig = c.signature;
+    o.errorString = c.offered;
+    o.platformWindow = c.window ? reinterpret_cast<intptr_t>(main.get()) : 0;
+    c.fault(o);
+    TestHost host(o);
+    FillPattern(host, o);
+    const std::vector<uint8_t> original = host.Image();
+    std::vector<BoxCloser::Box> boxes;
+    {
+      BoxCloser closer;
+      EXPECT_EQ(Apply(host), c.expected);
+      boxes = closer.Boxes();
+    }
+    EXPECT_TRUE(host.Image() == original);
+    if (c.expected == -30904) {
+      EXPECT_NE(host.ErrorText().find(settingsPath), std::string::npos) << host.ErrorText();
+    } else if (c.offered) {
+      EXPECT_EQ(host.ErrorLength(), 0) << "errorString touched";
+    }
+    ASSERT_EQ(boxes.size(), c.box ? 1u : 0u) << (boxes.empty() ? "" : boxes[0].text);
+    if (!c.box) continue;
+    const BoxCloser::Box& box = boxes[0];
+    std::printf("%s: box owned by %s: \"%s\"\n", c.name, c.window ? "the host's window" : "none",
+                box.text.c_str());
+    EXPECT_EQ(box.text.rfind("Velmora: ", 0), 0u) << box.text;
+    EXPECT_NE(box.text.find(settingsPath), std::string::npos) << box.text;
+    EXPECT_EQ(box.owner, c.window ? main.get() : nullptr);
+    EXPECT_TRUE(box.modal) << "a window of the host's thread took input meanwhile";
+    EXPECT_TRUE(IsWindowEnabled(main.get()));
+    EXPECT_TRUE(IsWindowEnabled(palette.get()));
+  }
+}
+
+// Hosts that run each repeat of the filter in a new process hand back the
+// data slot of the earlier one: a handle their lock procedure refuses, or
+// one that names some other live block. Neither is a context: the run goes
+// on with a fresh one and leaves that block as it was.
+TEST_F(RoundTripTest, AHandleOfAnEarlierProcessInTheDataSlotGivesANormalRun) {
+  StandinMode invert("invert");
+  const auto run = [&](const char* name, bool handleProcs,
+                       const std::function<intptr_t(TestHost&)>& stale,
+                       const std::function<void()>& unchanged) {
+    SCOPED_TRACE(name);
+    HostOptions o = testsupport::ImageOptions(300, 2, 16, false);
+    o.handleProcs = handleProcs;
+    TestHost host(o);
+    FillPattern(host, o);
+    TestHost original(o);
+    original.Image() = host.Image();
+    const intptr_t value = stale(host);
+    host.DataSlot() = value;
+    ASSERT_EQ(Apply(host), 0);
+    ExpectInverted(host, original, o);
+    EXPECT_NE(host.DataSlot(), value);
+    unchanged();
+  };
+  const auto all = [](const char* bytes, size_t size, char value) {
+    return std::all_of(bytes, bytes + size, [value](char b) { return b == value; });
+  };
+
+  // Through the host's handle procedures.
+  char* neverMade = nullptr;
+  run(
+      "a handle the host's lock procedure refuses", true,
+      [&](TestHost&) { return reinterpret_cast<intptr_t>(&neverMade); }, [] {});
+  const size_t big = sizeof(PluginContext) + 64;
+  host::Handle foreign = nullptr;
+  run(
+      "a live block of the host that is not a context", true,
+      [&](TestHost& host) {
+        foreign = host.Record().handleProcs->newProc(static_cast<int32_t>(big));
+        std::memset(*foreign, 0x5A, big);
+        return reinterpret_cast<intptr_t>(foreign);
+      },
+      [&] {
+        EXPECT_TRUE(all(*foreign, big, 0x5A));
+        EXPECT_EQ(TestHost::HandleLocks(foreign), 0);
+      });
+  const ContextHeader header{kContextSignature, static_cast<uint32_t>(sizeof(PluginContext))};
+  host::Handle small = nullptr;
+  run(
+      "a block too small for a context that starts like one", true,
+      [&](TestHost& host) {
+        small = host.Record().handleProcs->newProc(sizeof header);
+        std::memcpy(*small, &header, sizeof header);
+        return reinterpret_cast<intptr_t>(small);
+      },
+      [&] {
+        EXPECT_EQ(std::memcmp(*small, &header, sizeof header), 0);
+        EXPECT_EQ(TestHost::HandleLocks(small), 0);
+      });
+
+  // Without them, in the plug-in's own Windows memory: an address with
+  // nothing behind it, and a record of that memory's form whose block is
+  // not a context.
+  void* reserved = VirtualAlloc(nullptr, 65536, MEM_RESERVE, PAGE_READWRITE);
+  ASSERT_NE(reserved, nullptr);
+  run(
+      "an address with nothing behind it", false,
+      [&](TestHost&) { return reinterpret_cast<intptr_t>(reserved); }, [] {});
+  VirtualFree(reserved, 0, MEM_RELEASE);
+  struct FallbackForm {
+    char* data;
+    uint32_t marker;
+  };
+  const HGLOBAL recordBlock = GlobalAlloc(GMEM_MOVEABLE, sizeof(FallbackForm));
+  const HGLOBAL dataBlock = GlobalAlloc(GMEM_MOVEABLE, big);
+  ASSERT_TRUE(recordBlock != nullptr && dataBlock != nullptr);
+  auto* record = static_cast<FallbackForm*>(GlobalLock(recordBlock));
+  record->data = static_cast<char*>(GlobalLock(dataBlock));
+  record->marker = 0x464F544F;  // the plug-in's own handles are marked so
+  std::memset(record->data, 0x5A, big);
+  run(
+      "a live block of the plug-in's form that is not a context", false,
+      [&](TestHost&) { return reinterpret_cast<intptr_t>(record); },
+      [&] { EXPECT_TRUE(all(record->data, big, 0x5A)); });
+  GlobalUnlock(dataBlock);
+  GlobalUnlock(recordBlock);
+  GlobalFree(dataBlock);
+  GlobalFree(recordBlock);
 }
 
 // User and kernel time of this process so far, in seconds.

@@ -13,13 +13,19 @@ struct MockHandleProcs {
     h->masters_.push_back(std::make_unique<char*>(h->blocks_.back()->data()));
     host::Handle handle = h->masters_.back().get();
     h->handles_[handle] = *handle;
+    h->sizes_[handle] = size;
     return handle;
   }
   static void Dispose(host::Handle handle) {
     MockHost::active->counts.disposeCalls++;
     MockHost::active->handles_.erase(handle);
+    MockHost::active->sizes_.erase(handle);
   }
-  static int32_t GetSize(host::Handle) { return 0; }
+  static int32_t GetSize(host::Handle handle) {
+    const auto& sizes = MockHost::active->sizes_;
+    const auto it = sizes.find(handle);
+    return it == sizes.end() ? 0 : it->second;
+  }
   static host::OSErr SetSize(host::Handle, int32_t) { return 0; }
   static host::Ptr Lock(host::Handle handle, host::Boolean) {
     MockHost* h = MockHost::active;

@@ -43,6 +43,7 @@ class MockHost {
  private:
   std::vector<std::unique_ptr<std::vector<char>>> blocks_;
   std::map<host::Handle, char*> handles_;
+  std::map<host::Handle, int32_t> sizes_;
   std::vector<std::unique_ptr<char*>> masters_;
 
   friend struct MockHandleProcs;

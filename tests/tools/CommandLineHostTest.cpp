@@ -10,6 +10,7 @@
 #include <iterator>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "support/BuildPaths.h"
 #include "support/SettingsFile.h"
@@ -52,8 +53,48 @@ class Handle {
 
 struct HostRun {
   DWORD exitCode = 9999;
-  std::string output;  // standard output and standard error together
+  std::string output;              // standard output and standard error together
+  std::vector<std::string> boxes;  // "caption: text" of each box it showed
 };
+
+// A visible message box of the process, not the note shown while the
+// application runs (which has no message text); null when there is none.
+struct BoxSearch {
+  DWORD process;
+  HWND found;
+};
+BOOL CALLBACK FindBox(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<BoxSearch*>(parameter);
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  char className[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  if (process != search->process || !IsWindowVisible(window) ||
+      std::string(className) != "#32770" || GetDlgItem(window, 0xFFFF) == nullptr) {
+    return TRUE;
+  }
+  search->found = window;
+  return FALSE;
+}
+
+// Waits up to two minutes for the process to end, meanwhile pressing OK in
+// every message box it shows, as its user would, and keeping its words.
+bool WaitClosingBoxes(const PROCESS_INFORMATION& process, std::vector<std::string>& boxes) {
+  for (int waited = 0; waited < 120000; waited += 50) {
+    if (WaitForSingleObject(process.hProcess, 50) == WAIT_OBJECT_0) return true;
+    BoxSearch search{process.dwProcessId, nullptr};
+    EnumWindows(&FindBox, reinterpret_cast<LPARAM>(&search));
+    if (search.found == nullptr) continue;
+    char caption[256] = {}, text[1024] = {};
+    GetWindowTextA(search.found, caption, sizeof caption);
+    GetDlgItemTextA(search.found, 0xFFFF, text, sizeof text);
+    boxes.push_back(std::string(caption) + ": " + text);
+    PostMessageA(search.found, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    for (int i = 0; i < 200 && IsWindow(search.found) && IsWindowVisible(search.found); ++i)
+      Sleep(10);
+  }
+  return false;
+}
 
 // Under Wine the first program of a session that looks for its windows
 // starts the desktop process, which inherits that program's standard handles
@@ -91,7 +132,7 @@ HostRun RunHost(const std::string& arguments, const char* standinMode = "copy") 
     if (!started) return run;
     Handle processHandle(process.hProcess);
     Handle threadHandle(process.hThread);
-    if (WaitForSingleObject(process.hProcess, 120000) != WAIT_OBJECT_0) {
+    if (!WaitClosingBoxes(process, run.boxes)) {
       TerminateProcess(process.hProcess, 9998);
       WaitForSingleObject(process.hProcess, INFINITE);
     }
@@ -210,6 +251,46 @@ TEST(CommandLineHost, FailingStartStopsAndWritesNothing) {
   EXPECT_EQ(run.output.find("Continue"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("none written"), std::string::npos) << run.output;
   EXPECT_FALSE(Exists(out));
+  EXPECT_TRUE(run.boxes.empty());
+
+  // In a host of another signature the plug-in says the same in a box of its
+  // own, the host gets the code.
+  const HostRun other =
+      RunHost("--host-sig PSP9 " + Plugin() + " " + Quoted(Sample()) + " " + Quoted(out));
+  EXPECT_EQ(other.exitCode, 1u) << other.output;
+  EXPECT_NE(other.output.find("signature 'PSP9'"), std::string::npos) << other.output;
+  EXPECT_NE(other.output.find("Start     result -30901"), std::string::npos) << other.output;
+  EXPECT_EQ(other.output.find("message:  "), std::string::npos) << other.output;
+  ASSERT_EQ(other.boxes.size(), 1u) << other.output;
+  EXPECT_NE(other.boxes[0].find(testsupport::SettingsPath()), std::string::npos) << other.boxes[0];
+  EXPECT_FALSE(Exists(out));
+}
+
+TEST(CommandLineHost, SilentPlayRunsNothingAndSaysWhy) {
+  SettingsFile settings(StandinSettings());
+  const std::string out = ScratchFile("silent.ppm");
+  DeleteFileA(out.c_str());
+  for (const char* signature : {"8BIM", "PSP9"}) {
+    SCOPED_TRACE(signature);
+    const HostRun run = RunHost(std::string("--play silent --host-sig ") + signature + " " +
+                                Plugin() + " " + Quoted(Sample()) + " " + Quoted(out));
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    EXPECT_NE(run.output.find("played silently"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Start     result -30904"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Filter menu"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("transfer requests: 0"), std::string::npos) << run.output;
+    EXPECT_TRUE(run.boxes.empty());
+    EXPECT_FALSE(Exists(out));
+  }
+  // Played from the menu or as an action step, it runs.
+  for (const char* play : {"menu", "action"}) {
+    SCOPED_TRACE(play);
+    const HostRun run = RunHost(std::string("--play ") + play + " " + Plugin() + " " +
+                                Quoted(Sample()) + " " + Quoted(out));
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_TRUE(Exists(out));
+    DeleteFileA(out.c_str());
+  }
 }
 
 }  // namespace

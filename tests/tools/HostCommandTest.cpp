@@ -32,6 +32,21 @@ TEST(HostCommand, ThreeFilesWithDefaults) {
   EXPECT_FALSE(c.bigDocument);
   EXPECT_TRUE(c.handleProcs);
   EXPECT_FALSE(c.profile);
+  EXPECT_EQ(c.play, cmdhost::PlayChoice::kNoActions);
+  EXPECT_EQ(c.hostSig, "8BIM");
+}
+
+TEST(HostCommand, PlayModeAndHostSignature) {
+  EXPECT_EQ(ParseCommandLine({"--play", "menu", "a", "b", "c"}).play, cmdhost::PlayChoice::kMenu);
+  EXPECT_EQ(ParseCommandLine({"--play=action", "a", "b", "c"}).play, cmdhost::PlayChoice::kAction);
+  EXPECT_EQ(ParseCommandLine({"a", "b", "c", "--play", "silent"}).play,
+            cmdhost::PlayChoice::kSilent);
+  EXPECT_EQ(ParseCommandLine({"--host-sig", "PSP9", "a", "b", "c"}).hostSig, "PSP9");
+  EXPECT_EQ(ParseCommandLine({"--host-sig=NDP.", "a", "b", "c"}).hostSig, "NDP.");
+  EXPECT_NE(Error({"--play", "loud", "a", "b", "c"}).find("'loud'"), std::string::npos);
+  EXPECT_NE(Error({"--host-sig", "PSP", "a", "b", "c"}).find("four"), std::string::npos);
+  EXPECT_NE(Error({"--host-sig", "PS\tP", "a", "b", "c"}), "");
+  EXPECT_NE(Error({"a", "b", "c", "--play"}).find("needs a value"), std::string::npos);
 }
 
 TEST(HostCommand, OptionsAnywhereInBothSpellings) {
@@ -89,8 +104,8 @@ TEST(HostCommand, RefusesWrongFileCounts) {
 
 TEST(HostCommand, UsageNamesEveryOption) {
   const std::string usage = cmdhost::UsageText();
-  for (const char* option :
-       {"--mode", "--depth", "--big", "--no-handle-procs", "--profile", "--about", "--help"}) {
+  for (const char* option : {"--mode", "--depth", "--big", "--no-handle-procs", "--play",
+                             "--host-sig", "--profile", "--about", "--help"}) {
     EXPECT_NE(usage.find(option), std::string::npos) << option;
   }
 }

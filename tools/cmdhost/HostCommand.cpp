@@ -27,6 +27,14 @@ Options:
                       a side)
   --no-handle-procs   offer no handle procedures
   --no-progress       offer no progress procedure
+  --play menu|action|silent
+                      how the host plays the filter: from the menu, as an
+                      action step with its dialog off (as in a batch), or
+                      silently from a script, which allows no window
+                      (default: a host without actions, as from the menu)
+  --host-sig XXXX     the host's four-character signature (default 8BIM,
+                      Photoshop's, which shows the plug-in's words itself;
+                      under any other the plug-in shows them in a box)
   --profile           also print the plug-in's export and import times
                       (without the application's run), the host's share of
                       them, what the user waits for (Start less the
@@ -87,6 +95,25 @@ HostCommand ParseCommandLine(const std::vector<std::string>& args) {
       } else {
         throw UsageError("--depth must be 8, 16 or 32, not '" + depth + "'");
       }
+    } else if (arg == "--play") {
+      const std::string play = takeValue();
+      if (play == "menu") {
+        command.play = PlayChoice::kMenu;
+      } else if (play == "action") {
+        command.play = PlayChoice::kAction;
+      } else if (play == "silent") {
+        command.play = PlayChoice::kSilent;
+      } else {
+        throw UsageError("--play must be menu, action or silent, not '" + play + "'");
+      }
+    } else if (arg == "--host-sig") {
+      const std::string signature = takeValue();
+      bool printable = signature.size() == 4;
+      for (char c : signature) printable = printable && c >= 0x20 && c < 0x7F;
+      if (!printable) {
+        throw UsageError("--host-sig must be four printable characters, not '" + signature + "'");
+      }
+      command.hostSig = signature;
     } else if (arg == "--big") {
       noValue();
       command.bigDocument = true;

@@ -18,6 +18,11 @@ class UsageError : public std::runtime_error {
 
 enum class ModeChoice { kFromInput, kRgb, kGray };
 
+// How the host plays the filter: without descriptor parameters (a host
+// without actions), from the menu, as an action step without its dialog, or
+// silently from a script.
+enum class PlayChoice { kNoActions, kMenu, kAction, kSilent };
+
 struct HostCommand {
   bool help = false;
   bool about = false;  // call About instead of filtering
@@ -30,6 +35,8 @@ struct HostCommand {
   bool handleProcs = true;
   bool progress = true;  // offer a progress procedure
   bool profile = false;  // time the passes and sample the process's memory
+  PlayChoice play = PlayChoice::kNoActions;
+  std::string hostSig = "8BIM";  // the host's signature, four characters
 };
 
 // Parses the arguments after the program name. Options may come anywhere;

@@ -213,6 +213,35 @@ const char* ResultName(int16_t code) {
   }
 }
 
+// The descriptor parameters' playInfo for a play choice; -1 for none.
+int16_t PlayInfo(cmdhost::PlayChoice play) {
+  switch (play) {
+    case cmdhost::PlayChoice::kMenu:
+      return host::kPlayDisplayDialog;
+    case cmdhost::PlayChoice::kAction:
+      return host::kPlayDialogIfNecessary;
+    case cmdhost::PlayChoice::kSilent:
+      return host::kPlaySilent;
+    case cmdhost::PlayChoice::kNoActions:
+      break;
+  }
+  return -1;
+}
+
+const char* PlayName(cmdhost::PlayChoice play) {
+  switch (play) {
+    case cmdhost::PlayChoice::kMenu:
+      return "played from the menu";
+    case cmdhost::PlayChoice::kAction:
+      return "played as an action step without dialog";
+    case cmdhost::PlayChoice::kSilent:
+      return "played silently";
+    case cmdhost::PlayChoice::kNoActions:
+      break;
+  }
+  return "no actions";
+}
+
 const char* ModeName(const cmdhost::HostFormat& format) {
   if (format.gray)
     return format.depth == 8 ? "Grayscale" : format.depth == 16 ? "Gray16" : "Gray32";
@@ -265,6 +294,9 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
   options.handleProcs = command.handleProcs;
   options.progressProc = command.progress;
   options.errorString = true;
+  const std::string& sig = command.hostSig;
+  options.hostSig = host::MakeOSType(sig[0], sig[1], sig[2], sig[3]);
+  options.playInfo = PlayInfo(command.play);
   cmdhost::TransferProfile profile;
   MemoryWatch memory;
   bool inStart = false;
@@ -291,10 +323,11 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
   std::vector<uint16_t>().swap(input.samples);
   std::vector<float>().swap(input.floats);
   std::printf(
-      "host:     %s, %d-bit, %d plane%s, %s coordinates, %s handle procedures, %s progress\n",
+      "host:     %s, %d-bit, %d plane%s, %s coordinates, %s handle procedures, %s progress, "
+      "signature '%s', %s\n",
       ModeName(format), format.depth, format.Planes(), format.Planes() == 1 ? "" : "s",
       command.bigDocument ? "32-bit" : "16-bit", command.handleProcs ? "with" : "no",
-      command.progress ? "with" : "no");
+      command.progress ? "with" : "no", sig.c_str(), PlayName(command.play));
   const Clock::time_point loaded = Clock::now();
 
   struct Step {

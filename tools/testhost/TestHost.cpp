@@ -105,7 +105,7 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
   r.filterRect = {0, 0, r.imageSize.v, r.imageSize.h};
   r.maxSpace = 64 * 1024 * 1024;
   r.bufferSpace = 1234;
-  r.hostSig = host::MakeOSType('T', 'E', 'S', 'T');
+  r.hostSig = options.hostSig;
   r.filterCase = 1;
   r.supportsPadding = 1;
   if (options.bigDocument) {
@@ -123,6 +123,11 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
     FillGuard(errorStorage_);
     errorStorage_[kGuard] = 0;
     r.errorString = reinterpret_cast<uint8_t(*)[256]>(errorStorage_.data() + kGuard);
+  }
+  if (options.playInfo >= 0) {
+    play_.descriptorParametersVersion = 0;
+    play_.playInfo = options.playInfo;
+    r.descriptorParameters = &play_;
   }
   if (options.handleProcs) {
     procs_.handleProcsVersion = 1;
@@ -389,8 +394,10 @@ size_t TestHost::OwnBytes() const {
 
 int TestHost::LiveHandles() const { return static_cast<int>(Handles().blocks.size()); }
 
-int TestHost::DataSlotLocks() const {
-  const auto it = Handles().locks.find(reinterpret_cast<host::Handle>(data_));
+int TestHost::DataSlotLocks() const { return HandleLocks(reinterpret_cast<host::Handle>(data_)); }
+
+int TestHost::HandleLocks(host::Handle handle) {
+  const auto it = Handles().locks.find(handle);
   return it == Handles().locks.end() ? 0 : it->second;
 }
 

@@ -56,6 +56,11 @@ struct HostOptions {
   bool errorString = false;
   // newProc gives no handle, as from a host out of memory.
   bool refuseHandles = false;
+  // The host's signature; Photoshop's shows the plug-in's words itself.
+  host::OSType hostSig = host::MakeOSType('8', 'B', 'I', 'M');
+  // How the host plays the filter (a kPlay value); -1: no descriptor
+  // parameters, as from hosts without actions.
+  int16_t playInfo = -1;
 };
 
 class TestHost {
@@ -101,6 +106,8 @@ class TestHost {
   int LiveHandles() const;
   // Locks of the handle in the data slot not yet undone by an unlock.
   int DataSlotLocks() const;
+  // The same for any handle of the host's.
+  static int HandleLocks(host::Handle handle);
   const std::string& LastError() const { return lastError_; }
   // The text the plug-in left in errorString (its length byte's count of
   // characters); empty when there is none or none is offered.
@@ -134,6 +141,7 @@ class TestHost {
   host::BigDocumentStruct big_{};
   host::PlatformData platform_{};
   host::HandleProcs procs_{};
+  host::PIDescriptorParameters play_{};
   std::vector<uint8_t> inBuffer_;
   std::vector<uint8_t> outBuffer_;
   bool pending_ = false;
