@@ -89,13 +89,15 @@ class CallInProgress {
 // that give no string (some read it without ever setting it) and for
 // failures without words: a cancel, a host's own code, a failure the user
 // was already told of. escaped is the code of an exception that ended the
-// call, 0 for none.
+// call, 0 for none; byHost tells that the host's fault raised it.
 void TellHostWhy(host::FilterRecord* record, int16_t* result, FailureScope& failures,
-                 int16_t escaped) noexcept {
+                 int16_t escaped, bool byHost) noexcept {
   if (*result == kNoErr || record->errorString == nullptr) return;
   try {
     if (escaped != kNoErr) {
-      failures.Report(escaped == kMemFullErr ? EFailure::kNoMemory : EFailure::kPluginFault,
+      failures.Report(escaped == kMemFullErr ? EFailure::kNoMemory
+                      : byHost               ? EFailure::kHostFault
+                                             : EFailure::kPluginFault,
                       {std::to_string(escaped)});
     }
     if (TryTellHost(record->errorString, failures.Reported())) *result = kErrReportString;
@@ -121,6 +123,7 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
   auto* record = isAbout ? nullptr : static_cast<host::FilterRecord*>(parameterBlock);
   FailureScope failures;
   int16_t failure = kNoErr;
+  bool hostFault = false;
   try {
     if (isAbout) {
       *result = ShowAbout(static_cast<const host::AboutRecord*>(parameterBlock));
@@ -134,6 +137,9 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
     }
   } catch (EError error) {
     failure = error;
+  } catch (EHostFault fault) {
+    failure = fault;
+    hostFault = true;
   } catch (const std::bad_alloc&) {
     failure = kMemFullErr;
   } catch (...) {
@@ -145,7 +151,7 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
   }
 
   if (!isAbout) {
-    TellHostWhy(record, result, failures, failure);
+    TellHostWhy(record, result, failures, failure, hostFault);
     const host::HandleProcs* procs = record->handleProcs;
     if (gContextLocked && *data != 0) UnlockHandle(procs, reinterpret_cast<host::Handle>(*data));
     if (record->parameters != nullptr) UnlockHandle(procs, record->parameters);
