@@ -804,7 +804,15 @@ std::shared_ptr<void> MountSmallDisk(const TempFolderCase& folder) {
     unmount();
     return nullptr;
   }
-  return std::shared_ptr<void>(nullptr, [unmount](void*) { unmount(); });
+  struct Mounted {
+    std::function<void()> unmount;
+    ~Mounted() {
+      if (unmount) unmount();
+    }
+  };
+  auto mounted = std::make_shared<Mounted>();
+  mounted->unmount = unmount;
+  return mounted;
 }
 
 std::vector<FaultCase> FaultCases() {
