@@ -57,8 +57,13 @@ class UnlaunchedFiles {
   ~UnlaunchedFiles() {
     if (kept_) return;
     Close(context_->exportFile);
-    if (context_->exportPath[0] != '\0') sys::RemoveFile(context_->exportPath);
-    if (context_->jobPath[0] != '\0') sys::RemoveFile(context_->jobPath);
+    // Also while an exception passes: nothing may be thrown from here.
+    try {
+      if (context_->exportPath[0] != '\0') sys::RemoveFile(context_->exportPath);
+      if (context_->jobPath[0] != '\0') sys::RemoveFile(context_->jobPath);
+    } catch (...) {
+      // No memory for the paths: the next run empties the folder.
+    }
   }
   UnlaunchedFiles(const UnlaunchedFiles&) = delete;
   UnlaunchedFiles& operator=(const UnlaunchedFiles&) = delete;
