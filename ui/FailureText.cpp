@@ -49,13 +49,11 @@ std::vector<std::string> SplitPath(const std::string& path, std::string& drive, 
   size_t driveParts = 1;
   if (parts.size() >= 4 && parts[0].empty() && parts[1].empty()) driveParts = 4;
   drive.clear();
-  for (size_t i = 0; i < driveParts && i < parts.size(); ++i) {
+  for (size_t i = 0; i < driveParts; ++i) {
     if (i > 0) drive += '\\';
     drive += parts[i];
   }
-  parts.erase(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(driveParts < parts.size()
-                                                                             ? driveParts
-                                                                             : parts.size()));
+  parts.erase(parts.begin(), parts.begin() + static_cast<std::ptrdiff_t>(driveParts));
   end.clear();
   if (parts.size() > 1 && parts.back().empty()) {
     parts.pop_back();
