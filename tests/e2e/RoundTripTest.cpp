@@ -1203,6 +1203,12 @@ class BoxCloser {
               // A message box's text, else the about box's.
               if (GetDlgItemTextA(box, 0xFFFF, text, sizeof text) == 0)
                 GetDlgItemTextA(box, 3, text, sizeof text);
+              // Neither caption nor text: a window being destroyed just now
+              // (the note as the wait ends), no box to answer.
+              if (caption[0] == '\0' && text[0] == '\0') {
+                Sleep(20);
+                continue;
+              }
               {
                 std::lock_guard<std::mutex> hold(mutex_);
                 seen_.push_back(std::string(caption) + ": " + text);
