@@ -4,10 +4,10 @@
 
 namespace {
 
-// The length of the character starting at `at`: 2 for a lead byte with a
-// byte after it, else 1.
+// The length of the character starting at `at`, never past the text's end.
 size_t CharacterLength(const std::string& text, size_t at) {
-  return sys::IsLeadByte(static_cast<unsigned char>(text[at])) && at + 1 < text.size() ? 2 : 1;
+  const size_t bytes = sys::CharacterBytes(static_cast<unsigned char>(text[at]));
+  return bytes < text.size() - at ? bytes : text.size() - at;
 }
 
 }  // namespace
@@ -23,4 +23,11 @@ size_t FindBackslash(const std::string& text, size_t from) {
     if (at >= from && text[at] == '\\') return at;
   }
   return std::string::npos;
+}
+
+size_t Utf8CharacterBytes(unsigned char lead) {
+  if (lead >= 0xF0 && lead <= 0xF4) return 4;
+  if (lead >= 0xE0 && lead <= 0xEF) return 3;
+  if (lead >= 0xC2 && lead <= 0xDF) return 2;
+  return 1;
 }

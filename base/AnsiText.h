@@ -14,3 +14,8 @@ size_t LastCharacterStart(const std::string& text);
 // The offset of the first backslash character at or after `from` (a
 // character boundary), or std::string::npos.
 size_t FindBackslash(const std::string& text, size_t from);
+
+// The bytes of the UTF-8 sequence that the byte starts: 2 to 4 for the
+// start of a sequence, 1 for any other byte (a plain character, or a stray
+// continuation byte, which then stands alone).
+size_t Utf8CharacterBytes(unsigned char lead);

@@ -5,6 +5,7 @@
 
 #include "base/AnsiText.h"
 #include "base/Error.h"
+#include "base/SystemPaths.h"
 
 #ifdef _WIN32
 #include <direct.h>
@@ -68,10 +69,33 @@ bool Close(BinaryFile& file) {
   return SysClose(fd) == 0;
 }
 
-bool Write(BinaryFile& file, const void* data, uint32_t count) {
+bool Write(BinaryFile& file, const void* data, uint32_t count, uint32_t* left) {
   Require(file.descriptor != -1 && data != nullptr && count != 0);
-  long written = SysWrite(file.descriptor, data, count);
-  return written > 0 && static_cast<uint32_t>(written) == count;
+  if (left != nullptr) *left = count;
+  const int64_t start = SysSeek(file.descriptor, 0, SEEK_CUR);
+  sys::ClearLastErrorCode();
+  const long written = SysWrite(file.descriptor, data, count);
+  if (written > 0 && static_cast<uint32_t>(written) == count) {
+    if (left != nullptr) *left = 0;
+    return true;
+  }
+  // A write that meets the end of the disk's free space takes what fits and
+  // reports a short count (some runtimes a failure) without the system's
+  // reason. Where the file's position shows that part of it went, the rest
+  // is written once more: it either fits now, or its failure carries the
+  // reason (a full disk). A write that took nothing keeps its own.
+  const int64_t end = start < 0 ? -1 : SysSeek(file.descriptor, 0, SEEK_CUR);
+  if (end <= start || end - start >= static_cast<int64_t>(count)) return false;
+  const uint32_t done = static_cast<uint32_t>(end - start);
+  if (left != nullptr) *left = count - done;
+  sys::ClearLastErrorCode();
+  const long rest =
+      SysWrite(file.descriptor, static_cast<const uint8_t*>(data) + done, count - done);
+  if (rest > 0 && static_cast<uint32_t>(rest) == count - done) {
+    if (left != nullptr) *left = 0;
+    return true;
+  }
+  return false;
 }
 
 bool Read(BinaryFile& file, void* buffer, uint32_t count) {

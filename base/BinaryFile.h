@@ -28,9 +28,13 @@ bool Open(BinaryFile& file, const std::string& path, bool create, bool write);
 // True when closed already or the runtime reports success; the descriptor is
 // -1 afterwards in every case.
 bool Close(BinaryFile& file);
-// One write of exactly count bytes; a short write is a failure and is not
-// retried. Throws EError on a closed file, null data or count 0.
-bool Write(BinaryFile& file, const void* data, uint32_t count);
+// Writes exactly count bytes: true when all of them reached the file. After
+// a short write the rest is written once more, so that a failure carries the
+// system's reason (sys::LastErrorCode; 0 when it gave none), such as a disk
+// that filled up during the write. When left is not null it receives the
+// bytes that did not reach the file (0 on success). Throws EError on a
+// closed file, null data or count 0.
+bool Write(BinaryFile& file, const void* data, uint32_t count, uint32_t* left = nullptr);
 // One read of exactly count bytes; end of file first is a failure (the bytes
 // that arrived stay in the buffer). Throws like Write.
 bool Read(BinaryFile& file, void* buffer, uint32_t count);

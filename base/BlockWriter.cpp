@@ -91,7 +91,9 @@ bool BlockWriter::Settle() {
 // On whichever thread writes the block; its code is read right after the
 // write, on that thread.
 void BlockWriter::WriteBlock(const uint8_t* block, uint32_t bytes) {
-  if (Write(file_, block, bytes)) return;
+  uint32_t left = 0;
+  if (Write(file_, block, bytes, &left)) return;
   writeFailed_ = true;
   failureCode_ = sys::LastErrorCode();
+  failureShortfall_ = left;
 }

@@ -54,6 +54,9 @@ class BlockWriter {
   // The system's error code of the write that failed (see sys::LastErrorCode),
   // 0 while none has.
   uint32_t FailureCode() const { return failureCode_; }
+  // The bytes of that write that did not reach the file, 0 while none has
+  // failed: with less free space on the disk than that, the disk is full.
+  uint32_t FailureShortfall() const { return failureShortfall_; }
 
  private:
   bool HandOver();
@@ -70,6 +73,7 @@ class BlockWriter {
   // Written by the write of a block, read once it has finished.
   bool writeFailed_ = false;
   uint32_t failureCode_ = 0;
+  uint32_t failureShortfall_ = 0;
   // Last, so that it is destroyed first: a running write uses the buffers.
   BackgroundTask writes_;
 };

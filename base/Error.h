@@ -21,10 +21,20 @@ constexpr int16_t kExportBadMode = -30201;                // unsupported image
 constexpr int16_t kPropertyUndefined = -30901;            // application cannot be run
 constexpr int16_t kErrReportString = -30904;              // the host shows errorString
 
+// Thrown by value by the checks of what the host hands over, where the host
+// broke the interface's contract (a request served without its data): the
+// same code as EError, but the fault is the host's, and the user is told so.
+enum EHostFault : int16_t { eHostMissingParameter = -1715 };
+
 // Throws EError carrying -1715.
 [[noreturn]] inline void ThrowMissingParameter() { throw eMissingParameter; }
 
 // Throws EError -1715 unless the condition holds.
 inline void Require(bool condition) {
   if (!condition) ThrowMissingParameter();
+}
+
+// Throws EHostFault -1715 unless what the host handed over meets the condition.
+inline void RequireFromHost(bool condition) {
+  if (!condition) throw eHostMissingParameter;
 }

@@ -3,6 +3,7 @@
 // passed on as an ordinary byte.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -22,9 +23,14 @@ uint32_t QueryTempPath(char* buffer, uint32_t size);
 // in the double-byte code pages 932, 936, 949 and 950.
 bool IsLeadByte(unsigned char byte);
 
+// The bytes of the character that the byte starts in the ANSI code page:
+// 2 for a lead byte of a double-byte code page, 2 to 4 for the start of a
+// sequence under UTF-8 (code page 65001, a Windows option), else 1.
+size_t CharacterBytes(unsigned char lead);
+
 #ifndef _WIN32
 // Natively there is no ANSI code page: the path functions work as under 1252
-// (one byte a character) unless a test sets 932, 936, 949 or 950 here.
+// (one byte a character) unless a test sets 932, 936, 949, 950 or 65001 here.
 void SetAnsiCodePage(uint32_t codePage);
 #endif
 
@@ -44,6 +50,10 @@ bool RemoveFile(const std::string& path);
 // (GetLastError on Windows, errno elsewhere); read it right after that call,
 // before anything else can change it.
 uint32_t LastErrorCode();
+
+// Sets that code to 0, so that a call which fails without giving a reason
+// leaves none from an earlier one.
+void ClearLastErrorCode();
 
 // True for the error codes of a full disk.
 bool IsDiskFullError(uint32_t code);

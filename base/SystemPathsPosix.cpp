@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/AnsiText.h"
 #include "base/SystemPaths.h"
 
 namespace sys {
@@ -40,6 +41,11 @@ bool IsLeadByte(unsigned char byte) {
   }
 }
 
+size_t CharacterBytes(unsigned char lead) {
+  if (gAnsiCodePage == 65001) return Utf8CharacterBytes(lead);
+  return IsLeadByte(lead) ? 2 : 1;
+}
+
 bool QueryShortPath(const std::string&, std::string& shortPath) {
   shortPath.clear();
   return false;
@@ -53,6 +59,8 @@ bool QueryPathStatus(const std::string& path) {
 bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
 
 uint32_t LastErrorCode() { return static_cast<uint32_t>(errno); }
+
+void ClearLastErrorCode() { errno = 0; }
 
 bool IsDiskFullError(uint32_t code) { return code == ENOSPC; }
 

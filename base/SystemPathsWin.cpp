@@ -10,6 +10,7 @@
 
 #include <cstring>
 
+#include "base/AnsiText.h"
 #include "base/NarrowPath.h"
 #include "base/SystemPaths.h"
 
@@ -40,6 +41,12 @@ uint32_t QueryTempPath(char* buffer, uint32_t size) {
 
 bool IsLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != FALSE; }
 
+size_t CharacterBytes(unsigned char lead) {
+  // Under UTF-8 the system knows no lead bytes: a character takes up to four.
+  if (GetACP() == CP_UTF8) return Utf8CharacterBytes(lead);
+  return IsDBCSLeadByte(lead) ? 2 : 1;
+}
+
 bool QueryPathStatus(const std::string& path) {
   struct _stat status;
   return _stat(path.c_str(), &status) == 0;
@@ -67,6 +74,8 @@ bool RemoveFile(const std::string& path) {
 // The runtime's file calls leave the system's own code in place when they
 // fail, beside the errno they derive from it.
 uint32_t LastErrorCode() { return GetLastError(); }
+
+void ClearLastErrorCode() { SetLastError(ERROR_SUCCESS); }
 
 bool IsDiskFullError(uint32_t code) {
   return code == ERROR_DISK_FULL || code == ERROR_HANDLE_DISK_FULL;

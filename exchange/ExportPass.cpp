@@ -22,18 +22,34 @@ uint64_t ExportFileBytes(const ExchangeHeader& header, uint64_t sampleBytes) {
          sampleBytes;
 }
 
+// The working folder's disk: its path and the bytes free on it; false when
+// the system cannot tell.
+bool TryGetWorkDiskSpace(std::string& folder, uint64_t& free) {
+  free = 0;
+  if (!GetTempFolder(folder)) return false;
+  folder = JoinPath(folder, kWorkFolderName);
+  return sys::TryGetFreeSpace(EnsureTrailingBackslash(folder), free);
+}
+
 // Tells the user why the exported image is not whole: on a full disk the
-// bytes it needs and the bytes free, otherwise the system's reason; error is
-// the system's code of the write that failed.
-void NoteExportNotWritten(const PluginContext* context, uint64_t fileBytes, uint32_t error) {
+// bytes it needs and the bytes that were free before the export began,
+// otherwise the system's reason. error is the system's code of the write
+// that failed and shortfall the bytes of it that did not reach the file:
+// a disk with less room than those is full, whatever the write said.
+void NoteExportNotWritten(const PluginContext* context, uint64_t fileBytes, uint32_t error,
+                          uint32_t shortfall, bool freeKnown, uint64_t freeBefore) {
   std::string folder;
-  uint64_t free = 0;
-  if (sys::IsDiskFullError(error) && GetTempFolder(folder)) {
-    folder = JoinPath(folder, kWorkFolderName);
-    if (sys::TryGetFreeSpace(EnsureTrailingBackslash(folder), free)) {
-      NoteFailure(EFailure::kDiskFull, {folder, std::to_string(fileBytes), std::to_string(free)});
-      return;
-    }
+  uint64_t freeNow = 0;
+  const bool nowKnown = TryGetWorkDiskSpace(folder, freeNow);
+  const bool full = sys::IsDiskFullError(error) || (nowKnown && shortfall > freeNow);
+  if (full && freeKnown) {
+    NoteFailure(EFailure::kDiskFull,
+                {folder, std::to_string(fileBytes), std::to_string(freeBefore)});
+    return;
+  }
+  if (full && nowKnown) {
+    NoteFailure(EFailure::kDiskFull, {folder, std::to_string(fileBytes), std::to_string(freeNow)});
+    return;
   }
   NoteFailure(EFailure::kFileNotWritten, {context->exportPath}, error);
 }
@@ -53,10 +69,15 @@ int16_t ExportRows(PluginContext* context) {
   const ExchangeHeader header = converter.GetOutHeader(&size);
   const uint64_t sampleBytes =
       static_cast<uint64_t>(height) * static_cast<uint64_t>(width) * converter.GetOutPixelSize();
+  // Told when the disk fills up: what the user can free, as the run found it.
+  std::string folder;
+  uint64_t freeBefore = 0;
+  const bool freeKnown = TryGetWorkDiskSpace(folder, freeBefore);
   const int16_t result = WriteHeader(context, header);
   if (result != kNoErr) {
     if (result == kWriteErr) {
-      NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes), sys::LastErrorCode());
+      NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes), sys::LastErrorCode(), 0,
+                           freeKnown, freeBefore);
     }
     return result;
   }
@@ -81,7 +102,8 @@ int16_t ExportRows(PluginContext* context) {
   // they would be without the block; the first failure stays the result.
   if (!writer.Flush() && code == kNoErr) code = kWriteErr;
   if (code == kWriteErr) {
-    NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes), writer.FailureCode());
+    NoteExportNotWritten(context, ExportFileBytes(header, sampleBytes), writer.FailureCode(),
+                         writer.FailureShortfall(), freeKnown, freeBefore);
   }
   return code;
 }
@@ -122,6 +144,7 @@ int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request, 
   if (result != kNoErr) return result;
   *data = context->filterRecord->inData;
   *rowBytes = context->filterRecord->inRowBytes;
+  RequireFromHost(*data != nullptr);
   return kNoErr;
 }
 

@@ -23,7 +23,8 @@ int16_t ExportHostImage(PluginContext* context);
 // 0 when closed (or not open), -50 when the close fails.
 int16_t CloseExportFile(PluginContext* context);
 
-// Asks the host for one request and hands out inData and inRowBytes.
+// Asks the host for one request and hands out inData and inRowBytes; throws
+// EHostFault when the host served the request without data.
 int16_t FetchInputChunk(PluginContext* context, const TransferRequest* request, const void** data,
                         int32_t* rowBytes);
 // Converts the delivered data (size: the host's row bytes) straight into the

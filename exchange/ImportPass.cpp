@@ -77,6 +77,9 @@ int16_t ImportRows(PluginContext* context) {
         code = StoreOutputChunk(context, &request, converter, samples);
         if (code != kNoErr) return code;
         ReportProgress(context, request, height, width);
+        // Once the last chunk is stored the whole image has changed: a
+        // cancel then would report as undone a run that has succeeded.
+        if (request.bottom >= height && request.right >= width) return kNoErr;
         return CheckAbort(context);
       });
 }
@@ -126,7 +129,7 @@ int16_t StoreOutputChunk(PluginContext* context, const TransferRequest* request,
   // A host row smaller than the chunk cannot take it; storing nothing and
   // going on would report an import that never happened.
   if (static_cast<int64_t>(bytes) > record->outRowBytes) return kParamErr;
-  Require(record->outData != nullptr);
+  RequireFromHost(record->outData != nullptr);
   // Converted straight from the file's block into the host's buffer.
   const uint32_t fileBytes = converter->GetInPixelSize() * pixels;
   return converter->ConvertBetween(samples, fileBytes, record->outData,

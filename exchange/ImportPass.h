@@ -19,7 +19,8 @@ int16_t OpenImportFile(PluginContext* context);
 // fewer sample bytes than the image needs gives -19 before anything reaches
 // the host, noting for the user why (not the kind asked for, another size,
 // too few bytes); rows before a later failing chunk (a file that shrank meanwhile,
-// a host error, a cancel) stay stored.
+// a host error, a cancel) stay stored. A cancel is asked for after every
+// chunk but the last: once that is stored the run has succeeded.
 int16_t ImportProcessedImage(PluginContext* context);
 // 0 when closed (or not open), -50 when the close fails.
 int16_t CloseImportFile(PluginContext* context);

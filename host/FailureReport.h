@@ -34,6 +34,7 @@ enum class EFailure : uint16_t {
   kWrongSize = 17019,              // the file, its width, height, the host's width, height
   kFileShort = 17020,              // the file, the sample bytes it has, the bytes needed
   kTempFolderUnusable = 17021,     // the temporary folder
+  kHostFault = 17022,              // the code
   kSilentPlay = 17030,             // -
 };
 

@@ -177,8 +177,10 @@ bool FormatCommandLine(const std::string& executable, const std::string& argumen
   return true;
 }
 
-int16_t LaunchApplication(const LaunchRequest& request, bool wait, uint32_t* exitCode) {
+int16_t LaunchApplication(const LaunchRequest& request, bool wait, uint32_t* exitCode,
+                          bool* started) {
   int16_t result = kPropertyUndefined;
+  if (started != nullptr) *started = false;
   std::string folder;
   if (!FindApplicationFolder(folder)) return result;
   const std::string executable = JoinPath(folder, kApplicationFileName);
@@ -217,6 +219,7 @@ int16_t LaunchApplication(const LaunchRequest& request, bool wait, uint32_t* exi
     NoteFailure(EFailure::kApplicationNotStarted, {executable, settings, kApplicationPathKey});
     return result;
   }
+  if (started != nullptr) *started = true;
   if (!wait) return kNoErr;
   if (!child.WaitForEnd(request.ownerWindow, request.note)) {
     NoteFailure(EFailure::kWaitFailed);

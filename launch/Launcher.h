@@ -70,5 +70,8 @@ bool FormatCommandLine(const std::string& executable, const std::string& argumen
 // leaves a process or thread handle open. When the process has ended and
 // exitCode is not null, *exitCode receives its exit status (an exception
 // code for a process that crashed); it is left alone otherwise. Every
-// failure notes for the user what went wrong (NoteFailure).
-int16_t LaunchApplication(const LaunchRequest& request, bool wait, uint32_t* exitCode = nullptr);
+// failure notes for the user what went wrong (NoteFailure). When started is
+// not null, *started tells whether the application ran at all (it may have
+// used its files even when the wait failed).
+int16_t LaunchApplication(const LaunchRequest& request, bool wait, uint32_t* exitCode = nullptr,
+                          bool* started = nullptr);

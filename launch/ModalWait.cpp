@@ -26,20 +26,21 @@ class CModalScope {
 
   ~CModalScope() {
     HWND front = Front();
-    if (note_ != nullptr) {
-      // The note may be what the system activated when the application's
-      // window closed: while it still is, this process may hand the
-      // foreground on, so the host's frame takes it before the note goes.
-      const HWND noteWindow = reinterpret_cast<HWND>(note_->Window());
-      if (front != nullptr && noteWindow != nullptr && GetForegroundWindow() == noteWindow) {
-        SetForegroundWindow(front);
-      }
-      note_->Close();
+    const HWND noteWindow = note_ != nullptr ? reinterpret_cast<HWND>(note_->Window()) : nullptr;
+    // The note may be what the system activated when the application's
+    // window closed: while it still is, this process may hand the
+    // foreground on, so the host's frame takes it before the note goes.
+    if (front != nullptr && noteWindow != nullptr && GetForegroundWindow() == noteWindow) {
+      SetForegroundWindow(front);
     }
-    // A window the host destroyed meanwhile is skipped.
+    // Enabled before the note goes, as a modal dialog's owner is before the
+    // dialog is destroyed: the system gives the activation back to an
+    // enabled host window, not to another program's. A window the host
+    // destroyed meanwhile is skipped.
     for (HWND window : disabled_) {
       if (IsWindow(window)) EnableWindow(window, TRUE);
     }
+    if (note_ != nullptr) note_->Close();
     // The application had the foreground; without this the host would stay
     // behind whatever window comes next. A host minimised meanwhile would be
     // made active but stay out of sight, its new image unseen: it is restored.

@@ -95,15 +95,17 @@ class CallInProgress {
 // window may appear: the string is the only way, in any host. Failures
 // without words (a cancel, a host's own code, a failure the user was already
 // told of) get nothing. escaped is the code of an exception that ended the
-// call, 0 for none.
+// call, 0 for none; byHost tells that the host's fault raised it.
 void TellUserWhy(host::FilterRecord* record, int16_t* result, FailureScope& failures,
-                 int16_t escaped) noexcept {
+                 int16_t escaped, bool byHost) noexcept {
   if (*result == kNoErr) return;
   const bool viaString = IsSilentPlay(record) || ShowsErrorString(record);
   if (viaString && record->errorString == nullptr) return;
   try {
     if (escaped != kNoErr) {
-      failures.Report(escaped == kMemFullErr ? EFailure::kNoMemory : EFailure::kPluginFault,
+      failures.Report(escaped == kMemFullErr ? EFailure::kNoMemory
+                      : byHost               ? EFailure::kHostFault
+                                             : EFailure::kPluginFault,
                       {std::to_string(escaped)});
     }
     if (!viaString) {
@@ -133,6 +135,7 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
   auto* record = isAbout ? nullptr : static_cast<host::FilterRecord*>(parameterBlock);
   FailureScope failures;
   int16_t failure = kNoErr;
+  bool hostFault = false;
   try {
     if (isAbout) {
       *result = ShowAbout(static_cast<const host::AboutRecord*>(parameterBlock));
@@ -146,6 +149,9 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
     }
   } catch (EError error) {
     failure = error;
+  } catch (EHostFault fault) {
+    failure = fault;
+    hostFault = true;
   } catch (const std::bad_alloc&) {
     failure = kMemFullErr;
   } catch (...) {
@@ -157,7 +163,7 @@ extern "C" VELMORA_EXPORT void PluginMain(int16_t selector, void* parameterBlock
   }
 
   if (!isAbout) {
-    TellUserWhy(record, result, failures, failure);
+    TellUserWhy(record, result, failures, failure, hostFault);
     const host::HandleProcs* procs = record->handleProcs;
     if (gContextLocked && *data != 0) UnlockHandle(procs, reinterpret_cast<host::Handle>(*data));
     if (record->parameters != nullptr) UnlockHandle(procs, record->parameters);

@@ -1,5 +1,7 @@
 #include "plugin/RunSequence.h"
 
+#include "base/BinaryFile.h"
+#include "base/SystemPaths.h"
 #include "base/TextFormat.h"
 #include "convert/PixelFormat.h"
 #include "exchange/ExportPass.h"
@@ -37,9 +39,43 @@ intptr_t HostWindow(const host::FilterRecord* record) {
 namespace {
 
 // A process ended by an unhandled exception has the exception's code as its
-// exit status, 0xC0000000 and above for the errors (an access violation is
-// 0xC0000005); programs that end on their own use small codes.
-bool IsExceptionCode(uint32_t exitStatus) { return exitStatus >= 0xC0000000u; }
+// exit status: one of the system's error codes, of severity "error" and
+// facility 0 (an access violation is 0xC0000005, a stack overflow
+// 0xC00000FD). A program's own failure code (-1 is 0xFFFFFFFF) is none of
+// them, nor is 0xC000013A, with which a console program ends when its window
+// is closed.
+bool IsExceptionCode(uint32_t exitStatus) {
+  return (exitStatus & 0xFFFF0000u) == 0xC0000000u && exitStatus != 0xC000013Au;
+}
+
+// The exported image and the job description of a run that ends before the
+// application has started: deleted, however the run ends, unless kept. A
+// partial image may have taken the last of the disk's free space, which the
+// host, its scratch files and every other program need back now.
+class UnlaunchedFiles {
+ public:
+  explicit UnlaunchedFiles(PluginContext* context) : context_(context) {}
+  ~UnlaunchedFiles() {
+    if (kept_) return;
+    Close(context_->exportFile);
+    // Also while an exception passes: nothing may be thrown from here.
+    try {
+      if (context_->exportPath[0] != '\0') sys::RemoveFile(context_->exportPath);
+      if (context_->jobPath[0] != '\0') sys::RemoveFile(context_->jobPath);
+    } catch (...) {
+      // No memory for the paths: the next run empties the folder.
+    }
+  }
+  UnlaunchedFiles(const UnlaunchedFiles&) = delete;
+  UnlaunchedFiles& operator=(const UnlaunchedFiles&) = delete;
+
+  // The application has them now.
+  void Keep() { kept_ = true; }
+
+ private:
+  PluginContext* context_;
+  bool kept_ = false;
+};
 
 // Export, job description, launch and import; each step's code goes to
 // recordResult, and the first failure decides which steps still run.
@@ -61,6 +97,8 @@ void RunRoundTrip(PluginContext* context) {
   if (!recordResult(SetExportPath())) return;
   if (!recordResult(SetImportPath())) return;
   if (!recordResult(OpenExportFile(context))) return;
+  context->jobPath[0] = '\0';
+  UnlaunchedFiles unlaunched(context);
 
   // Without advanceState the host cannot hand over its image: the user is
   // told which host version the plug-in needs, and the export fails.
@@ -81,7 +119,10 @@ void RunRoundTrip(PluginContext* context) {
   const LaunchRequest request{context->jobPath, true, HostWindow(context->filterRecord), &lock,
                               &note};
   uint32_t exitStatus = 0;
-  if (!recordResult(LaunchApplication(request, request.wait, &exitStatus))) return;
+  bool started = false;
+  const int16_t launched = LaunchApplication(request, request.wait, &exitStatus, &started);
+  if (started) unlaunched.Keep();
+  if (!recordResult(launched)) return;
 
   // No processed file means the user closed the application without
   // saving: nothing to import and nothing to report. Unless it crashed: the

@@ -35,6 +35,7 @@ static_assert(static_cast<int>(EFailure::kNotAnImage) == IDS_FAILURE_NOT_AN_IMAG
 static_assert(static_cast<int>(EFailure::kWrongSize) == IDS_FAILURE_WRONG_SIZE);
 static_assert(static_cast<int>(EFailure::kFileShort) == IDS_FAILURE_FILE_SHORT);
 static_assert(static_cast<int>(EFailure::kTempFolderUnusable) == IDS_FAILURE_TEMP_FOLDER_UNUSABLE);
+static_assert(static_cast<int>(EFailure::kHostFault) == IDS_FAILURE_HOST_FAULT);
 static_assert(static_cast<int>(EFailure::kSilentPlay) == IDS_FAILURE_SILENT_PLAY);
 
 // The module's string, converted to the ANSI code page; empty when absent.
@@ -63,26 +64,30 @@ std::string SystemText(uint32_t code) {
 
 }  // namespace
 
-std::string FailureMessage(const FailureReport& report) {
+std::string FailureMessage(const FailureReport& report, size_t maxBytes) {
   if (report.failure == EFailure::kNone) return std::string();
   const std::string text = LoadModuleString(static_cast<unsigned>(report.failure));
   if (text.empty()) return text;
-  std::string message = FillPlaceholders(text, report.facts);
+  // Windows' reason is quoted whole after the sentence; only the paths
+  // among the facts give way when the whole is too long for the host.
+  std::string system;
+  std::string quoted;
   if (report.systemError != 0) {
-    const std::string system = SystemText(report.systemError);
-    const std::vector<std::string> parts = {
-        message, system.empty() ? std::to_string(report.systemError) : system};
-    message = FillPlaceholders(
-        LoadModuleString(system.empty() ? IDS_FAILURE_SYSTEM_CODE : IDS_FAILURE_SYSTEM_SAYS),
-        parts);
+    system = SystemText(report.systemError);
+    quoted = LoadModuleString(system.empty() ? IDS_FAILURE_SYSTEM_CODE : IDS_FAILURE_SYSTEM_SAYS);
+    if (system.empty()) system = std::to_string(report.systemError);
   }
-  return message;
+  return FitPathsInMessage(
+      report.facts, maxBytes, &sys::CharacterBytes, [&](const std::vector<std::string>& facts) {
+        const std::string message = FillPlaceholders(text, facts);
+        return quoted.empty() ? message : FillPlaceholders(quoted, {message, system});
+      });
 }
 
 bool TryTellHost(uint8_t (*errorString)[256], const FailureReport& report) {
   if (errorString == nullptr) return false;
-  const std::string message = FailureMessage(report);
+  const std::string message = FailureMessage(report, 255);
   if (message.empty()) return false;
-  WritePascalString(*errorString, message, &sys::IsLeadByte);
+  WritePascalString(*errorString, message, &sys::CharacterBytes);
   return true;
 }

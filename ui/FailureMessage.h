@@ -2,6 +2,7 @@
 // failed.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -9,11 +10,15 @@
 
 // The user's words for a report: the module's string for the failure with
 // its facts filled in, then, when the report has a system error code, the
-// system's own text for it quoted after ours. Empty for EFailure::kNone or
-// when the module holds no string for the failure.
-std::string FailureMessage(const FailureReport& report);
+// system's own text for it quoted after ours. When that is longer than
+// maxBytes, the full paths among the facts are shortened in their middle
+// ("C:\Users\...\velmorafilter\Data.lif") until it fits, as far as they
+// can be; nothing else is. Empty for EFailure::kNone or when the module
+// holds no string for the failure.
+std::string FailureMessage(const FailureReport& report, size_t maxBytes = SIZE_MAX);
 
-// Writes FailureMessage into the host's errorString, cut to 255 bytes at a
-// character boundary of the ANSI code page. True when written; false, with
+// Writes FailureMessage, fitted into 255 bytes, into the host's errorString,
+// cut there at a character boundary of the ANSI code page (UTF-8 included)
+// should even its shortest paths leave it longer. True when written; false, with
 // nothing written, when errorString is null or there is no text.
 bool TryTellHost(uint8_t (*errorString)[256], const FailureReport& report);

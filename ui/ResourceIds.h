@@ -40,6 +40,7 @@
 #define IDS_FAILURE_WRONG_SIZE 17019
 #define IDS_FAILURE_FILE_SHORT 17020
 #define IDS_FAILURE_TEMP_FOLDER_UNUSABLE 17021
+#define IDS_FAILURE_HOST_FAULT 17022
 #define IDS_FAILURE_SILENT_PLAY 17030
 // A message (%1) followed by the system's own text (%2), or by its code.
 #define IDS_FAILURE_SYSTEM_SAYS 17098

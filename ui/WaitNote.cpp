@@ -25,14 +25,16 @@ struct ApplicationSearch {
   HWND found;
 };
 
+// The application's main window: a visible top-level window of its process
+// that is unowned, or owned by a hidden window, as several application
+// frameworks make their frames (a visible owner means a dialog or palette).
 BOOL CALLBACK FindApplicationWindow(HWND window, LPARAM parameter) {
   auto* search = reinterpret_cast<ApplicationSearch*>(parameter);
   DWORD processId = 0;
   GetWindowThreadProcessId(window, &processId);
-  if (processId != search->processId || !IsWindowVisible(window) ||
-      GetWindow(window, GW_OWNER) != nullptr) {
-    return TRUE;
-  }
+  if (processId != search->processId || !IsWindowVisible(window)) return TRUE;
+  const HWND owner = GetWindow(window, GW_OWNER);
+  if (owner != nullptr && IsWindowVisible(owner)) return TRUE;
   search->found = window;
   return FALSE;
 }

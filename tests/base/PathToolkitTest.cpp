@@ -99,6 +99,26 @@ TEST(PathStrings, ASecondByteOf0x5CIsNoSeparator) {
 #endif
 }
 
+// Under UTF-8 as the ANSI code page a character takes up to four bytes, which
+// the host's message is cut between; no byte of one is a backslash.
+TEST(PathStrings, UnderUtf8ACharacterTakesUpToFourBytes) {
+#ifdef _WIN32
+  if (GetACP() != 65001) GTEST_SKIP() << "the ANSI code page is not UTF-8";
+#else
+  sys::SetAnsiCodePage(65001);
+#endif
+  EXPECT_EQ(sys::CharacterBytes('a'), 1u);
+  EXPECT_EQ(sys::CharacterBytes(0xC3), 2u);  // é
+  EXPECT_EQ(sys::CharacterBytes(0xE2), 3u);  // €
+  EXPECT_EQ(sys::CharacterBytes(0xF0), 4u);
+  EXPECT_EQ(sys::CharacterBytes(0x82), 1u);  // a stray continuation byte
+  EXPECT_EQ(JoinPath("C:\\\xC3\xA9", "f"), "C:\\\xC3\xA9\\f");
+#ifndef _WIN32
+  sys::SetAnsiCodePage(1252);
+  EXPECT_EQ(sys::CharacterBytes(0xC3), 1u);
+#endif
+}
+
 TEST(PathStrings, SanitizeNameReplacesEveryOtherByteKeepingTheLength) {
   EXPECT_EQ(SanitizeName("a b.c"), "a_b_c");
   EXPECT_EQ(SanitizeName("x+(1)-y_"), "x+(1)-y_");

@@ -722,7 +722,6 @@ struct FaultCase {
   bool exported = true;  // Velmora.ppm left in the folder
   // Sets up the world the case fails in, for as long as the result lives.
   std::function<std::shared_ptr<void>()> arrange = {};
-  bool cut = false;  // the message is longer than the host's 255 bytes
 };
 
 // 2500 x 3 RGB 16-bit: three chunks per row, nine requests per pass.
@@ -735,6 +734,26 @@ constexpr int kExportFileBytes = kSampleBytes + 16;
 template <typename... Facts>
 std::vector<std::string> Says(const Facts&... facts) {
   return {std::string(facts)...};
+}
+
+// Whether the message names the fact: whole, or, for a full path, shortened
+// in its middle as the plug-in does to fit the host's 255 bytes: its drive
+// and first folder, "...", then its last names.
+bool Names(const std::string& message, const std::string& fact) {
+  if (message.find(fact) != std::string::npos) return true;
+  if (fact.size() < 4 || fact[1] != ':' || fact[2] != '\\') return false;
+  const size_t first = fact.find('\\', 3);
+  if (first == std::string::npos) return false;
+  const std::string head = fact.substr(0, first) + "\\...";
+  const size_t at = message.find(head);
+  if (at == std::string::npos) return false;
+  const size_t from = at + head.size();
+  const size_t last = fact.find_last_of('\\', fact.size() - 2);
+  for (size_t cut = last; cut != std::string::npos && cut > first;
+       cut = fact.find_last_of('\\', cut - 1)) {
+    if (message.compare(from, fact.size() - cut, fact, cut, std::string::npos) == 0) return true;
+  }
+  return false;
 }
 
 // Runs a command of the Linux side through its shell and waits until it has
@@ -769,6 +788,31 @@ struct TempFolderCase {
 };
 TempFolderCase BuildTempFolder(const std::string& name) {
   return {BuildFile(name), std::string(std::getenv("VELMORA_BINARY_DIR")) + "/" + name};
+}
+
+// A small disk of its own for the temporary folder: a tmpfs of kSmallDiskBytes
+// mounted on the case's folder for as long as the result lives; null when it
+// cannot be mounted here (that needs root, and not every container allows it).
+constexpr uint64_t kSmallDiskBytes = 32768;
+std::shared_ptr<void> MountSmallDisk(const TempFolderCase& folder) {
+  RunShell("mkdir -p '" + folder.posix + "' && mount -t tmpfs -o size=" +
+           std::to_string(kSmallDiskBytes) + " tmpfs '" + folder.posix + "'");
+  auto unmount = [folder] { RunShell("umount '" + folder.posix + "'"); };
+  ULARGE_INTEGER total{};
+  if (!GetDiskFreeSpaceExA((folder.windows + "\\").c_str(), nullptr, &total, nullptr) ||
+      total.QuadPart != kSmallDiskBytes) {
+    unmount();
+    return nullptr;
+  }
+  struct Mounted {
+    std::function<void()> unmount;
+    ~Mounted() {
+      if (unmount) unmount();
+    }
+  };
+  auto mounted = std::make_shared<Mounted>();
+  mounted->unmount = unmount;
+  return mounted;
 }
 
 std::vector<FaultCase> FaultCases() {
@@ -868,24 +912,49 @@ std::vector<FaultCase> FaultCases() {
     return std::static_pointer_cast<void>(std::shared_ptr<World>(new World{
         WideTempFolder(Widen(deep)), HeldFile(deep + "\\velmorafilter\\Velmora_Processed.ppm")}));
   };
+  // The exported image meets the end of a small disk part-way through its
+  // block of samples: the write takes what fits, the rest is refused.
+  const TempFolderCase small = BuildTempFolder("small disk");
+  auto smallDisk = [small]() -> std::shared_ptr<void> {
+    std::shared_ptr<void> disk = MountSmallDisk(small);
+    if (disk == nullptr) return nullptr;
+    auto temp = std::make_shared<WideTempFolder>(Widen(small.windows));
+    // The folder's contents go before the disk does.
+    return std::shared_ptr<void>(new auto(std::make_pair(disk, temp)), [](void* p) {
+      auto* world =
+          static_cast<std::pair<std::shared_ptr<void>, std::shared_ptr<WideTempFolder>>*>(p);
+      world->second.reset();
+      delete world;
+    });
+  };
   const int n = kRequestsPerPass;
   std::vector<FaultCase> cases = {
       {"no settings file", "invert", none, std::nullopt, -30901,
-       Says(settingsPath, "[General]", "ApplicationPath"), Image::Untouched, 0, true, false},
+       Says(settingsPath, "[General]", "ApplicationPath"), Image::Untouched, 0, false, false,
+       false},
       {"settings without the key", "invert", none, std::string("[General]\r\nOther=x\r\n"), -30901,
-       Says(settingsPath, "[General]", "ApplicationPath"), Image::Untouched, 0, true, false},
+       Says(settingsPath, "[General]", "ApplicationPath"), Image::Untouched, 0, false, false,
+       false},
       {"folder without the application", "invert", none, emptyFolder, -30901,
        Says("C:\\windows\\temp\\no-application-here\\Velmora.exe", settingsPath), Image::Untouched,
-       0, true, false},
+       0, false, false, false},
       // A Velmora.exe beside the host's executable would be found by a search.
       {"empty application folder", "invert", none, SettingsFor(""), -30901,
-       Says(settingsPath, "ApplicationPath", "\"\""), Image::Untouched, 0, true, false},
+       Says(settingsPath, "ApplicationPath", "\"\""), Image::Untouched, 0, false, false, false},
       {"relative application folder", "invert", none, SettingsFor("..\\app"), -30901,
-       Says(settingsPath, "ApplicationPath", "\"..\\app\""), Image::Untouched, 0, true, false},
+       Says(settingsPath, "ApplicationPath", "\"..\\app\""), Image::Untouched, 0, false, false,
+       false},
       {"application cannot be started", "invert", none, SettingsFor(unstartable), -30901,
-       Says(unstartableExe, SystemText(startError)), Image::Untouched, 0, true, false},
+       Says(unstartableExe, SystemText(startError)), Image::Untouched, 0, false, false, false},
       {"application writes nothing", "none", none, app, 0, Says(), Image::Untouched},
       {"application crashes", "crash", none, app, -30901, Says("0xC0000005"), Image::Untouched},
+      {"application ends on a buffer overrun", "quit:0xC0000409", none, app, -30901,
+       Says("0xC0000409"), Image::Untouched},
+      // A program's own "return -1;", and a console program whose window was
+      // closed: ended, not crashed.
+      {"application returns -1, saving nothing", "quit:0xFFFFFFFF", none, app, 0, Says(),
+       Image::Untouched},
+      {"application's console closed", "quit:0xC000013A", none, app, 0, Says(), Image::Untouched},
       {"application crashes after saving", "crashaftersaving", none, app, 0, Says(),
        Image::Inverted},
       {"application copies, then exits non-zero", "exit:3", none, app, 0, Says(), Image::Copied},
@@ -902,18 +971,18 @@ std::vector<FaultCase> FaultCases() {
        Says(processed, " 0 ", std::to_string(kSampleBytes)), Image::Untouched},
       {"bytes after the last row", "longinverted", none, app, 0, Says(), Image::Inverted},
       {"export: the file takes no more writes", "invert", fullDisk, app, -20,
-       Says(exported, SystemText(ERROR_ACCESS_DENIED)), Image::Untouched, 0, false, false},
+       Says(exported, SystemText(ERROR_ACCESS_DENIED)), Image::Untouched, 0, false, false, false},
       {"export: the disk is full", "invert", diskFull, app, -20,
        Says(work.substr(0, work.size() - 1), std::to_string(kExportFileBytes)), Image::Untouched, 0,
-       false, false},
-      {"export: a host that hands over no data", "invert", noData, app, -1715, Says("-1715"),
-       Image::Untouched, 0, false, false},
+       false, false, false},
+      {"export: a host that hands over no data", "invert", noData, app, -1715,
+       Says("-1715", "host program"), Image::Untouched, 0, false, false, false},
       {"old exported image held by another program", "invert", none, app, -23,
        Says(exported, SystemText(ERROR_SHARING_VIOLATION)), Image::Untouched, 0, false, false, true,
        hold(exported)},
       {"old job description held by another program", "invert", none, app, -50,
        Says(work + "Data.lif", SystemText(ERROR_SHARING_VIOLATION)), Image::Untouched, 0, true,
-       false, true, hold(work + "Data.lif")},
+       false, false, hold(work + "Data.lif")},
       {"temporary folder missing", "invert", none, app, -50,
        Says(missing.windows, SystemText(ERROR_PATH_NOT_FOUND)), Image::Untouched, 0, false, false,
        false, noTemp},
@@ -921,7 +990,8 @@ std::vector<FaultCase> FaultCases() {
        Says(linked.windows + "\\velmorafilter", SystemText(ERROR_ALREADY_EXISTS)), Image::Untouched,
        0, false, false, false, danglingLink},
       {"old processed image held, in a very long temporary folder", "invert", none, app, -50,
-       Says(deep), Image::Untouched, 0, false, false, false, deepTempHeld, true},
+       Says(deep + "\\velmorafilter\\Velmora_Processed.ppm", SystemText(ERROR_SHARING_VIOLATION)),
+       Image::Untouched, 0, false, false, false, deepTempHeld},
       {"padded row bytes", "invert",
        [](HostOptions& o) {
          o.inRowPadding = 13;
@@ -935,18 +1005,35 @@ std::vector<FaultCase> FaultCases() {
       {"32-bit coordinates", "invert", [](HostOptions& o) { o.bigDocument = true; }, app, 0, Says(),
        Image::Inverted},
   };
+  if (MountSmallDisk(small) != nullptr) {
+    // The words give the space free before the export began, all of which is
+    // free again once the partial image has been deleted.
+    cases.push_back(
+        {"export: a small disk fills up part-way through a block", "invert", none, app, -20,
+         Says(small.windows + "\\velmorafilter", std::to_string(kSmallDiskBytes) + " bytes free",
+              std::to_string(kExportFileBytes)),
+         Image::Untouched, 0, false, false, false, smallDisk});
+  } else {
+    std::printf("skipped the case of a small disk: no tmpfs can be mounted here\n");
+  }
   const int exportPoints[] = {1, (n + 1) / 2, n};
   for (int k : exportPoints) {
     cases.push_back({"export: advanceState fails at request " + std::to_string(k), "invert",
                      failAt(k), app, static_cast<int16_t>(-5000 - k), Says(), Image::Untouched, 0,
-                     false, false});
+                     false, false, false});
     cases.push_back({"export: cancel after chunk " + std::to_string(k), "invert", cancelAt(k), app,
-                     -128, Says(), Image::Untouched, 0, false, false});
+                     -128, Says(), Image::Untouched, 0, false, false, false});
   }
   for (int k : exportPoints) {
     cases.push_back({"import: advanceState fails at request " + std::to_string(k), "invert",
                      failAt(n + k), app, static_cast<int16_t>(-5000 - n - k), Says(), Image::Chunks,
                      k - 1});
+    // Once the last chunk is stored the run has succeeded: no cancel then.
+    if (k == n) {
+      cases.push_back({"import: cancel after the last chunk", "invert", cancelAt(n + k), app, 0,
+                       Says(), Image::Inverted});
+      continue;
+    }
     cases.push_back({"import: cancel after chunk " + std::to_string(k), "invert", cancelAt(n + k),
                      app, -128, Says(), Image::Chunks, k});
   }
@@ -985,13 +1072,9 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeOrItsWordsAndLeavesTheHostAsItShou
       if (told) {
         message = host.ErrorText();
         for (const std::string& fact : c.says)
-          EXPECT_NE(message.find(fact), std::string::npos) << fact << " in: " << message;
-        // Whole, or cut to exactly the host's 255 bytes.
-        if (c.cut) {
-          EXPECT_EQ(host.ErrorLength(), 255);
-        } else {
-          EXPECT_LT(host.ErrorLength(), 255);
-        }
+          EXPECT_TRUE(Names(message, fact)) << fact << " in: " << message;
+        // Whole, its paths shortened when it would not fit otherwise.
+        EXPECT_LE(host.ErrorLength(), 255);
       } else if (offered) {
         EXPECT_EQ(host.ErrorLength(), 0);
       }
@@ -1076,8 +1159,28 @@ constexpr LRESULT kProbeAnswer = 0x7E57;
 constexpr UINT_PTR kCallInTimer = 7;
 std::function<void()> gCallIn;
 
+// Whether the plug-in's note (a dialog captioned "Velmora" owned by the
+// window) was still there when the window was last enabled: -1 before that.
+int gNoteAtEnable = -1;
+
+BOOL CALLBACK MatchNote(HWND window, LPARAM owner) {
+  char className[16] = {}, caption[16] = {};
+  GetClassNameA(window, className, sizeof className);
+  GetWindowTextA(window, caption, sizeof caption);
+  if (GetWindow(window, GW_OWNER) != reinterpret_cast<HWND>(owner) ||
+      std::strcmp(className, "#32770") != 0 || std::strcmp(caption, "Velmora") != 0) {
+    return TRUE;
+  }
+  gNoteAtEnable = 1;
+  return FALSE;
+}
+
 LRESULT CALLBACK HostWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   if (message == testsupport::kProbeMessage) return kProbeAnswer;
+  if (message == WM_ENABLE && wParam) {
+    gNoteAtEnable = 0;
+    EnumWindows(&MatchNote, reinterpret_cast<LPARAM>(window));
+  }
   if (message == WM_TIMER && wParam == kCallInTimer) {
     KillTimer(window, kCallInTimer);
     if (gCallIn) gCallIn();
@@ -1108,6 +1211,12 @@ class BoxCloser {
               // A message box's text, else the about box's.
               if (GetDlgItemTextA(box, 0xFFFF, text, sizeof text) == 0)
                 GetDlgItemTextA(box, 3, text, sizeof text);
+              // Neither caption nor text: a window being destroyed just now
+              // (the note as the wait ends), no box to answer.
+              if (caption[0] == '\0' && text[0] == '\0') {
+                Sleep(20);
+                continue;
+              }
               ModalCheck check{box, true};
               EnumThreadWindows(hostThread_, &CheckDisabled, reinterpret_cast<LPARAM>(&check));
               {
@@ -1710,7 +1819,9 @@ std::string LogValue(const std::string& log, const std::string& prefix, const st
 
 // Also for hosts that call the plug-in on a thread of their own while their
 // window belongs to their user-interface thread, which here takes no
-// messages until the run has ended: nothing may wait on it.
+// messages until the run has ended: nothing may wait on it. That run's
+// application has its main window owned by a hidden window, as several
+// application frameworks do: the button finds it all the same.
 TEST_F(RoundTripTest, ANoteInFrontOfTheHostSaysWhereTheImageIs) {
   for (const bool workerThread : {false, true}) {
     SCOPED_TRACE(workerThread ? "run on a worker thread" : "run on the window's thread");
@@ -1722,7 +1833,7 @@ void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread) {
   const HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
   ASSERT_NE(main.get(), nullptr);
   SetForegroundWindow(main.get());
-  const std::string mode = "note:" + WindowNumber(main.get());
+  const std::string mode = (workerThread ? "ownednote:" : "note:") + WindowNumber(main.get());
   StandinMode note(mode.c_str());
   HostOptions o = testsupport::ImageOptions(300, 2, 16, false);
   o.platformWindow = reinterpret_cast<intptr_t>(main.get());
@@ -1731,6 +1842,7 @@ void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread) {
   const std::vector<uint8_t> original = host.Image();
 
   int16_t result = 1;
+  gNoteAtEnable = -1;
   if (workerThread) {
     std::thread worker([&] { result = Apply(host); });
     worker.join();
@@ -1766,6 +1878,10 @@ void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread) {
       reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(window.c_str(), nullptr, 10)));
   EXPECT_FALSE(IsWindow(noteWindow));
   EXPECT_TRUE(IsWindowEnabled(main.get()));
+  // Enabled while the note was still there, as a modal dialog's owner is:
+  // the system then gives the activation back to the host. A host that runs
+  // the plug-in on another thread keeps its windows enabled throughout.
+  EXPECT_EQ(gNoteAtEnable, workerThread ? -1 : 1);
   EXPECT_EQ(GetForegroundWindow(), main.get());
 }
 

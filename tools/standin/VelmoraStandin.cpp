@@ -11,6 +11,8 @@
 //   invert       16-bit samples become 65535 - v, float samples 1.0f - v
 //   mix          channels made unequal: red kept, green halved, blue 0
 //   none         write nothing
+//   quit:<code>  write nothing and end with that exit status, in decimal or
+//                as 0x... (0xFFFFFFFF for a program's "return -1;")
 //   badheader    the maximum value line says 255
 //   otherkind    a float map for a pixmap and a pixmap for a float map, of
 //                the right size
@@ -45,6 +47,9 @@
 //                button (after making it the foreground window) brought this
 //                program's window to the front within 2 seconds; "note=0"
 //                when none appeared; then copy
+//   ownednote:<window>
+//                as note:, with its own window owned by a hidden window, as
+//                several application frameworks make their main windows
 //
 // Every run first appends "argc=<n>", "cmdline=<command line>" and, when
 // present, "arg1=<first argument>" (one per line, LF ended) to "standin.log"
@@ -172,6 +177,7 @@ enum class Mode {
   kSleep,
   kUntil,
   kExit,
+  kQuit,
   kCrash,
   kCrashAfterSaving,
   kProbe,
@@ -180,7 +186,7 @@ enum class Mode {
 
 struct Behaviour {
   Mode mode = Mode::kCopy;
-  long number = 0;            // milliseconds for sleep, the exit code for exit
+  long number = 0;  // milliseconds for sleep, the exit code for exit, 1 for a hidden owner
   std::vector<HWND> windows;  // for probe
   std::string path;           // for until
 };
@@ -231,16 +237,26 @@ std::optional<Behaviour> ParseMode(std::string text) {
     b.path = text.substr(6);
     return b;
   }
+  if (text.rfind("quit:", 0) == 0 && text.size() > 5) {
+    char* end = nullptr;
+    b.number = static_cast<long>(std::strtoul(text.c_str() + 5, &end, 0));
+    if (*end != '\0') return std::nullopt;
+    b.mode = Mode::kQuit;
+    return b;
+  }
   if (text.rfind("exit:", 0) == 0 && ParseNumber(text.substr(5), b.number)) {
     b.mode = Mode::kExit;
     return b;
   }
-  if (text.rfind("note:", 0) == 0) {
+  const bool owned = text.rfind("ownednote:", 0) == 0;
+  if (owned || text.rfind("note:", 0) == 0) {
+    const size_t start = owned ? 10 : 5;
     char* end = nullptr;
-    const unsigned long long handle = std::strtoull(text.c_str() + 5, &end, 10);
-    if (text.size() == 5 || *end != '\0') return std::nullopt;
+    const unsigned long long handle = std::strtoull(text.c_str() + start, &end, 10);
+    if (text.size() == start || *end != '\0') return std::nullopt;
     b.windows.push_back(reinterpret_cast<HWND>(static_cast<uintptr_t>(handle)));
     b.mode = Mode::kNote;
+    b.number = owned ? 1 : 0;
     return b;
   }
   if (text.rfind("probe:", 0) == 0) {
@@ -610,15 +626,19 @@ std::string WindowText(HWND window) {
 
 // What the host shows while this program has the image, and what its button
 // does; see note: in the header.
-void InspectNote(HWND host, const std::string& logPath) {
+void InspectNote(HWND host, const std::string& logPath, bool hiddenOwner) {
   std::ofstream log(logPath, std::ios::binary | std::ios::app);
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = &DefWindowProcA;
   windowClass.hInstance = GetModuleHandleA(nullptr);
   windowClass.lpszClassName = "VelmoraStandinWindow";
   RegisterClassA(&windowClass);
+  const HWND owner = hiddenOwner
+                         ? CreateWindowExA(0, windowClass.lpszClassName, "", WS_POPUP, 0, 0, 1, 1,
+                                           nullptr, nullptr, windowClass.hInstance, nullptr)
+                         : nullptr;
   const HWND own = CreateWindowExA(0, windowClass.lpszClassName, "Velmora stand-in",
-                                   WS_OVERLAPPEDWINDOW | WS_VISIBLE, 200, 150, 400, 300, nullptr,
+                                   WS_OVERLAPPEDWINDOW | WS_VISIBLE, 200, 150, 400, 300, owner,
                                    nullptr, windowClass.hInstance, nullptr);
   OwnedSearch search{host, nullptr};
   PumpFor(5000, [&search] {
@@ -629,6 +649,7 @@ void InspectNote(HWND host, const std::string& logPath) {
   if (note == nullptr) {
     log << "note=0\n";
     DestroyWindow(own);
+    if (owner != nullptr) DestroyWindow(owner);
     return;
   }
   const bool active = GetForegroundWindow() == note;
@@ -652,6 +673,7 @@ void InspectNote(HWND host, const std::string& logPath) {
       << "note-text=" << (text != nullptr ? WindowText(text) : std::string()) << "\n"
       << "note-button=" << (button != nullptr ? WindowText(button) : std::string()) << "\n";
   DestroyWindow(own);
+  if (owner != nullptr) DestroyWindow(owner);
 }
 
 // Ends the process with the exception's code instead of starting a debugger,
@@ -701,6 +723,9 @@ int main(int argc, char** argv) {
       Crash();
     case Mode::kNone:
       return kExitOk;
+    case Mode::kQuit:
+      std::fflush(nullptr);
+      ExitProcess(static_cast<UINT>(behaviour->number));
     case Mode::kSleep:
       Sleep(static_cast<DWORD>(behaviour->number));
       break;
@@ -715,7 +740,7 @@ int main(int argc, char** argv) {
       Probe(behaviour->windows, logPath);
       break;
     case Mode::kNote:
-      InspectNote(behaviour->windows.front(), logPath);
+      InspectNote(behaviour->windows.front(), logPath, behaviour->number != 0);
       break;
     default:
       break;
