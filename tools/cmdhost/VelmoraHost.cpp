@@ -265,6 +265,15 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
   options.handleProcs = command.handleProcs;
   options.progressProc = command.progress;
   options.errorString = true;
+  if (!command.mask.empty()) {
+    try {
+      options.mask = cmdhost::SelectionFromImage(imagefile::ReadImageFile(command.mask),
+                                                 input.width, input.height);
+    } catch (const cmdhost::UsageError& e) {
+      std::fprintf(stderr, "VelmoraHost: %s: %s\n", command.mask.c_str(), e.what());
+      return kExitUsage;
+    }
+  }
   cmdhost::TransferProfile profile;
   MemoryWatch memory;
   bool inStart = false;
@@ -295,6 +304,7 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
       ModeName(format), format.depth, format.Planes(), format.Planes() == 1 ? "" : "s",
       command.bigDocument ? "32-bit" : "16-bit", command.handleProcs ? "with" : "no",
       command.progress ? "with" : "no");
+  if (!command.mask.empty()) std::printf("selection: %s\n", command.mask.c_str());
   const Clock::time_point loaded = Clock::now();
 
   struct Step {
