@@ -292,6 +292,8 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
     };
   }
   testhost::TestHost host(options);
+  // The host keeps its own copy of the selection.
+  std::vector<uint8_t>().swap(options.mask);
   host.Image() = cmdhost::ToHostSamples(input, format);
   // The host keeps its own image only, as an image editor does: a 32-bit
   // host could not hold the file's samples beside a large image.
