@@ -303,7 +303,7 @@ class CConvertBuffer : public IConvertBuffer {
         case ECoverage::kFull:
           return CConvertBuffer::ConvertBetween(input, inputSize, output, outputSize, pixels);
         case ECoverage::kNone:
-          std::memcpy(output, original, outBytes);
+          std::memmove(output, original, outBytes);
           return true;
         case ECoverage::kPartial:
           break;

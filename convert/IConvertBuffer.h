@@ -53,7 +53,8 @@ class IConvertBuffer {
   // like ConvertBetween, also for a null original or coverage; false
   // (nothing written) for an export converter, when the pixels' bytes exceed
   // inputSize, originalSize or outputSize, or for format codes outside 1 to
-  // 6. original and coverage must not overlap output.
+  // 6. original may be output itself (a host that hands out one buffer for
+  // both), but must not overlap it otherwise; coverage must not overlap it.
   virtual bool ConvertBlended(const void* input, uint32_t inputSize, const void* original,
                               uint32_t originalSize, const uint8_t* coverage, void* output,
                               uint32_t outputSize, uint32_t pixels) = 0;

@@ -73,7 +73,8 @@ inline float BlendSample(float processed, float original, uint8_t m) {
 }
 
 // out[k] = BlendSample(processed[k], original[k], weights[k]) for count
-// samples. out may be processed itself; original must not overlap out.
+// samples. out may be processed or original itself, but must not overlap
+// either otherwise.
 template <typename T>
 void BlendRun(const T* processed, const T* original, const uint8_t* weights, T* out, size_t count) {
   for (size_t k = 0; k < count; ++k) out[k] = BlendSample(processed[k], original[k], weights[k]);

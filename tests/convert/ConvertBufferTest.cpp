@@ -586,6 +586,7 @@ TEST(Blend, ConvertingBlendedKeepsTheOriginalOutsideTheSelection) {
     ASSERT_TRUE(
         converter->ConvertBetween(input.data(), inBytes, converted.data(), outBytes, pixels));
 
+    std::vector<uint8_t> blended;
     for (const size_t offset : {size_t{0}, size_t{1}}) {
       SCOPED_TRACE(offset);
       std::vector<uint8_t> in(inBytes + 1), before(outBytes + 1), out(outBytes + 1, 0xEE);
@@ -619,7 +620,13 @@ TEST(Blend, ConvertingBlendedKeepsTheOriginalOutsideTheSelection) {
           }
         }
       EXPECT_EQ(out[offset == 0 ? outBytes : 0], 0xEE);
+      if (offset == 0) blended.assign(out.begin(), out.begin() + outBytes);
     }
+    // A host that hands out one buffer as original and output.
+    std::vector<uint8_t> shared(original.begin(), original.begin() + outBytes);
+    ASSERT_TRUE(converter->ConvertBlended(input.data(), inBytes, shared.data(), outBytes,
+                                          coverage.data(), shared.data(), outBytes, pixels));
+    EXPECT_EQ(shared, blended);
 
     std::vector<uint8_t> out(outBytes, 0xEE);
     const std::vector<uint8_t> none(pixels, 0), full(pixels, 255);
