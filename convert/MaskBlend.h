@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 namespace convert_detail {
 
@@ -63,13 +64,25 @@ inline uint16_t BlendSample(uint16_t processed, uint16_t original, uint8_t m) {
   return static_cast<uint16_t>(x / 255u);
 }
 
-// Floats: the weight m / 255 correctly rounded, one multiply and one add;
-// coverage 0 and 255 select the samples themselves, so that infinities and
-// NaNs outside the blend come back exactly as they were.
+// Floats: the weight m / 255 correctly rounded, one multiply and one add.
+// Coverage 0 and 255 select the bits of the samples themselves, so that
+// infinities and NaNs outside the blend come back exactly as they were; the
+// selection is made on the bits, with masks, because the compiler leaves a
+// choice between floats as a branch, which keeps the loop from vectorising.
 inline float BlendSample(float processed, float original, uint8_t m) {
   const float weight = static_cast<float>(static_cast<int32_t>(m)) / 255.0f;
   const float blended = original + (processed - original) * weight;
-  return m == 0 ? original : (m == 255 ? processed : blended);
+  uint32_t originalBits, processedBits, blendedBits;
+  std::memcpy(&originalBits, &original, 4);
+  std::memcpy(&processedBits, &processed, 4);
+  std::memcpy(&blendedBits, &blended, 4);
+  const uint32_t outside = 0u - static_cast<uint32_t>(m == 0);
+  const uint32_t inside = 0u - static_cast<uint32_t>(m == 255);
+  const uint32_t bits =
+      (originalBits & outside) | (processedBits & inside) | (blendedBits & ~(outside | inside));
+  float result;
+  std::memcpy(&result, &bits, 4);
+  return result;
 }
 
 // out[k] = BlendSample(processed[k], original[k], weights[k]) for count
