@@ -532,6 +532,23 @@ TEST(Blend, IntegerSamplesTakeTheNearestHostValue) {
                   (2 * x + 255) / 510)
             << o << " " << p << " " << m;
       }
+  // The same through the run, as the compiler vectorises it, and its
+  // remainder.
+  std::vector<uint8_t> processed(65536 + 15), original(processed.size()), weights(processed.size());
+  std::vector<uint8_t> out(processed.size());
+  for (size_t k = 0; k < processed.size(); ++k) {
+    processed[k] = static_cast<uint8_t>(k);
+    original[k] = static_cast<uint8_t>(k >> 8);
+  }
+  for (uint32_t m = 0; m < 256; ++m) {
+    std::fill(weights.begin(), weights.end(), static_cast<uint8_t>(m));
+    convert_detail::BlendRun(processed.data(), original.data(), weights.data(), out.data(),
+                             out.size());
+    for (size_t k = 0; k < out.size(); ++k) {
+      const uint32_t x = original[k] * (255 - m) + processed[k] * m;
+      ASSERT_EQ(out[k], (2 * x + 255) / 510) << k << " " << m;
+    }
+  }
   for (uint32_t m = 0; m < 256; ++m)
     for (uint32_t o = 0; o <= 32768; o += 61)
       for (uint32_t p : {0u, 1u, 127u, 16384u, 32767u, 32768u, 32768u - o, o / 3}) {
