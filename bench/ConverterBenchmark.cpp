@@ -9,6 +9,10 @@
 // host's buffer into a file block on export, from a file block into the
 // host's buffer on import (ConvertBetween), the block moving on through a
 // megabyte as the file's does. File reads and writes are not included.
+// "blended" is the import with a selection that covers every pixel partly
+// (ConvertBlended, the host's original samples and a coverage ramp beside
+// the block), the most a selection can cost; the last table compares it with
+// "between".
 //
 // Portable, with a timing loop of its own, so that the same program runs
 // natively and as a Windows program of either architecture under Wine.
@@ -200,6 +204,43 @@ double ConvertChunks(const HostImage& image, Direction direction, bool withCopy,
       options);
 }
 
+// The import of a chunk blended with the host's original samples by a
+// coverage that varies from pixel to pixel (never a whole run of 0 or 255).
+double BlendChunks(const HostImage& image, const Options& options) {
+  Subject subject(image, Direction::kImport);
+  IConvertBuffer* c = subject.converter();
+  const uint32_t pixels = c->GetMaxPixels();
+  const uint32_t inBytes = pixels * c->GetInPixelSize();
+  const uint32_t outBytes = pixels * c->GetOutPixelSize();
+  std::vector<uint8_t> hostBytes(outBytes);
+  std::vector<uint8_t> original(outBytes);
+  c->ConvertBetween(c->GetInBuffer(), inBytes, original.data(), outBytes, pixels);
+  std::vector<uint8_t> coverage(pixels);
+  for (uint32_t p = 0; p < pixels; ++p) coverage[p] = static_cast<uint8_t>(p * 7 % 253 + 1);
+  const size_t chunksPerBlock = (size_t{1} << 20) / inBytes;
+  std::vector<uint8_t> block(chunksPerBlock * inBytes);
+  for (size_t k = 0; k < block.size(); k += inBytes) {
+    std::memcpy(block.data() + k, c->GetInBuffer(), inBytes);
+  }
+  size_t at = 0;
+  return TimeCalls(
+      [&](uint64_t calls) {
+        for (uint64_t i = 0; i < calls; ++i) {
+          uint8_t* piece = block.data() + at;
+          at = at + inBytes < block.size() ? at + inBytes : 0;
+          c->ConvertBlended(piece, inBytes, original.data(), outBytes, coverage.data(),
+                            hostBytes.data(), outBytes, pixels);
+          Clobber(piece);
+          Clobber(hostBytes.data());
+        }
+      },
+      options);
+}
+
+std::string BlendName(const HostImage& image) {
+  return std::string(image.name) + " import blended";
+}
+
 double CopyBytes(uint32_t bytes, const Options& options) {
   std::vector<uint8_t> source(bytes);
   std::vector<uint8_t> target(bytes);
@@ -280,6 +321,17 @@ void PrintSummary(const Results& results) {
     std::printf("\nslowest against memcpy of the larger side: %s, %.2f x (target: within 4 x)\n",
                 worstName.c_str(), worst);
   }
+  std::printf(
+      "\nImport with a selection that covers every pixel partly (blended) against the import "
+      "without one (between)\n\n%-16s %10s %10s %7s\n",
+      "converter", "between ns", "blended ns", "x");
+  for (const HostImage& image : kImages) {
+    const double between = results.Nanoseconds(ConvertName(image, Direction::kImport, true));
+    const double blended = results.Nanoseconds(BlendName(image));
+    if (between == 0.0 || blended == 0.0) continue;
+    std::printf("%-16s %10.1f %10.1f %7.2f\n", (std::string(image.name) + " import").c_str(),
+                between, blended, blended / between);
+  }
 }
 
 bool ParseOptions(int argc, char** argv, Options& options) {
@@ -335,6 +387,11 @@ int main(int argc, char** argv) {
         any = true;
         const Sizes sizes = ChunkSizes(image, direction);
         results.Add(name, ConvertChunks(image, direction, withCopy, options), sizes.in);
+      }
+      if (direction == Direction::kImport &&
+          BlendName(image).find(options.filter) != std::string::npos) {
+        any = true;
+        results.Add(BlendName(image), BlendChunks(image, options), ChunkSizes(image, direction).in);
       }
       if (!any) continue;
       const Sizes sizes = ChunkSizes(image, direction);

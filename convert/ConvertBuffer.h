@@ -16,6 +16,7 @@
 
 #include "base/Error.h"
 #include "convert/IConvertBuffer.h"
+#include "convert/MaskBlend.h"
 #include "convert/PixelFormat.h"
 #include "convert/VectorRuns.h"
 
@@ -278,6 +279,69 @@ class CConvertBuffer : public IConvertBuffer {
     return ConvertRun(static_cast<const In*>(input), static_cast<Out*>(output), pixels);
   }
 
+  bool ConvertBlended(const void* input, uint32_t inputSize, const void* original,
+                      uint32_t originalSize, const uint8_t* coverage, void* output,
+                      uint32_t outputSize, uint32_t pixels) override {
+    Require(input != nullptr);
+    Require(original != nullptr);
+    Require(coverage != nullptr);
+    Require(output != nullptr);
+    Require(pixels != 0 && pixels <= maxPixels);
+    Require(IsReady());
+    if constexpr (Direction == 0) {
+      return false;  // export converters have no host samples to blend
+    } else {
+      using convert_detail::ECoverage;
+      const uint32_t inBytes = pixels * inPixelSize;
+      const uint32_t outBytes = pixels * outPixelSize;
+      if (inBytes > inputSize || outBytes > originalSize || outBytes > outputSize) return false;
+      if (!convert_detail::IsKnownFormat(inFormat) || !convert_detail::IsKnownFormat(outFormat)) {
+        return false;
+      }
+      // Most runs of a selection lie wholly inside or wholly outside it.
+      switch (convert_detail::ClassifyCoverage(coverage, pixels)) {
+        case ECoverage::kFull:
+          return CConvertBuffer::ConvertBetween(input, inputSize, output, outputSize, pixels);
+        case ECoverage::kNone:
+          std::memmove(output, original, outBytes);
+          return true;
+        case ECoverage::kPartial:
+          break;
+      }
+      // Converted into the output buffer; the input goes through the input
+      // buffer when it does not start on a sample's alignment.
+      if (IsAligned<In>(input)) {
+        if (!ConvertRun(static_cast<const In*>(input), outBuffer, pixels)) return false;
+      } else {
+        std::memcpy(inBuffer, input, inBytes);
+        if (!ConvertRun(inBuffer, outBuffer, pixels)) return false;
+      }
+      const size_t samples = static_cast<size_t>(pixels) * outChannels;
+      const uint8_t* weights = coverage;
+      if (outChannels == 3) {
+        convert_detail::SpreadCoverage3(coverage, weightBuffer, pixels);
+        weights = weightBuffer;
+      } else if (outChannels != 1) {
+        for (size_t k = 0; k < samples; ++k) weightBuffer[k] = coverage[k / outChannels];
+        weights = weightBuffer;
+      }
+      if (IsAligned<Out>(original) && IsAligned<Out>(output)) {
+        convert_detail::BlendRun(outBuffer, static_cast<const Out*>(original), weights,
+                                 static_cast<Out*>(output), samples);
+        return true;
+      }
+      // Host buffers off their samples' alignment: the original goes through
+      // the input buffer, free again now (file samples are never narrower
+      // than host samples), and the result through the output buffer.
+      static_assert(sizeof(In) >= sizeof(Out) && alignof(In) >= alignof(Out));
+      Out* staged = reinterpret_cast<Out*>(inBuffer);
+      std::memcpy(staged, original, outBytes);
+      convert_detail::BlendRun(outBuffer, staged, weights, outBuffer, samples);
+      std::memcpy(output, outBuffer, outBytes);
+      return true;
+    }
+  }
+
   bool GetOutput(const void** data, uint32_t* size, uint32_t pixels) override {
     Require(data != nullptr);
     Require(size != nullptr);
@@ -320,6 +384,7 @@ class CConvertBuffer : public IConvertBuffer {
     inSampleCount = outSampleCount = 0;
     FillSamples(inBuffer, kBufferSamples, In{});
     FillSamples(outBuffer, kBufferSamples, Out{});
+    FillSamples(weightBuffer, kBufferSamples, uint8_t{0});
   }
 
   template <typename T>
@@ -451,4 +516,6 @@ class CConvertBuffer : public IConvertBuffer {
   EPixelFormat outFormat;
   In inBuffer[kBufferSamples];
   Out outBuffer[kBufferSamples];
+  // A pixel's coverage once per host sample, for the blend of a selection.
+  uint8_t weightBuffer[kBufferSamples];
 };

@@ -43,6 +43,21 @@ class IConvertBuffer {
   // size or for format codes outside 1 to 6. The two ranges must not overlap.
   virtual bool ConvertBetween(const void* input, uint32_t inputSize, void* output,
                               uint32_t outputSize, uint32_t pixels) = 0;
+  // For converters into host samples (the import direction): converts pixels
+  // from input as ConvertBetween does and blends them into output by the
+  // host's selection, one coverage byte per pixel. A pixel whose coverage is
+  // 0 gets original's samples, one of 255 the converted samples, both bit for
+  // bit; between, each sample is original + (converted - original) x
+  // coverage / 255, rounded to the nearest host value (floats within their
+  // rounding). original holds the host's samples of the same pixels. Throws
+  // like ConvertBetween, also for a null original or coverage; false
+  // (nothing written) for an export converter, when the pixels' bytes exceed
+  // inputSize, originalSize or outputSize, or for format codes outside 1 to
+  // 6. original may be output itself (a host that hands out one buffer for
+  // both), but must not overlap it otherwise; coverage must not overlap it.
+  virtual bool ConvertBlended(const void* input, uint32_t inputSize, const void* original,
+                              uint32_t originalSize, const uint8_t* coverage, void* output,
+                              uint32_t outputSize, uint32_t pixels) = 0;
   virtual ExchangeHeader GetInHeader(const ImageSize* size) const = 0;
   virtual ExchangeHeader GetOutHeader(const ImageSize* size) const = 0;
   virtual const void* GetInBuffer() const = 0;

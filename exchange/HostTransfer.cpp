@@ -115,7 +115,12 @@ bool HostChannelsMatchOutput(PluginContext* context, uint32_t channels) {
          static_cast<int64_t>(channels) == record->inLayerPlanes;
 }
 
-int16_t RequestFromHost(PluginContext* context, const TransferRequest& request) {
+bool HasSelection(const host::FilterRecord* record) {
+  Require(record != nullptr);
+  return record->haveMask != 0;
+}
+
+int16_t RequestFromHost(PluginContext* context, const TransferRequest& request, bool withMask) {
   host::FilterRecord* record = checkContext(context)->filterRecord;
   if (record->advanceState == nullptr) return kParamErr;
   record->inputRate = host::kFixedOne;
@@ -127,5 +132,6 @@ int16_t RequestFromHost(PluginContext* context, const TransferRequest& request) 
   SetOutRect(record, rect);
   record->outLoPlane = request.loPlane;
   record->outHiPlane = request.hiPlane;
+  if (withMask) SetMaskRect(record, rect);
   return record->advanceState();
 }

@@ -80,7 +80,14 @@ void ReportProgress(PluginContext* context, const TransferRequest& request, int3
 bool HostChannelsMatchInput(PluginContext* context, uint32_t channels);
 bool HostChannelsMatchOutput(PluginContext* context, uint32_t channels);
 
+// True when the user has a selection in the host (haveMask non-zero): the
+// plug-in's property list asks to write outside it, so the host leaves the
+// masking to the plug-in.
+bool HasSelection(const host::FilterRecord* record);
+
 // Writes the rates, rectangles and planes of a request and calls
-// advanceState. -50 without advanceState (the run sequence warns before the export); the host's own
-// code when it fails.
-int16_t RequestFromHost(PluginContext* context, const TransferRequest& request);
+// advanceState; with withMask, the mask rectangle is the request's too.
+// -50 without advanceState (the run sequence warns before the export); the
+// host's own code when it fails.
+int16_t RequestFromHost(PluginContext* context, const TransferRequest& request,
+                        bool withMask = false);

@@ -84,6 +84,24 @@ int16_t ImportRows(PluginContext* context) {
       });
 }
 
+// The chunk blended by the host's mask with the image as it is: the host
+// writes what the plug-in leaves in outData over the whole request, inside
+// the selection or not.
+int16_t StoreSelectedChunk(host::FilterRecord* record, IConvertBuffer* converter,
+                           const void* samples, uint32_t fileBytes, uint32_t hostBytes,
+                           uint32_t pixels) {
+  // One row is requested: only the first row of each buffer is used.
+  if (record->inData == nullptr || static_cast<int64_t>(hostBytes) > record->inRowBytes ||
+      static_cast<int64_t>(pixels) > record->maskRowBytes) {
+    return kParamErr;
+  }
+  return converter->ConvertBlended(samples, fileBytes, record->inData, hostBytes,
+                                   static_cast<const uint8_t*>(record->maskData), record->outData,
+                                   hostBytes, pixels)
+             ? kNoErr
+             : kParamErr;
+}
+
 }  // namespace
 
 int16_t OpenImportFile(PluginContext* context) {
@@ -123,15 +141,20 @@ int16_t StoreOutputChunk(PluginContext* context, const TransferRequest* request,
   const uint32_t pixels = GetPixelCount(*request);
   const uint64_t bytes = static_cast<uint64_t>(converter->GetOutPixelSize()) * pixels;
   if (bytes == 0 || bytes > converter->GetOutBufferSize()) return kParamErr;
-  const int16_t result = RequestFromHost(context, *request);
-  if (result != kNoErr) return result;
   host::FilterRecord* record = context->filterRecord;
+  const bool selection = HasSelection(record);
+  const int16_t result = RequestFromHost(context, *request, selection);
+  if (result != kNoErr) return result;
   // A host row smaller than the chunk cannot take it; storing nothing and
   // going on would report an import that never happened.
   if (static_cast<int64_t>(bytes) > record->outRowBytes) return kParamErr;
   RequireFromHost(record->outData != nullptr);
-  // Converted straight from the file's block into the host's buffer.
   const uint32_t fileBytes = converter->GetInPixelSize() * pixels;
+  if (selection && record->maskData != nullptr) {
+    return StoreSelectedChunk(record, converter, samples, fileBytes, static_cast<uint32_t>(bytes),
+                              pixels);
+  }
+  // Converted straight from the file's block into the host's buffer.
   return converter->ConvertBetween(samples, fileBytes, record->outData,
                                    static_cast<uint32_t>(bytes), pixels)
              ? kNoErr

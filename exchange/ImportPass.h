@@ -30,8 +30,13 @@ int16_t CloseImportFile(PluginContext* context);
 int16_t ReadImportChunk(PluginContext* context, BlockReader& reader, const TransferRequest* request,
                         IConvertBuffer* converter, const void** samples);
 // Asks the host for the request and converts the chunk's file bytes straight
-// into outData. -50 when the chunk's host bytes are 0, exceed the converter's
-// buffer or the host's outRowBytes, or the converter refuses; the host's code
-// when advanceState fails.
+// into outData. Where the host has a selection, the mask and the original
+// samples of the same pixels come with the request, and the converted
+// samples are blended with the original ones by the mask (no mask given:
+// the request lies wholly in the selection). -50 when the chunk's host bytes
+// are 0, exceed the converter's buffer or the host's outRowBytes (with a
+// selection also inRowBytes, or the mask's row is shorter than the chunk, or
+// there is no inData), or the converter refuses; the host's code when
+// advanceState fails.
 int16_t StoreOutputChunk(PluginContext* context, const TransferRequest* request,
                          IConvertBuffer* converter, const void* samples);

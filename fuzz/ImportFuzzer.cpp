@@ -1,6 +1,7 @@
 // The header reader and the whole import pass on arbitrary processed files,
-// against a test host holding a small image of any supported format. The
-// first three bytes choose the host image; the rest is the processed file.
+// against a test host holding a small image of any supported format, with
+// or without a selection. The first three bytes choose the host image; the
+// rest is the processed file.
 //
 // A plain model of the header and of the chunk reads predicts the result
 // code and exactly which chunks reach the host; every stored pixel must be
@@ -57,6 +58,13 @@ Layout DecodeLayout(const uint8_t* config) {
   o.planes = static_cast<int16_t>(layout.channels + (transparency ? 1 : 0));
   o.layerPlanes = static_cast<int16_t>(layout.channels);
   layout.floats = o.depth == 32;
+  // A selection of whole pixels in and out (the blend of an edge has tests
+  // of its own), with padded mask rows or not.
+  if ((config[2] & 64) != 0) {
+    for (int32_t y = 0; y < o.height; ++y)
+      for (int32_t x = 0; x < o.width; ++x) o.mask.push_back((x * 5 + y * 3) % 7 < 3 ? 0 : 255);
+  }
+  o.maskRowPadding = (config[2] & 128) != 0 ? 7 : 0;
   return layout;
 }
 
@@ -146,7 +154,6 @@ float FileSampleFloat(const uint8_t* pixel, int channel) {
   std::memcpy(&value, pixel + 4 * channel, 4);
   return value;
 }
-
 
 bool NearFloat(float actual, float expected) {
   if (std::isnan(expected)) return std::isnan(actual);
@@ -268,10 +275,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (size_t index = 0; index < expected.pixels; ++index) {
     const int32_t x = static_cast<int32_t>(index % static_cast<size_t>(layout.host.width));
     const int32_t y = static_cast<int32_t>(index / static_cast<size_t>(layout.host.width));
+    const size_t at = index * planes * sampleSize;
+    // Outside the selection the original stays, bit for bit.
+    if (!layout.host.mask.empty() && layout.host.mask[index] == 0) continue;
     CheckPixel(layout, host, x, y, file + expected.samplesAt + index * pixelBytes);
     // The converted planes are checked above; take them over so that the
     // comparison below covers every other byte.
-    const size_t at = index * planes * sampleSize;
     std::memcpy(checked.data() + at, host.Image().data() + at,
                 static_cast<size_t>(layout.channels) * sampleSize);
   }

@@ -270,11 +270,12 @@ struct FilterRecord {
 #pragma pack(pop)
 
 // ---- Layout checks -------------------------------------------------------
-#define VELMORA_CHECK_OFFSET(type, field, off32, off64)                                   \
+#define VELMORA_CHECK_OFFSET(type, field, off32, off64)                            \
   static_assert(offsetof(type, field) == (sizeof(void*) == 4 ? (off32) : (off64)), \
                 #type "::" #field " is not where hosts put it")
 
-static_assert(sizeof(Point) == 4 && sizeof(Rect) == 8 && sizeof(VPoint) == 8 && sizeof(VRect) == 16);
+static_assert(sizeof(Point) == 4 && sizeof(Rect) == 8 && sizeof(VPoint) == 8 &&
+              sizeof(VRect) == 16);
 static_assert(sizeof(RGBColor) == 6 && sizeof(PlugInMonitor) == 40 && sizeof(Boolean) == 1);
 
 VELMORA_CHECK_OFFSET(FilterRecord, serialNumber, 0, 0);
@@ -296,7 +297,11 @@ VELMORA_CHECK_OFFSET(FilterRecord, inData, 76, 88);
 VELMORA_CHECK_OFFSET(FilterRecord, inRowBytes, 80, 96);
 VELMORA_CHECK_OFFSET(FilterRecord, outData, 84, 100);
 VELMORA_CHECK_OFFSET(FilterRecord, outRowBytes, 88, 108);
+VELMORA_CHECK_OFFSET(FilterRecord, haveMask, 93, 113);
+VELMORA_CHECK_OFFSET(FilterRecord, autoMask, 94, 114);
 VELMORA_CHECK_OFFSET(FilterRecord, maskRect, 96, 116);
+VELMORA_CHECK_OFFSET(FilterRecord, maskData, 104, 124);
+VELMORA_CHECK_OFFSET(FilterRecord, maskRowBytes, 108, 132);
 VELMORA_CHECK_OFFSET(FilterRecord, hostSig, 120, 144);
 VELMORA_CHECK_OFFSET(FilterRecord, imageMode, 128, 156);
 VELMORA_CHECK_OFFSET(FilterRecord, monitor, 148, 176);

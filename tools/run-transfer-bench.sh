@@ -18,6 +18,7 @@
 #
 # Usage: tools/run-transfer-bench.sh [--arches x86_64,i686] [--modes rgb,gray]
 #          [--folders shm,disk] [--sizes WxH,...] [--depths 8,16,32] [--repeat N]
+#          [--selections none,feathered,ramp]
 #   --arches    plug-in builds to measure, each with its own host (default both)
 #   --modes     host image modes (default rgb,gray)
 #   --folders   where the exchange files go: shm (a folder in /dev/shm) or
@@ -26,6 +27,11 @@
 #   --depths    host depths (default 8,16,32)
 #   --repeat N  run every measurement N times and keep the fastest of each
 #               (the machine is shared); default 3
+#   --selections  the user's selection in the host (--mask of the host):
+#               none; feathered, an ellipse with an edge feathered over 20
+#               pixels; ramp, coverage (x + y) mod 256, blending every pixel.
+#               Default none. With more than one, the import of each is also
+#               compared with the import without a selection.
 # Environment: VELMORA_BENCH_DATA names the folder for the generated images
 # (default: a new folder under /dev/shm). The images, the exchange files and
 # the results are deleted as soon as they are measured, and at exit.
@@ -42,6 +48,7 @@ folders="shm,disk"
 sizes="6000x4000,10000x10000"
 depths="8,16,32"
 repeat=3
+selections="none"
 while [ $# -gt 0 ]; do
   case "$1" in
     --arches) arches="$2"; shift ;;
@@ -50,6 +57,7 @@ while [ $# -gt 0 ]; do
     --sizes) sizes="$2"; shift ;;
     --depths) depths="$2"; shift ;;
     --repeat) repeat="$2"; shift ;;
+    --selections) selections="$2"; shift ;;
     *) echo "run-transfer-bench.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -61,6 +69,10 @@ IFS=, read -r -a mode_list <<<"$modes"
 IFS=, read -r -a folder_list <<<"$folders"
 IFS=, read -r -a size_list <<<"$sizes"
 IFS=, read -r -a depth_list <<<"$depths"
+IFS=, read -r -a selection_list <<<"$selections"
+for selection in "${selection_list[@]}"; do
+  case "$selection" in none|feathered|ramp) ;; *) echo "run-transfer-bench.sh: bad selection $selection" >&2; exit 2 ;; esac
+done
 for arch in "${arch_list[@]}"; do
   case "$arch" in i686|x86_64) ;; *) echo "run-transfer-bench.sh: bad architecture $arch" >&2; exit 2 ;; esac
 done
@@ -148,7 +160,7 @@ cleanup() {
   # Leave the working folder a real folder again.
   if [ -L "$work" ]; then rm -f "$work"; fi
   mkdir -p "$work"
-  rm -f "$data"/bench-in.* "$data"/bench-out.*
+  rm -f "$data"/bench-in.* "$data"/bench-out.* "$data"/bench-mask-*.pgm
   [ "$own_data" = 0 ] || rmdir "$data" 2>/dev/null || true
 }
 trap cleanup EXIT
@@ -273,19 +285,21 @@ summary=()
 verdicts=()
 memory_rows=()
 skipped=()
+declare -A import_times
 # One case: the plug-in through the host, then the plain I/O, same folder.
 run_case() {
-  local arch="$1" folder="$2" size="$3" mode="$4" depth="$5" input="$6"
-  local width=${size%x*} height=${size#*x}
+  local arch="$1" folder="$2" size="$3" mode="$4" depth="$5" input="$6" selection="$7"
+  local width=${size%x*} height=${size#*x} mask_args=()
+  if [ "$selection" != none ]; then mask_args=(--mask "$(winpath "$data/bench-mask-$selection.pgm")"); fi
   local output="$data/bench-out.${input##*.}" run="$root/build/bench-$arch/wine-run.sh"
   # The exchange files: a pixmap for 8 and 16 bits, a float map for 32.
   local ext=ppm
   [ "$depth" != 32 ] || ext=pfm
   use_folder "$folder"
   echo
-  echo "--- $arch, exchange files in $folder: ${width} x ${height} $mode (${megapixels} megapixels), ${depth}-bit host ---"
+  echo "--- $arch, exchange files in $folder: ${width} x ${height} $mode (${megapixels} megapixels), ${depth}-bit host, selection: $selection ---"
 
-  local best="" best_total="" best_out="" out line status total i
+  local best="" best_total="" best_out="" best_import="" out line status total i
   local exported_bytes=0 processed_bytes=0
   # The plain I/O runs alternate with the plug-in's, so that both see the
   # machine in the same state; each figure is the fastest of its runs, and
@@ -297,7 +311,7 @@ run_case() {
     sync
     status=0
     out="$(VELMORA_STANDIN_MODE=copy "$run" "$root/build/bench-$arch/tools/VelmoraHost.exe" --profile \
-        --mode "$mode" --depth "$depth" "$(winpath "$root/build/bench-$arch/plugin/Velmora.8bf")" \
+        "${mask_args[@]}" --mode "$mode" --depth "$depth" "$(winpath "$root/build/bench-$arch/plugin/Velmora.8bf")" \
         "$(winpath "$input")" "$(winpath "$output")" 2>&1 | tr -d '\r')" || status=$?
     if [ "$status" != 0 ] && grep -q 'out of memory' <<<"$out"; then
       echo "the $arch host cannot hold this image: $(grep 'out of memory' <<<"$out" | head -1)"
@@ -318,7 +332,8 @@ run_case() {
       exit 1
     fi
     # The unchanged round trip must give the input back byte for byte (the
-    # 16-bit images hold only values a 16-bit host keeps exactly).
+    # 16-bit images hold only values a 16-bit host keeps exactly), with a
+    # selection too: blending a sample with itself gives it back.
     if ! cmp -s "$input" "$output"; then
       echo "run-transfer-bench.sh: the result differs from the input" >&2
       exit 1
@@ -326,6 +341,10 @@ run_case() {
     exported_bytes="$(stat -c %s "$work/Velmora.$ext")"
     processed_bytes="$(stat -c %s "$work/Velmora_Processed.$ext")"
     total="$(field whole_s "$line")"
+    # The import alone, fastest of the runs, for the comparison of selections.
+    if [ "$(smaller "$(field import_s "$line")" "$best_import")" = 1 ]; then
+      best_import="$(field import_s "$line")"
+    fi
     if [ "$(smaller "$total" "$best_total")" = 1 ]; then
       best="$line"
       best_total="$total"
@@ -409,15 +428,21 @@ run_case() {
   echo "          whole with the host serving / plain in 1 MiB calls with the same serving: median of the pairs $f_median"
   grep -A2 '^memory:' <<<"$best_out" | sed 's/^/  /'
 
+  import_times["$arch $folder $size $mode $depth $selection"]="$best_import"
   verdicts+=("$folder $w_chunked $w_block $o_block $n_block $w_median $f_median")
-  summary+=("$(printf '%-6s %-4s %-12s %-4s %5s %8.1f %7.3f %7.3f %6.3f %7.3f %6.3f %7.3f %7.3f %7.3f %6s %6s %6s %6s %6s %6s' \
-    "$arch" "$folder" "$size" "$mode" "$depth" "$(awk -v b=$moved 'BEGIN { print b / 1e6 }')" \
+  summary+=("$(printf '%-9s %-6s %-4s %-12s %-4s %5s %8.1f %7.3f %7.3f %6.3f %7.3f %6.3f %7.3f %7.3f %7.3f %6s %6s %6s %6s %6s %6s' \
+    "$selection" "$arch" "$folder" "$size" "$mode" "$depth" "$(awk -v b=$moved 'BEGIN { print b / 1e6 }')" \
     "$export_s" "$import_s" "$(awk -v a="$export_host" -v b="$import_host" 'BEGIN { print a + b }')" \
     "$own" "$clock_s" "$whole_s" "$chunked_s" "$block_s" "$w_chunked" "$w_median" "$f_median" "$w_block" "$o_block" "$n_block")")
-  memory_rows+=("$arch $folder $size $mode $depth $(field mem_ws_bytes "$line") $(field mem_private_bytes "$line") $(field image_bytes "$line")")
+  memory_rows+=("$arch $folder $size $mode $depth $selection $(field mem_ws_bytes "$line") $(field mem_private_bytes "$line") $(field image_bytes "$line")")
 }
 
 for size in "${size_list[@]}"; do
+  for selection in "${selection_list[@]}"; do
+    [ "$selection" = none ] ||
+      "$root/build/bench-${arch_list[0]}/wine-run.sh" "$root/build/bench-${arch_list[0]}/tools/VelmoraBenchImage.exe" \
+        "${size%x*}" "${size#*x}" mask "$(winpath "$data/bench-mask-$selection.pgm")" "$selection"
+  done
   megapixels="$(awk -v p=$((${size%x*} * ${size#*x})) 'BEGIN { printf "%.0f", p / 1e6 }')"
   for mode in "${mode_list[@]}"; do
     for depth in "${depth_list[@]}"; do
@@ -427,20 +452,24 @@ for size in "${size_list[@]}"; do
         "${size%x*}" "${size#*x}" "$depth" "$(winpath "$input")" "$mode"
       for arch in "${arch_list[@]}"; do
         for folder in "${folder_list[@]}"; do
-          run_case "$arch" "$folder" "$size" "$mode" "$depth" "$input"
+          for selection in "${selection_list[@]}"; do
+            run_case "$arch" "$folder" "$size" "$mode" "$depth" "$input" "$selection"
+          done
         done
       done
       rm -f "$input"
     done
   done
+  rm -f "$data"/bench-mask-*.pgm
 done
 
 echo
 echo "=== summary (times in seconds; moved = exported + processed file bytes, MB) ==="
-printf '%-6s %-4s %-12s %-4s %5s %8s %7s %7s %6s %7s %6s %7s %7s %7s %6s %6s %6s %6s %6s %6s\n' \
-  arch files size mode depth "moved MB" export import host own clock whole "plain/M" "plain/1" \
+printf '%-9s %-6s %-4s %-12s %-4s %5s %8s %7s %7s %6s %7s %6s %7s %7s %7s %6s %6s %6s %6s %6s %6s\n' \
+  selection arch files size mode depth "moved MB" export import host own clock whole "plain/M" "plain/1" \
   "w/M" "med" "+host" "w/1" "own/1" "net/1"
 printf '%s\n' "${summary[@]}"
+echo "  selection = the host's selection (none, feathered ellipse, ramp blending every pixel)"
 echo "  files = where the exchange files were: shm (/dev/shm, in memory) or disk"
 echo "  host = the test host's serving of advanceState in both passes; own = export + import - host"
 echo "  (the import includes the first read-ahead block at the plain one-block read rate)"
@@ -462,10 +491,10 @@ fi
 
 echo
 echo "=== the plug-in's memory beyond the host's own, most seen during the run (KiB) ==="
-printf '%-6s %-4s %-12s %-4s %5s %12s %12s %14s\n' arch files size mode depth "working set" "private" "host image MB"
+printf '%-6s %-4s %-12s %-4s %5s %-9s %12s %12s %14s\n' arch files size mode depth selection "working set" "private" "host image MB"
 for row in "${memory_rows[@]}"; do
-  read -r a f s m d ws pv img <<<"$row"
-  printf '%-6s %-4s %-12s %-4s %5s %+12.0f %+12.0f %14.1f\n' "$a" "$f" "$s" "$m" "$d" \
+  read -r a f s m d sel ws pv img <<<"$row"
+  printf '%-6s %-4s %-12s %-4s %5s %-9s %+12.0f %+12.0f %14.1f\n' "$a" "$f" "$s" "$m" "$d" "$sel" \
     "$(awk -v b="$ws" 'BEGIN { print b / 1024 }')" "$(awk -v b="$pv" 'BEGIN { print b / 1024 }')" \
     "$(awk -v b="$img" 'BEGIN { print b / 1048576 }')"
 done
@@ -492,12 +521,21 @@ for folder in "${folder_list[@]}"; do
   echo "  the plug-in's own time vs plain one block:                    $(worst "$folder" 4 1.2)"
   echo "  the same without the profile's clock reads:                   $(worst "$folder" 5 1.2)"
 done
+# The import with a selection against the import without, case by case: the
+# fastest import of each case's runs (without the first read-ahead block).
+for key in "${!import_times[@]}"; do
+  read -r a f s m d sel <<<"$key"
+  base="${import_times["$a $f $s $m $d none"]:-}"
+  [ "$sel" != none ] && [ -n "$base" ] || continue
+  printf 'import with a selection (%s) / without, %s %s %s %s %s-bit: %.3f s / %.3f s = %s (target 1.5)\n' \
+    "$sel" "$a" "$f" "$s" "$m" "$d" "${import_times[$key]}" "$base" "$(ratio "${import_times[$key]}" "$base")"
+done | sort
 for arch in "${arch_list[@]}"; do
   for mode in "${mode_list[@]}"; do
     for depth in "${depth_list[@]}"; do
       printf '%s\n' "${memory_rows[@]}" | awk -v a="$arch" -v m="$mode" -v d="$depth" '
-        $1 == a && $4 == m && $5 == d { n++; if (n == 1 || $7 < lo) lo = $7; if (n == 1 || $7 > hi) hi = $7;
-                  if (n == 1 || $8 < ilo) ilo = $8; if (n == 1 || $8 > ihi) ihi = $8 }
+        $1 == a && $4 == m && $5 == d { n++; if (n == 1 || $8 < lo) lo = $8; if (n == 1 || $8 > hi) hi = $8;
+                  if (n == 1 || $9 < ilo) ilo = $9; if (n == 1 || $9 > ihi) ihi = $9 }
         END { if (n > 1 && ihi > ilo) printf "memory, %s %s %s-bit: private %+.0f to %+.0f KiB while the host image goes from %.0f to %.0f MB\n",
                 a, m, d, lo / 1024, hi / 1024, ilo / 1048576, ihi / 1048576 }'
     done

@@ -517,6 +517,157 @@ TEST(Chunks, ConvertingBetweenOutsideRangesGivesWhatTheBuffersGive) {
   }
 }
 
+// --- Blending by the host's selection -----------------------------------------
+
+// Every 8-bit original, processed sample and coverage; 16-bit samples over
+// their range: the nearest host value to o + (p - o) x m / 255, which is
+// never a tie.
+TEST(Blend, IntegerSamplesTakeTheNearestHostValue) {
+  for (uint32_t m = 0; m < 256; ++m)
+    for (uint32_t o = 0; o < 256; ++o)
+      for (uint32_t p = 0; p < 256; ++p) {
+        const uint32_t x = o * (255 - m) + p * m;
+        ASSERT_EQ(convert_detail::BlendSample(static_cast<uint8_t>(p), static_cast<uint8_t>(o),
+                                              static_cast<uint8_t>(m)),
+                  (2 * x + 255) / 510)
+            << o << " " << p << " " << m;
+      }
+  // The same through the run, as the compiler vectorises it, and its
+  // remainder.
+  std::vector<uint8_t> processed(65536 + 15), original(processed.size()), weights(processed.size());
+  std::vector<uint8_t> out(processed.size());
+  for (size_t k = 0; k < processed.size(); ++k) {
+    processed[k] = static_cast<uint8_t>(k);
+    original[k] = static_cast<uint8_t>(k >> 8);
+  }
+  for (uint32_t m = 0; m < 256; ++m) {
+    std::fill(weights.begin(), weights.end(), static_cast<uint8_t>(m));
+    convert_detail::BlendRun(processed.data(), original.data(), weights.data(), out.data(),
+                             out.size());
+    for (size_t k = 0; k < out.size(); ++k) {
+      const uint32_t x = original[k] * (255 - m) + processed[k] * m;
+      ASSERT_EQ(out[k], (2 * x + 255) / 510) << k << " " << m;
+    }
+  }
+  for (uint32_t m = 0; m < 256; ++m)
+    for (uint32_t o = 0; o <= 32768; o += 61)
+      for (uint32_t p : {0u, 1u, 127u, 16384u, 32767u, 32768u, 32768u - o, o / 3}) {
+        const uint32_t x = o * (255 - m) + p * m;
+        ASSERT_EQ(convert_detail::BlendSample(static_cast<uint16_t>(p), static_cast<uint16_t>(o),
+                                              static_cast<uint8_t>(m)),
+                  (2 * x + 255) / 510)
+            << o << " " << p << " " << m;
+      }
+}
+
+// Through a converter, for every host format, from aligned and misaligned
+// buffers: coverage 0 gives the original and 255 the converted samples bit
+// for bit, NaNs and infinities too; runs wholly outside or inside the
+// selection equal the original and ConvertBetween.
+TEST(Blend, ConvertingBlendedKeepsTheOriginalOutsideTheSelection) {
+  for (const HostImage& image : {kRGB8, kRGB16, kRGB32F, kGray8, kGray16, kGray32F}) {
+    SCOPED_TRACE(image.name);
+    const std::unique_ptr<IConvertBuffer> converter = MakeConverter(image, false);
+    ASSERT_NE(converter, nullptr);
+    const uint32_t pixels = 999;
+    const uint32_t channels = converter->GetOutChannels();
+    const uint32_t inBytes = pixels * converter->GetInPixelSize();
+    const uint32_t outBytes = pixels * converter->GetOutPixelSize();
+    std::vector<uint8_t> input(inBytes + 1);
+    for (size_t k = 0; k < input.size(); ++k) input[k] = static_cast<uint8_t>(k * 37 + k / 251);
+    std::vector<uint8_t> original(outBytes + 1);
+    for (size_t k = 0; k < original.size(); ++k) original[k] = static_cast<uint8_t>(k * 11 + 3);
+    if (image.depth == 16) {
+      for (size_t k = 0; k + 1 < original.size(); k += 2) original[k + 1] &= 0x7F;  // 0..32767
+    }
+    if (image.depth == 32) {  // ordinary values, then NaNs and infinities on either side
+      for (size_t k = 0; k + 4 <= input.size(); k += 4) {
+        const float v = static_cast<float>(k % 4000) / 3989.0f;
+        std::memcpy(input.data() + k, &v, 4);
+      }
+      for (size_t k = 0; k + 4 <= original.size(); k += 4) {
+        const float v = static_cast<float>(k * 7 % 4000) / 3967.0f - 0.25f;
+        std::memcpy(original.data() + k, &v, 4);
+      }
+      const uint32_t specials[] = {kSignallingNaNBits, Bits(kInf), kNegativeNaNBits,
+                                   Bits(-kInf),        Bits(kNaN), kSignallingNaNBits};
+      std::memcpy(original.data(), specials, sizeof specials);
+      std::memcpy(input.data(), specials, sizeof specials);
+    }
+    // The first pixels, which hold them, wholly outside or inside.
+    std::vector<uint8_t> coverage(pixels);
+    for (uint32_t p = 0; p < pixels; ++p) {
+      coverage[p] = static_cast<uint8_t>(p < 6 ? (p % 2 == 0 ? 0 : 255) : p % 3 == 0 ? 0 : p);
+    }
+    std::vector<uint8_t> converted(outBytes);
+    ASSERT_TRUE(
+        converter->ConvertBetween(input.data(), inBytes, converted.data(), outBytes, pixels));
+
+    std::vector<uint8_t> blended;
+    for (const size_t offset : {size_t{0}, size_t{1}}) {
+      SCOPED_TRACE(offset);
+      std::vector<uint8_t> in(inBytes + 1), before(outBytes + 1), out(outBytes + 1, 0xEE);
+      std::memcpy(in.data() + offset, input.data(), inBytes);
+      std::memcpy(before.data() + offset, original.data(), outBytes);
+      ASSERT_TRUE(converter->ConvertBlended(in.data() + offset, inBytes, before.data() + offset,
+                                            outBytes, coverage.data(), out.data() + offset,
+                                            outBytes, pixels));
+      const size_t sampleSize = converter->GetOutPixelSize() / channels;
+      for (uint32_t p = 0; p < pixels; ++p)
+        for (uint32_t c = 0; c < channels; ++c) {
+          const size_t at = (p * channels + c) * sampleSize;
+          const uint8_t m = coverage[p];
+          const uint8_t* got = out.data() + offset + at;
+          if (m == 0 || m == 255) {
+            const uint8_t* want = (m == 0 ? original.data() : converted.data()) + at;
+            ASSERT_EQ(std::memcmp(got, want, sampleSize), 0) << p << "," << c;
+          } else if (image.depth == 32) {
+            float o, q, r;
+            std::memcpy(&o, original.data() + at, 4);
+            std::memcpy(&q, converted.data() + at, 4);
+            std::memcpy(&r, got, 4);
+            const double exact = o + (static_cast<double>(q) - o) * m / 255.0;
+            ASSERT_NEAR(r, exact, 1e-6 * std::max(1.0, std::fabs(exact))) << p << "," << c;
+          } else {
+            uint32_t o = 0, q = 0, r = 0;
+            std::memcpy(&o, original.data() + at, sampleSize);
+            std::memcpy(&q, converted.data() + at, sampleSize);
+            std::memcpy(&r, got, sampleSize);
+            ASSERT_EQ(r, (2 * (o * (255u - m) + q * m) + 255) / 510) << p << "," << c;
+          }
+        }
+      EXPECT_EQ(out[offset == 0 ? outBytes : 0], 0xEE);
+      if (offset == 0) blended.assign(out.begin(), out.begin() + outBytes);
+    }
+    // A host that hands out one buffer as original and output.
+    std::vector<uint8_t> shared(original.begin(), original.begin() + outBytes);
+    ASSERT_TRUE(converter->ConvertBlended(input.data(), inBytes, shared.data(), outBytes,
+                                          coverage.data(), shared.data(), outBytes, pixels));
+    EXPECT_EQ(shared, blended);
+
+    std::vector<uint8_t> out(outBytes, 0xEE);
+    const std::vector<uint8_t> none(pixels, 0), full(pixels, 255);
+    ASSERT_TRUE(converter->ConvertBlended(input.data(), inBytes, original.data(), outBytes,
+                                          none.data(), out.data(), outBytes, pixels));
+    EXPECT_EQ(out, std::vector<uint8_t>(original.begin(), original.begin() + outBytes));
+    ASSERT_TRUE(converter->ConvertBlended(input.data(), inBytes, original.data(), outBytes,
+                                          full.data(), out.data(), outBytes, pixels));
+    EXPECT_EQ(out, converted);
+
+    std::fill(out.begin(), out.end(), 0xEE);
+    EXPECT_FALSE(converter->ConvertBlended(input.data(), inBytes, original.data(), outBytes - 1,
+                                           coverage.data(), out.data(), outBytes, pixels));
+    EXPECT_FALSE(converter->ConvertBlended(input.data(), inBytes - 1, original.data(), outBytes,
+                                           coverage.data(), out.data(), outBytes, pixels));
+    EXPECT_EQ(out, std::vector<uint8_t>(outBytes, 0xEE));
+    EXPECT_EERROR(converter->ConvertBlended(input.data(), inBytes, original.data(), outBytes,
+                                            nullptr, out.data(), outBytes, pixels));
+    EXPECT_FALSE(MakeConverter(image, true)
+                     ->ConvertBlended(input.data(), inBytes, original.data(), outBytes,
+                                      coverage.data(), out.data(), outBytes, 1));
+  }
+}
+
 // --- Checks that throw and shortfalls that return false ----------------------
 
 TEST(Checks, SetInputRejectsNullEmptyAndBadCountsAndUnreadyConverters) {

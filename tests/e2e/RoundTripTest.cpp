@@ -595,6 +595,83 @@ TEST_F(RoundTripTest, GrayImagesGetTheAverageOfThreeChannels) {
   }
 }
 
+// A selection over a 3300-pixel row, four chunks: a feathered edge rising
+// through every coverage value, a chunk wholly inside, an edge falling, a
+// chunk wholly outside; the edges move with the row.
+uint8_t Feathered(int32_t x, int32_t y) {
+  if (x < 1000) return static_cast<uint8_t>(std::clamp(x - 600 - y, 0, 255));
+  if (x < 2000) return 255;
+  return static_cast<uint8_t>(std::clamp(2455 - x + y, 0, 255));
+}
+
+TEST_F(RoundTripTest, ASelectionKeepsTheImageOutsideItAndBlendsItsFeatheredEdge) {
+  StandinMode invert("invert");
+  std::ostringstream table;
+  table << "| host image | coverage 0 | coverage 255 | between: largest distance from the "
+           "exact blend |\n|---|---|---|---|\n";
+  for (int depth : {8, 16, 32}) {
+    for (bool gray : {false, true}) {
+      HostOptions o = testsupport::ImageOptions(3300, 3, depth, gray);
+      // Padded mask rows everywhere, 32-bit coordinates for gray images.
+      o.maskRowPadding = 5;
+      o.bigDocument = gray;
+      for (int32_t y = 0; y < o.height; ++y)
+        for (int32_t x = 0; x < o.width; ++x) o.mask.push_back(Feathered(x, y));
+      SCOPED_TRACE(testing::Message() << depth << (gray ? " gray, 32-bit coordinates" : " rgb"));
+      TestHost host(o);
+      FillPattern(host, o);
+      TestHost original(o);
+      original.Image() = host.Image();
+      ASSERT_EQ(Apply(host), 0);
+
+      double farthest = 0;
+      const size_t sampleSize = host.SampleSize();
+      for (int32_t y = 0; y < o.height; ++y)
+        for (int32_t x = 0; x < o.width; ++x)
+          for (int p = 0; p < o.planes; ++p) {
+            const uint8_t m = Feathered(x, y);
+            const double before = original.Sample(x, y, p);
+            const double after = host.Sample(x, y, p);
+            const double processed = Inverted(before, depth);
+            const size_t at = ((static_cast<size_t>(y) * o.width + x) * o.planes + p) * sampleSize;
+            if (m == 0) {
+              ASSERT_EQ(
+                  std::memcmp(host.Image().data() + at, original.Image().data() + at, sampleSize),
+                  0)
+                  << x << "," << y;
+            } else if (m == 255) {
+              ASSERT_EQ(after, processed) << x << "," << y;
+            } else {
+              const double exact = before + (processed - before) * m / 255.0;
+              farthest = std::max(farthest, std::fabs(after - exact));
+              // The nearest host value; floats within their rounding.
+              ASSERT_LE(std::fabs(after - exact), depth == 32 ? 1e-6 : 0.5)
+                  << x << "," << y << " coverage " << int{m};
+            }
+          }
+      // The mask is asked for with every import request, over its pixels, in
+      // the coordinates in use, and never on the export.
+      const std::vector<testhost::Request>& requests = host.Requests();
+      ASSERT_EQ(requests.size(), 2u * 3u * 4u);
+      for (size_t k = 0; k < requests.size(); ++k) {
+        const testhost::Request& q = requests[k];
+        EXPECT_EQ(q.used32BitCoordinates, gray);
+        if (k < requests.size() / 2) {
+          EXPECT_FALSE(q.maskTop < q.maskBottom && q.maskLeft < q.maskRight) << k;
+        } else {
+          EXPECT_TRUE(q.maskTop == q.top && q.maskLeft == q.left && q.maskBottom == q.bottom &&
+                      q.maskRight == q.right)
+              << k;
+        }
+      }
+      table << "| " << depth << "-bit " << (gray ? "gray, 32-bit coordinates" : "RGB")
+            << " | bit-identical to the original | exactly the processed value | " << farthest
+            << (depth == 32 ? "" : " host units") << " |\n";
+    }
+  }
+  std::printf("%s", table.str().c_str());
+}
+
 TEST_F(RoundTripTest, PrepareRefusesAnUnsupportedImageAndWritesNothing) {
   HostOptions o = testsupport::ImageOptions(4, 4, 16, false);
   o.bigDocument = true;
@@ -967,6 +1044,9 @@ std::vector<FaultCase> FaultCases() {
       {"file one byte short", "shortinverted", none, app, -19,
        Says(processed, std::to_string(kSampleBytes - 1), std::to_string(kSampleBytes)),
        Image::Untouched},
+      {"file one byte short, with a selection", "shortinverted",
+       [](HostOptions& o) { o.mask.assign(2500 * 3, 255); }, app, -19,
+       Says(processed, std::to_string(kSampleBytes - 1)), Image::Untouched},
       {"header without samples", "headeronly", none, app, -19,
        Says(processed, " 0 ", std::to_string(kSampleBytes)), Image::Untouched},
       {"bytes after the last row", "longinverted", none, app, 0, Says(), Image::Inverted},

@@ -237,6 +237,51 @@ TEST(CommandLineHost, InvertingApplicationInvertsEveryFormat) {
   }
 }
 
+// The left half of the sample selected, the right half not, for an inverting
+// application; a mask of another size or kind is refused before any run.
+TEST(CommandLineHost, AMaskKeepsTheImageOutsideTheSelection) {
+  SettingsFile settings(StandinSettings());
+  const imagefile::Image input = imagefile::ReadImageFile(Sample());
+  imagefile::Image mask = imagefile::MakeImage(input.width, input.height, 1, 255);
+  for (int32_t y = 0; y < input.height; ++y)
+    for (int32_t x = 0; x < input.width / 2; ++x)
+      mask.samples[static_cast<size_t>(y) * input.width + x] = 255;
+  const std::string maskFile = ScratchFile("mask.pgm");
+  imagefile::WriteImageFile(maskFile, mask);
+  const std::string out = ScratchFile("masked.ppm");
+  HostRun run = RunHost(Plugin() + " " + Quoted(Sample()) + " " + Quoted(out), "invert");
+  ASSERT_EQ(run.exitCode, 0u) << run.output;
+  const imagefile::Image inverted = imagefile::ReadImageFile(out);
+  run = RunHost(
+      "--mask " + Quoted(maskFile) + " " + Plugin() + " " + Quoted(Sample()) + " " + Quoted(out),
+      "invert");
+  ASSERT_EQ(run.exitCode, 0u) << run.output;
+  EXPECT_NE(run.output.find("selection: " + maskFile), std::string::npos) << run.output;
+  const imagefile::Image result = imagefile::ReadImageFile(out);
+  DeleteFileA(out.c_str());
+  ASSERT_EQ(result.samples.size(), input.samples.size());
+  ASSERT_EQ(inverted.samples.size(), input.samples.size());
+  for (size_t k = 0; k < input.samples.size(); ++k) {
+    const bool inside =
+        static_cast<int32_t>(k / 3 % static_cast<size_t>(input.width)) < input.width / 2;
+    ASSERT_EQ(result.samples[k], inside ? inverted.samples[k] : input.samples[k]) << k;
+  }
+
+  imagefile::WriteImageFile(maskFile, imagefile::MakeImage(input.width + 1, input.height, 1, 255));
+  run = RunHost("--mask " + Quoted(maskFile) + " " + Plugin() + " " + Quoted(Sample()) + " " +
+                Quoted(out));
+  EXPECT_EQ(run.exitCode, 2u) << run.output;
+  EXPECT_NE(run.output.find("the mask is " + std::to_string(input.width + 1)), std::string::npos)
+      << run.output;
+  imagefile::WriteImageFile(maskFile, imagefile::MakeImage(input.width, input.height, 1, 65535));
+  run = RunHost("--mask " + Quoted(maskFile) + " " + Plugin() + " " + Quoted(Sample()) + " " +
+                Quoted(out));
+  EXPECT_EQ(run.exitCode, 2u) << run.output;
+  EXPECT_NE(run.output.find("8-bit PGM"), std::string::npos) << run.output;
+  EXPECT_FALSE(Exists(out));
+  DeleteFileA(maskFile.c_str());
+}
+
 TEST(CommandLineHost, FailingStartStopsAndWritesNothing) {
   SettingsFile settings(std::nullopt);  // the application cannot be found
   const std::string out = ScratchFile("never.ppm");

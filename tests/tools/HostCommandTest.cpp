@@ -62,6 +62,9 @@ TEST(HostCommand, OptionsAnywhereInBothSpellings) {
   EXPECT_EQ(ParseCommandLine({"--mode", "rgb", "a", "b", "c"}).mode, ModeChoice::kRgb);
   EXPECT_EQ(ParseCommandLine({"--depth=8", "a", "b", "c"}).depth, 8);
   EXPECT_TRUE(ParseCommandLine({"a", "--profile", "b", "c"}).profile);
+  EXPECT_EQ(ParseCommandLine({"--mask", "sel.pgm", "a", "b", "c"}).mask, "sel.pgm");
+  EXPECT_TRUE(ParseCommandLine({"a", "b", "c"}).mask.empty());
+  EXPECT_NE(Error({"a", "b", "c", "--mask"}).find("needs a value"), std::string::npos);
   EXPECT_NE(Error({"--profile=1", "a", "b", "c"}).find("takes no value"), std::string::npos);
 }
 

@@ -9,6 +9,16 @@
 //   32  PF (Pf), little-endian floats from 0 to 1
 // The samples are a hash of position and channel: no runs or constant rows
 // that would make any step cheaper than with a photograph.
+//
+//       VelmoraBenchImage WIDTH HEIGHT mask OUTPUT feathered|ramp
+// writes a selection for the command-line host's --mask, an 8-bit P5:
+//   feathered  an ellipse over the middle of the image (semi-axes 0.4 of
+//              each side) with an edge feathered over 20 pixels, as a user
+//              selects part of a photograph
+//   ramp       coverage (x + y) mod 256 everywhere: no run of pixels lies
+//              wholly inside or outside, the most blending there can be
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,10 +45,61 @@ struct FileCloser {
 
 }  // namespace
 
+// One row of a selection of the given kind.
+void MaskRow(const std::string& kind, uint32_t w, uint32_t h, uint32_t y, uint8_t* out) {
+  const double a = 0.4 * w, b = 0.4 * h, cx = 0.5 * w, cy = 0.5 * h;
+  for (uint32_t x = 0; x < w; ++x) {
+    if (kind == "ramp") {
+      out[x] = static_cast<uint8_t>((x + y) % 256);
+      continue;
+    }
+    const double dx = (x + 0.5 - cx) / a, dy = (y + 0.5 - cy) / b;
+    // Pixels from the edge, inside positive; the feather runs 10 either side.
+    const double inside = (1.0 - std::sqrt(dx * dx + dy * dy)) * std::min(a, b);
+    const double m = (inside + 10.0) / 20.0 * 255.0;
+    out[x] = static_cast<uint8_t>(m <= 0 ? 0 : m >= 255 ? 255 : std::lround(m));
+  }
+}
+
+int WriteMask(uint32_t w, uint32_t h, const std::string& kind, const char* path) {
+  std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "wb"));
+  if (!file) {
+    std::fprintf(stderr, "VelmoraBenchImage: cannot create %s\n", path);
+    return 3;
+  }
+  std::fprintf(file.get(), "P5\n%u %u\n255\n", w, h);
+  std::vector<uint8_t> row(w);
+  for (uint32_t y = 0; y < h; ++y) {
+    MaskRow(kind, w, h, y, row.data());
+    if (std::fwrite(row.data(), 1, row.size(), file.get()) != row.size()) {
+      std::fprintf(stderr, "VelmoraBenchImage: writing %s failed\n", path);
+      return 3;
+    }
+  }
+  if (std::fclose(file.release()) != 0) {
+    std::fprintf(stderr, "VelmoraBenchImage: writing %s failed\n", path);
+    return 3;
+  }
+  return 0;
+}
+
 int main(int argc, char** argv) {
+  if (argc == 6 && std::string(argv[3]) == "mask") {
+    const long width = std::strtol(argv[1], nullptr, 10);
+    const long height = std::strtol(argv[2], nullptr, 10);
+    const std::string kind = argv[5];
+    if (width < 1 || height < 1 || width > 1000000 || height > 1000000 ||
+        (kind != "feathered" && kind != "ramp")) {
+      std::fprintf(stderr, "VelmoraBenchImage: bad size or selection\n");
+      return 2;
+    }
+    return WriteMask(static_cast<uint32_t>(width), static_cast<uint32_t>(height), kind, argv[4]);
+  }
   const std::string mode = argc == 6 ? argv[5] : "rgb";
   if ((argc != 5 && argc != 6) || (mode != "rgb" && mode != "gray")) {
-    std::fprintf(stderr, "Usage: VelmoraBenchImage WIDTH HEIGHT 8|16|32 OUTPUT [rgb|gray]\n");
+    std::fprintf(stderr,
+                 "Usage: VelmoraBenchImage WIDTH HEIGHT 8|16|32 OUTPUT [rgb|gray]\n"
+                 "       VelmoraBenchImage WIDTH HEIGHT mask OUTPUT feathered|ramp\n");
     return 2;
   }
   const long width = std::strtol(argv[1], nullptr, 10);

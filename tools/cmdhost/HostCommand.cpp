@@ -35,6 +35,10 @@ Options:
   --host-sig XXXX     the host's four-character signature (default 8BIM,
                       Photoshop's, which shows the plug-in's words itself;
                       under any other the plug-in shows them in a box)
+  --mask FILE.pgm     a selection, as an image editor has one: an 8-bit PGM
+                      (P5, maximum 255) of the image's size, one byte a
+                      pixel, 0 outside the selection, 255 inside, values
+                      between on a feathered edge
   --profile           also print the plug-in's export and import times
                       (without the application's run), the host's share of
                       them, what the user waits for (Start less the
@@ -114,6 +118,9 @@ HostCommand ParseCommandLine(const std::vector<std::string>& args) {
         throw UsageError("--host-sig must be four printable characters, not '" + signature + "'");
       }
       command.hostSig = signature;
+    } else if (arg == "--mask") {
+      command.mask = takeValue();
+      if (command.mask.empty()) throw UsageError("--mask needs a file");
     } else if (arg == "--big") {
       noValue();
       command.bigDocument = true;
@@ -151,6 +158,20 @@ HostCommand ParseCommandLine(const std::vector<std::string>& args) {
   command.input = files[1];
   command.output = files[2];
   return command;
+}
+
+std::vector<uint8_t> SelectionFromImage(const imagefile::Image& mask, int32_t width,
+                                        int32_t height) {
+  if (mask.IsFloat() || mask.channels != 1 || mask.maxValue != 255) {
+    throw UsageError("the mask must be an 8-bit PGM (P5, maximum 255), not " +
+                     imagefile::Describe(mask));
+  }
+  if (mask.width != width || mask.height != height) {
+    throw UsageError("the mask is " + std::to_string(mask.width) + " x " +
+                     std::to_string(mask.height) + " pixels, the image " + std::to_string(width) +
+                     " x " + std::to_string(height));
+  }
+  return std::vector<uint8_t>(mask.samples.begin(), mask.samples.end());
 }
 
 HostFormat ChooseFormat(const HostCommand& command, const imagefile::Image& image) {

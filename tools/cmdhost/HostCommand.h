@@ -2,6 +2,7 @@
 // write, and how to present the image to the plug-in. Portable.
 #pragma once
 
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -37,6 +38,7 @@ struct HostCommand {
   bool profile = false;  // time the passes and sample the process's memory
   PlayChoice play = PlayChoice::kNoActions;
   std::string hostSig = "8BIM";  // the host's signature, four characters
+  std::string mask;      // an 8-bit PGM of the image's size: the selection; none when empty
 };
 
 // Parses the arguments after the program name. Options may come anywhere;
@@ -52,5 +54,11 @@ std::string UsageText();
 // where not requested, gray for one-channel files, RGB otherwise, 32 bits
 // for float maps, 16 for maximum values above 255, 8 otherwise.
 HostFormat ChooseFormat(const HostCommand& command, const imagefile::Image& image);
+
+// The selection a mask image gives, one byte a pixel, for an image of width x
+// height. Throws UsageError unless the mask is an 8-bit gray image (maximum
+// 255) of that size.
+std::vector<uint8_t> SelectionFromImage(const imagefile::Image& mask, int32_t width,
+                                        int32_t height);
 
 }  // namespace cmdhost

@@ -297,6 +297,15 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
   const std::string& sig = command.hostSig;
   options.hostSig = host::MakeOSType(sig[0], sig[1], sig[2], sig[3]);
   options.playInfo = PlayInfo(command.play);
+  if (!command.mask.empty()) {
+    try {
+      options.mask = cmdhost::SelectionFromImage(imagefile::ReadImageFile(command.mask),
+                                                 input.width, input.height);
+    } catch (const cmdhost::UsageError& e) {
+      std::fprintf(stderr, "VelmoraHost: %s: %s\n", command.mask.c_str(), e.what());
+      return kExitUsage;
+    }
+  }
   cmdhost::TransferProfile profile;
   MemoryWatch memory;
   bool inStart = false;
@@ -315,6 +324,8 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
     };
   }
   testhost::TestHost host(options);
+  // The host keeps its own copy of the selection.
+  std::vector<uint8_t>().swap(options.mask);
   host.Image() = cmdhost::ToHostSamples(input, format);
   // The host keeps its own image only, as an image editor does: a 32-bit
   // host could not hold the file's samples beside a large image.
@@ -328,6 +339,7 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
       ModeName(format), format.depth, format.Planes(), format.Planes() == 1 ? "" : "s",
       command.bigDocument ? "32-bit" : "16-bit", command.handleProcs ? "with" : "no",
       command.progress ? "with" : "no", sig.c_str(), PlayName(command.play));
+  if (!command.mask.empty()) std::printf("selection: %s\n", command.mask.c_str());
   const Clock::time_point loaded = Clock::now();
 
   struct Step {

@@ -113,6 +113,11 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
     big_.filterRect32 = {0, 0, options.height, options.width};
     r.bigDocumentData = &big_;
   }
+  if (!options.mask.empty()) {
+    r.haveMask = 1;
+    r.autoMask = 0;
+    r.filterCase = 2;
+  }
   if (options.platformWindow != 0) {
     platform_.hwnd = options.platformWindow;
     r.platformData = &platform_;
@@ -237,6 +242,11 @@ Request TestHost::CurrentRequest() const {
     q.bottom = in.bottom;
     q.right = in.right;
     q.used32BitCoordinates = true;
+    const host::VRect mask = r.bigDocumentData->maskRect32;
+    q.maskTop = mask.top;
+    q.maskLeft = mask.left;
+    q.maskBottom = mask.bottom;
+    q.maskRight = mask.right;
   } else {
     const host::Rect in = r.inRect;
     q.top = in.top;
@@ -244,6 +254,11 @@ Request TestHost::CurrentRequest() const {
     q.bottom = in.bottom;
     q.right = in.right;
     q.used32BitCoordinates = false;
+    const host::Rect mask = r.maskRect;
+    q.maskTop = mask.top;
+    q.maskLeft = mask.left;
+    q.maskBottom = mask.bottom;
+    q.maskRight = mask.right;
   }
   return q;
 }
@@ -272,6 +287,12 @@ bool TestHost::ValidRequest(const Request& q, std::string& why) const {
   }
   if (q.loPlane < 0 || q.hiPlane >= options_.planes || q.loPlane > q.hiPlane) {
     why = "planes outside the image";
+    return false;
+  }
+  const bool maskAsked = q.maskTop < q.maskBottom && q.maskLeft < q.maskRight;
+  if (maskAsked && (q.maskTop < 0 || q.maskLeft < 0 || q.maskBottom > options_.height ||
+                    q.maskRight > options_.width)) {
+    why = "mask rectangle outside the image";
     return false;
   }
   if (r.inputRate != host::kFixedOne || r.maskRate != host::kFixedOne) {
@@ -338,6 +359,7 @@ host::OSErr TestHost::Advance() {
                   run * planes * sampleSize);
     }
   }
+  ServeMask(q);
   record_->inData = inBuffer_.data() + kGuard;
   record_->inRowBytes = static_cast<int32_t>(inRowBytes);
   record_->outData = outBuffer_.data() + kGuard;
@@ -346,6 +368,29 @@ host::OSErr TestHost::Advance() {
   pendingRequest_ = q;
   pendingOutRowBytes_ = static_cast<int32_t>(outRowBytes);
   return 0;
+}
+
+void TestHost::ServeMask(const Request& q) {
+  const bool asked = q.maskTop < q.maskBottom && q.maskLeft < q.maskRight;
+  if (options_.mask.empty() || !asked) {
+    // No selection, or none asked for: hosts give no mask then.
+    maskBuffer_.clear();
+    record_->maskData = nullptr;
+    record_->maskRowBytes = 0;
+    return;
+  }
+  const size_t columns = static_cast<size_t>(q.maskRight - q.maskLeft);
+  const size_t rows = static_cast<size_t>(q.maskBottom - q.maskTop);
+  const size_t rowBytes = columns + static_cast<size_t>(options_.maskRowPadding);
+  maskBuffer_.assign(rowBytes * rows + 2 * kGuard, 0xEE);
+  FillGuard(maskBuffer_);
+  for (size_t y = 0; y < rows; ++y) {
+    const size_t from = (static_cast<size_t>(q.maskTop) + y) * static_cast<size_t>(options_.width) +
+                        static_cast<size_t>(q.maskLeft);
+    std::memcpy(maskBuffer_.data() + kGuard + y * rowBytes, options_.mask.data() + from, columns);
+  }
+  record_->maskData = maskBuffer_.data() + kGuard;
+  record_->maskRowBytes = static_cast<int32_t>(rowBytes);
 }
 
 void TestHost::CommitPending() {
@@ -374,8 +419,8 @@ void TestHost::CommitPending() {
 }
 
 bool TestHost::BuffersIntact() const {
-  return GuardIntact(inBuffer_) && GuardIntact(outBuffer_) && GuardIntact(recordStorage_) &&
-         GuardIntact(errorStorage_);
+  return GuardIntact(inBuffer_) && GuardIntact(outBuffer_) && GuardIntact(maskBuffer_) &&
+         GuardIntact(recordStorage_) && GuardIntact(errorStorage_);
 }
 
 uint8_t TestHost::ErrorLength() const { return errorStorage_.empty() ? 0 : errorStorage_[kGuard]; }
@@ -389,7 +434,7 @@ std::string TestHost::ErrorText() const {
 size_t TestHost::OwnBytes() const {
   return requests_.capacity() * sizeof(Request) +
          progress_.capacity() * sizeof(std::pair<int32_t, int32_t>) + inBuffer_.capacity() +
-         outBuffer_.capacity() + recordStorage_.capacity();
+         outBuffer_.capacity() + maskBuffer_.capacity() + recordStorage_.capacity();
 }
 
 int TestHost::LiveHandles() const { return static_cast<int>(Handles().blocks.size()); }

@@ -20,6 +20,9 @@ struct Request {
   int32_t top, left, bottom, right;
   int16_t loPlane, hiPlane;
   bool used32BitCoordinates;
+  // The mask rectangle asked for with it (empty: no mask), in the same
+  // coordinates.
+  int32_t maskTop, maskLeft, maskBottom, maskRight;
 };
 
 class TestHost;
@@ -61,6 +64,13 @@ struct HostOptions {
   // How the host plays the filter (a kPlay value); -1: no descriptor
   // parameters, as from hosts without actions.
   int16_t playInfo = -1;
+  // The user's selection: one coverage byte per pixel, width x height, top
+  // row first (0 outside, 255 inside). Empty: no selection. With one, the
+  // host sets haveMask and filter case 2 (flat image with selection), and
+  // autoMask 0 as for a plug-in that writes outside the selection; a mask
+  // request is served like input, each row maskRowPadding bytes longer.
+  std::vector<uint8_t> mask;
+  int32_t maskRowPadding = 0;
 };
 
 class TestHost {
@@ -131,6 +141,9 @@ class TestHost {
   size_t PixelsPerCopy(const Request& q) const;
   Request CurrentRequest() const;
   bool ValidRequest(const Request& request, std::string& why) const;
+  // Hands out the selection's bytes for the request's mask rectangle, or no
+  // mask.
+  void ServeMask(const Request& request);
 
   HostOptions options_;
   std::vector<uint8_t> image_;
@@ -144,6 +157,7 @@ class TestHost {
   host::PIDescriptorParameters play_{};
   std::vector<uint8_t> inBuffer_;
   std::vector<uint8_t> outBuffer_;
+  std::vector<uint8_t> maskBuffer_;
   bool pending_ = false;
   Request pendingRequest_{};
   int32_t pendingOutRowBytes_ = 0;
