@@ -6,7 +6,8 @@
 
 #include "base/SystemPaths.h"
 #include "ui/FailureText.h"
-#include "ui/ModuleState.h"
+#include "ui/Language.h"
+#include "ui/ModuleText.h"
 #include "ui/ResourceIds.h"
 
 namespace {
@@ -36,46 +37,51 @@ static_assert(static_cast<int>(EFailure::kWrongSize) == IDS_FAILURE_WRONG_SIZE);
 static_assert(static_cast<int>(EFailure::kFileShort) == IDS_FAILURE_FILE_SHORT);
 static_assert(static_cast<int>(EFailure::kTempFolderUnusable) == IDS_FAILURE_TEMP_FOLDER_UNUSABLE);
 
-// The module's string, converted to the ANSI code page; empty when absent.
-std::string LoadModuleString(unsigned id) {
-  char buffer[1024] = {};
-  const int length = LoadStringA(static_cast<HINSTANCE>(GetModuleInstance()), id, buffer,
-                                 static_cast<int>(sizeof buffer));
-  return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
-}
-
 // The system's text for an error code on one line, without the line end it
 // comes with; empty when the system has none.
-std::string SystemText(uint32_t code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
+std::wstring SystemText(uint32_t code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string line = length > 0 && text != nullptr ? std::string(text, length) : std::string();
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring line = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
   if (text != nullptr) LocalFree(text);
-  for (char& c : line) {
-    if (c == '\r' || c == '\n') c = ' ';
+  for (wchar_t& c : line) {
+    if (c == L'\r' || c == L'\n') c = L' ';
   }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
+  while (!line.empty() && line.back() == L' ') line.pop_back();
   return line;
 }
 
 }  // namespace
 
-std::string FailureMessage(const FailureReport& report) {
-  if (report.failure == EFailure::kNone) return std::string();
-  const std::string text = LoadModuleString(static_cast<unsigned>(report.failure));
+std::wstring FailureWords(const FailureReport& report, uint16_t language) {
+  if (report.failure == EFailure::kNone) return std::wstring();
+  const std::wstring text = ModuleText(static_cast<unsigned>(report.failure), language);
   if (text.empty()) return text;
-  std::string message = FillPlaceholders(text, report.facts);
+  std::vector<std::wstring> facts;
+  for (const std::string& fact : report.facts) facts.push_back(FromAnsi(fact));
+  std::wstring words = FillPlaceholders(text, facts);
   if (report.systemError != 0) {
-    const std::string system = SystemText(report.systemError);
-    const std::vector<std::string> parts = {
-        message, system.empty() ? std::to_string(report.systemError) : system};
-    message = FillPlaceholders(
-        LoadModuleString(system.empty() ? IDS_FAILURE_SYSTEM_CODE : IDS_FAILURE_SYSTEM_SAYS),
+    const std::wstring system = SystemText(report.systemError);
+    const std::vector<std::wstring> parts = {
+        words, system.empty() ? std::to_wstring(report.systemError) : system};
+    words = FillPlaceholders(
+        ModuleText(system.empty() ? IDS_FAILURE_SYSTEM_CODE : IDS_FAILURE_SYSTEM_SAYS, language),
         parts);
   }
-  return message;
+  return words;
+}
+
+std::string FailureMessage(const FailureReport& report) {
+  const uint16_t language = UserLanguage();
+  std::string message;
+  if (language != kEnglishLanguage && TryToAnsi(FailureWords(report, language), message)) {
+    return message;
+  }
+  // The facts came in the code page and the English words are plain ASCII:
+  // only the system's own text may lose a character here, as it always did.
+  return ToAnsi(FailureWords(report, kEnglishLanguage));
 }
 
 bool TryTellHost(uint8_t (*errorString)[256], const FailureReport& report) {

@@ -7,10 +7,16 @@
 
 #include "host/FailureReport.h"
 
-// The user's words for a report: the module's string for the failure with
-// its facts filled in, then, when the report has a system error code, the
-// system's own text for it quoted after ours. Empty for EFailure::kNone or
-// when the module holds no string for the failure.
+// The user's words for a report in a language (ModuleLanguages): the
+// module's string for the failure in that language with its facts (text of
+// the ANSI code page) filled in, then, when the report has a system error
+// code, the system's own text for it quoted after ours. Empty for
+// EFailure::kNone or when the module holds no string for the failure.
+std::wstring FailureWords(const FailureReport& report, uint16_t language);
+
+// FailureWords in the user's language (UserLanguage) as text of the ANSI
+// code page; in English when that code page cannot hold the translated
+// words exactly, as a Japanese text on a Western system.
 std::string FailureMessage(const FailureReport& report);
 
 // Writes FailureMessage into the host's errorString, cut to 255 bytes at a

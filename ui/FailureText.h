@@ -12,6 +12,8 @@
 // often as they appear (a number without a fact gives nothing), and "%%" by
 // "%"; every other character, a "%" before anything else included, stays.
 std::string FillPlaceholders(const std::string& text, const std::vector<std::string>& facts);
+// The same for wide text, as the translated words are.
+std::wstring FillPlaceholders(const std::wstring& text, const std::vector<std::wstring>& facts);
 
 // Whether a byte starts a two-byte character in the text's code page.
 using LeadBytePredicate = bool (*)(unsigned char);

@@ -71,10 +71,10 @@ Var PlaceFailed     ; 1 when a file could not be placed
 
 !insertmacro MUI_PAGE_DIRECTORY
 
-!define MUI_PAGE_HEADER_TEXT "Velmora application"
-!define MUI_PAGE_HEADER_SUBTEXT "Where the plug-in finds Velmora.exe."
-!define MUI_DIRECTORYPAGE_TEXT_TOP "The plug-in hands each image to the Velmora application. Choose the folder that holds Velmora.exe; it is saved in your settings file, VelmoraPro\plugin.ini in your profile folder."
-!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Folder of Velmora.exe"
+!define MUI_PAGE_HEADER_TEXT "$(VELMORA_APP_PAGE_TITLE)"
+!define MUI_PAGE_HEADER_SUBTEXT "$(VELMORA_APP_PAGE_SUBTITLE)"
+!define MUI_DIRECTORYPAGE_TEXT_TOP "$(VELMORA_APP_PAGE_TEXT)"
+!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "$(VELMORA_APP_PAGE_FOLDER)"
 !define MUI_DIRECTORYPAGE_VARIABLE $AppFolder
 !define MUI_PAGE_CUSTOMFUNCTION_PRE AppFolderPagePre
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE AppFolderPageLeave
@@ -87,7 +87,8 @@ Var PlaceFailed     ; 1 when a file could not be placed
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_UNPAGE_FINISH
 
-!insertmacro MUI_LANGUAGE "English"
+; Every language's words, and the choice of one.
+!include "${__FILEDIR__}\lang\Languages.nsh"
 
 ; The installer's record and its Apps and Features entry live in the
 ; machine's native registry view.
@@ -198,6 +199,8 @@ Function IsFullPath
 FunctionEnd
 
 Function .onInit
+  !insertmacro VelmoraChooseLanguage
+  !insertmacro MUI_LANGDLL_DISPLAY
   !insertmacro NativeRegView
   System::Call 'kernel32::GetTickCount() i .r0'
   StrCpy $RunId "${VERSION} $0"
@@ -226,7 +229,7 @@ Function .onInit
     StrCpy $R0 $R2
     Call IsFullPath
     ${If} $R1 <> 1
-      MessageBox MB_OK|MB_ICONSTOP "APPLICATIONPATH must name the folder of Velmora.exe in full, such as $\"C:\Program Files\Velmora$\" or a network share: $\"$R2$\" is not a full path." /SD IDOK
+      MessageBox MB_OK|MB_ICONSTOP "$(VELMORA_APPLICATIONPATH_NOT_FULL)" /SD IDOK
       SetErrorLevel 2
       Quit
     ${EndIf}
@@ -254,13 +257,13 @@ Function AppFolderPageLeave
   StrCpy $R0 $AppFolder
   Call IsFullPath
   ${If} $R1 <> 1
-    MessageBox MB_OK|MB_ICONEXCLAMATION "Choose the folder of Velmora.exe in full, such as C:\Program Files\Velmora."
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_APP_FOLDER_NOT_FULL)"
     Abort
   ${EndIf}
   Call TrimBackslashes
   StrCpy $AppFolder $R0
   ${IfNot} ${FileExists} "$AppFolder\Velmora.exe"
-    MessageBox MB_YESNO|MB_ICONQUESTION "Velmora.exe is not in $AppFolder.$\n$\nUse this folder anyway, for example because Velmora will be installed there?" IDYES +2
+    MessageBox MB_YESNO|MB_ICONQUESTION "$(VELMORA_APP_NOT_THERE)" IDYES +2
     Abort
   ${EndIf}
 FunctionEnd
@@ -270,9 +273,9 @@ Function ErrorText
   ; FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS
   System::Call 'kernel32::FormatMessageW(i 0x1200, p 0, i r1, i 0, w .r3, i ${NSIS_MAX_STRLEN}, p 0) i .r0'
   ${If} $0 = 0
-    StrCpy $3 "error $1"
+    StrCpy $3 "$(VELMORA_ERROR_CODE)"
   ${Else}
-    StrCpy $3 "$3 (error $1)"
+    StrCpy $3 "$(VELMORA_ERROR_TEXT)"
   ${EndIf}
 FunctionEnd
 
@@ -292,13 +295,13 @@ Function PlaceFile
     Pop $1
     ${If} $0 <> 0
       WriteRegStr HKLM "${PLACED_KEY}" $R9 $RunId
-      DetailPrint "Placed $R9"
+      DetailPrint "$(VELMORA_PLACED)"
       Return
     ${EndIf}
     ${If} $1 = ${ERROR_SHARING_VIOLATION}
     ${OrIf} $1 = ${ERROR_LOCK_VIOLATION}
     ${OrIf} $1 = ${ERROR_USER_MAPPED_FILE}
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$R9 is in use: a running program, most likely an image editor, has the plug-in loaded.$\n$\nClose that program and choose Retry, or choose Cancel to have the file replaced when Windows next starts." /SD IDCANCEL IDRETRY place_retry
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_PLACE_IN_USE)" /SD IDCANCEL IDRETRY place_retry
       StrCpy $2 "$R9.new"
       System::Call 'kernel32::CopyFileW(w R8, w r2, i 0) i .r0 ?e'
       Pop $1
@@ -307,14 +310,14 @@ Function PlaceFile
         WriteRegStr HKLM "${PLACED_KEY}" $R9 $RunId
         WriteRegStr HKLM "${PLACED_KEY}" $2 $RunId
         Rename /REBOOTOK $2 $R9
-        DetailPrint "In use, replaced when Windows next starts: $R9"
+        DetailPrint "$(VELMORA_PLACED_AT_RESTART)"
         Return
       ${EndIf}
       StrCpy $R9 $2
     ${EndIf}
     Call ErrorText
-    MessageBox MB_RETRYCANCEL|MB_ICONSTOP "Velmora.8bf could not be written as $R9:$\n$3$\n$\nChoose Retry to try again, or Cancel to leave this folder out." /SD IDCANCEL IDRETRY place_retry
-    DetailPrint "Not placed: $R9: $3"
+    MessageBox MB_RETRYCANCEL|MB_ICONSTOP "$(VELMORA_PLACE_FAILED)" /SD IDCANCEL IDRETRY place_retry
+    DetailPrint "$(VELMORA_NOT_PLACED)"
     StrCpy $PlaceFailed 1
     Return
     place_retry:
@@ -333,7 +336,7 @@ Function PlaceIntoFolder
     StrCpy $R1 "$R1\Velmora.8bf"
     Call PlaceFile
   ${Else}
-    DetailPrint "No such folder, left out: $R1"
+    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
   ${EndIf}
 FunctionEnd
 
@@ -404,21 +407,21 @@ Section "-Plug-in"
 
   ; The settings file is Velmora's and the user's: never changed once there.
   ${If} $HaveSettings = 1
-    DetailPrint "Kept the settings file ${SETTINGS_FILE}"
+    DetailPrint "$(VELMORA_SETTINGS_KEPT)"
   ${ElseIf} $AppFolder != ""
     CreateDirectory "${SETTINGS_FOLDER}"
     ClearErrors
     FileOpen $0 "${SETTINGS_FILE}" w
     ${If} ${Errors}
-      MessageBox MB_OK|MB_ICONEXCLAMATION "The settings file ${SETTINGS_FILE} could not be written. Create it with the lines [General] and ApplicationPath=$AppFolder\" /SD IDOK
+      MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_SETTINGS_NOT_WRITTEN)" /SD IDOK
       StrCpy $PlaceFailed 1
     ${Else}
       FileWrite $0 "[General]$\r$\nApplicationPath=$AppFolder\$\r$\n"
       FileClose $0
-      DetailPrint "Wrote the settings file ${SETTINGS_FILE}"
+      DetailPrint "$(VELMORA_SETTINGS_WRITTEN)"
     ${EndIf}
   ${Else}
-    DetailPrint "No settings file written: Velmora.exe was not found and no APPLICATIONPATH given"
+    DetailPrint "$(VELMORA_NO_SETTINGS)"
   ${EndIf}
 
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -432,6 +435,7 @@ Section "-Plug-in"
 SectionEnd
 
 Function un.onInit
+  !insertmacro VelmoraChooseLanguage
   !insertmacro NativeRegView
 FunctionEnd
 
@@ -451,11 +455,11 @@ Section "Uninstall"
     retry_delete:
     Delete $R4
     ${If} ${FileExists} $R4
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$R4 is in use: a running program, most likely an image editor, has the plug-in loaded.$\n$\nClose that program and choose Retry, or choose Cancel to have the file removed when Windows next starts." /SD IDCANCEL IDRETRY retry_delete
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_REMOVE_IN_USE)" /SD IDCANCEL IDRETRY retry_delete
       Delete /REBOOTOK $R4
-      DetailPrint "In use, removed when Windows next starts: $R4"
+      DetailPrint "$(VELMORA_REMOVED_AT_RESTART)"
     ${Else}
-      DetailPrint "Removed $R4"
+      DetailPrint "$(VELMORA_REMOVED)"
     ${EndIf}
   ${Loop}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
