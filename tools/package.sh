@@ -69,9 +69,18 @@ x86_64-w64-mingw32-strip -p -o "$stage/x64/Velmora.8bf" "$x64"
 i686-w64-mingw32-strip -p -o "$stage/x86/Velmora.8bf" "$x86"
 # Windows line ends: the plug-in reads only lines that end in CR LF.
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' >"$stage/plugin.ini"
+# The install text in English and, beside it, in every other language of
+# the plug-in (Install.de.txt...), UTF-8 with a byte-order mark so that any
+# editor on any code page shows it.
+texts=(Install.txt)
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/tools/installer/Install.txt" >"$stage/Install.txt"
-touch -r "$x64" "$stage/plugin.ini" "$stage/Install.txt" "$stage"/x*/Velmora.8bf
-(cd "$stage" && zip -q -X "$zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini Install.txt)
+for text in "$root"/tools/installer/lang/Install.*.txt; do
+  name="$(basename "$text")"
+  sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$text" >"$stage/$name"
+  texts+=("$name")
+done
+(cd "$stage" && touch -r "$x64" plugin.ini "${texts[@]}" x*/Velmora.8bf)
+(cd "$stage" && zip -q -X "$zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini "${texts[@]}")
 
 makensis -V2 -WX -NOCD \
   "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
