@@ -25,9 +25,9 @@ struct Primary {
 
 // Chinese is decided by script and region, below.
 constexpr Primary kPrimaries[] = {
-    {"en", 0x09, kEnglishLanguage}, {"de", 0x07, kGerman},   {"fr", 0x0C, kFrench},
-    {"es", 0x0A, kSpanish},         {"it", 0x10, kItalian},  {"pt", 0x16, kPortugueseBrazil},
-    {"nl", 0x13, kDutch},           {"pl", 0x15, kPolish},   {"ru", 0x19, kRussian},
+    {"en", 0x09, kEnglishLanguage}, {"de", 0x07, kGerman},  {"fr", 0x0C, kFrench},
+    {"es", 0x0A, kSpanish},         {"it", 0x10, kItalian}, {"pt", 0x16, kPortugueseBrazil},
+    {"nl", 0x13, kDutch},           {"pl", 0x15, kPolish},  {"ru", 0x19, kRussian},
     {"ja", 0x11, kJapanese},        {"ko", 0x12, kKorean},
 };
 

@@ -38,9 +38,10 @@ SIZE TextExtent(HWND window, LONG width) {
   RECT bounds{0, 0, width, 0};
   const HDC dc = GetDC(window);
   if (dc == nullptr) return SIZE{0, 0};
-  const HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
-  const UINT format = DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS |
-                      (width > 0 ? DT_WORDBREAK : DT_SINGLELINE);
+  const HGDIOBJ old =
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
+  const UINT format =
+      DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (width > 0 ? DT_WORDBREAK : DT_SINGLELINE);
   DrawTextW(dc, text, -1, &bounds, format);
   SelectObject(dc, old);
   ReleaseDC(window, dc);
@@ -62,8 +63,8 @@ void FitToText(HWND dialog) {
   RECT margin{0, 0, 4, 4};
   MapDialogRect(dialog, &margin);
 
-  const LONG grow = TextExtent(text, textPlace.right - textPlace.left).cy -
-                    (textPlace.bottom - textPlace.top);
+  const LONG grow =
+      TextExtent(text, textPlace.right - textPlace.left).cy - (textPlace.bottom - textPlace.top);
   if (grow > 0) {
     textPlace.bottom += grow;
     OffsetRect(&buttonPlace, 0, grow);
@@ -142,8 +143,7 @@ void PlaceNote(HWND note, HWND owner) {
 
 INT_PTR CALLBACK NoteProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-    {
+    case WM_INITDIALOG: {
       SetWindowLongPtrW(dialog, DWLP_USER, lParam);
       // The settings file has been read by now: its language holds here.
       const uint16_t language = UserLanguage();

@@ -131,8 +131,8 @@ std::vector<std::string> NsisVariables(const std::string& text) {
       i = end;
     } else {
       size_t end = i + 1;
-      while (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) ||
-                                   text[end] == '_')) {
+      while (end < text.size() &&
+             (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) {
         ++end;
       }
       found.push_back(text.substr(i, end - i));
@@ -165,9 +165,9 @@ void ExpectNamesKept(const std::string& english, const std::string& translated,
 }
 
 // The texts that the host interface quotes: English in every language.
-const std::set<std::string> kEnglishOnly = {
-    "IDS_ABOUT_VARIANT",     "IDS_INTEGER_RANGE",    "IDS_DECIMAL_RANGE",
-    "IDS_VERSION_REQUIRED",  "IDS_INCOMPATIBLE_HOST", "IDS_SUITE_UNAVAILABLE"};
+const std::set<std::string> kEnglishOnly = {"IDS_ABOUT_VARIANT",     "IDS_INTEGER_RANGE",
+                                            "IDS_DECIMAL_RANGE",     "IDS_VERSION_REQUIRED",
+                                            "IDS_INCOMPATIBLE_HOST", "IDS_SUITE_UNAVAILABLE"};
 
 // The translated string tables, as the module's script includes them.
 std::vector<std::string> LanguageFiles() {
@@ -219,8 +219,7 @@ TEST(StringTableTest, EveryLanguageHasEveryTextWithItsPlaceholders) {
     }
   }
   // The tables are exactly the languages the code chooses from.
-  EXPECT_EQ(languages,
-            std::set<unsigned>(ModuleLanguages().begin(), ModuleLanguages().end()));
+  EXPECT_EQ(languages, std::set<unsigned>(ModuleLanguages().begin(), ModuleLanguages().end()));
 }
 
 // The languages of the installer, as its script includes them.
@@ -274,10 +273,10 @@ TEST(StringTableTest, EveryInstallerLanguageHasEveryTextWithItsVariables) {
       }
       SCOPED_TRACE(id);
       EXPECT_EQ(NsisVariables(found->second), NsisVariables(text)) << found->second;
-      ExpectNamesKept(text, found->second,
-                      {"Velmora.exe", "Velmora.8bf", "APPLICATIONPATH", "[General]",
-                       "ApplicationPath=", "VelmoraPro\\plugin.ini", "C:\\Program Files\\Velmora",
-                       "Windows"});
+      ExpectNamesKept(
+          text, found->second,
+          {"Velmora.exe", "Velmora.8bf", "APPLICATIONPATH", "[General]",
+           "ApplicationPath=", "VelmoraPro\\plugin.ini", "C:\\Program Files\\Velmora", "Windows"});
     }
     for (const auto& [id, text] : texts) {
       EXPECT_TRUE(english.count(id) != 0) << id << " is not in English.nsh";
