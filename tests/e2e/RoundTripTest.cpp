@@ -327,8 +327,11 @@ class RoundTripTest : public ::testing::Test {
   static NoteWords EnglishNote() { return {"Velmora", "open in Velmora", "Show Velmora"}; }
 
   // A run with the stand-in inspecting the note the host shows meanwhile:
-  // those words, each with room for all of it.
-  void ExpectNoteWhileTheApplicationRuns(bool workerThread, const NoteWords& words = EnglishNote());
+  // those words, each with room for all of it; and, with focus, where the
+  // activation goes (which other tests' windows in the same display may
+  // disturb: checked once, for the English words).
+  void ExpectNoteWhileTheApplicationRuns(bool workerThread, const NoteWords& words = EnglishNote(),
+                                         bool focus = true);
 
   PluginLibrary plugin_;
   std::unique_ptr<SettingsFile> settings_;
@@ -1503,7 +1506,8 @@ TEST_F(RoundTripTest, ANoteInFrontOfTheHostSaysWhereTheImageIs) {
   }
 }
 
-void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread, const NoteWords& words) {
+void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread, const NoteWords& words,
+                                                      bool focus) {
   const HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
   ASSERT_NE(main.get(), nullptr);
   SetForegroundWindow(main.get());
@@ -1549,8 +1553,10 @@ void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread, const N
   EXPECT_EQ(LogValue(log, "note=", "owner"), WindowNumber(main.get()));
   EXPECT_EQ(LogValue(log, "note=", "visible"), "1");
   EXPECT_EQ(LogValue(log, "note=", "enabled"), "1");
-  EXPECT_EQ(LogValue(log, "note=", "active"), "0") << "it took the focus from the application";
-  EXPECT_EQ(LogValue(log, "note=", "front"), "1") << "its button did not show the application";
+  if (focus) {
+    EXPECT_EQ(LogValue(log, "note=", "active"), "0") << "it took the focus from the application";
+    EXPECT_EQ(LogValue(log, "note=", "front"), "1") << "its button did not show the application";
+  }
   EXPECT_EQ(LogValue(log, "note-title=", "note-title"), words.title);
   EXPECT_NE(LogValue(log, "note-text=", "note-text").find(words.sentence), std::string::npos)
       << LogValue(log, "note-text=", "note-text");
@@ -1578,7 +1584,9 @@ void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread, const N
       reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(window.c_str(), nullptr, 10)));
   EXPECT_FALSE(IsWindow(noteWindow));
   EXPECT_TRUE(IsWindowEnabled(main.get()));
-  EXPECT_EQ(GetForegroundWindow(), main.get());
+  if (focus) {
+    EXPECT_EQ(GetForegroundWindow(), main.get());
+  }
 }
 
 // The user's words come in the display language of Windows: the test
@@ -1713,8 +1721,8 @@ TEST_F(RoundTripTest, TheNoteIsInTheUsersLanguage) {
   {
     SCOPED_TRACE(display->name);
     SettingsFile file(settings);
-    ExpectNoteWhileTheApplicationRuns(true,
-                                      {"Velmora", display->noteSentence, display->noteButton});
+    ExpectNoteWhileTheApplicationRuns(true, {"Velmora", display->noteSentence, display->noteButton},
+                                      false);
   }
   // In Japanese on any system: the note is Unicode; and in Russian, whose
   // sentence takes more room than the English one.
@@ -1725,7 +1733,7 @@ TEST_F(RoundTripTest, TheNoteIsInTheUsersLanguage) {
             "ru", {"Velmora", "Ваше изображение открыто в Velmora.", "Показать Velmora"}}}) {
     SCOPED_TRACE(language);
     SettingsFile file(settings + "Language=" + language + "\r\n");
-    ExpectNoteWhileTheApplicationRuns(true, words);
+    ExpectNoteWhileTheApplicationRuns(true, words, false);
   }
 }
 
