@@ -26,3 +26,11 @@ void TakeNotedFailure(bool first) {
   if (first) gScope->reported_ = std::move(gScope->noted_);
   gScope->noted_ = FailureReport{};
 }
+
+void NoteLanguageSetting(std::string setting) {
+  if (gScope != nullptr) gScope->language_ = std::move(setting);
+}
+
+std::string CurrentLanguageSetting() {
+  return gScope != nullptr ? gScope->language_ : std::string();
+}

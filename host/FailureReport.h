@@ -60,14 +60,20 @@ class FailureScope {
   // Replaces the report, for a failure that ends the call outside the steps
   // (no context, an exception at the entry point).
   void Report(EFailure failure, std::vector<std::string> facts = {});
+  // The language the user asked for in the settings file, once the call has
+  // read it; empty before, or when the file names none.
+  const std::string& LanguageSetting() const { return language_; }
 
  private:
   friend void NoteFailure(EFailure, std::vector<std::string>, uint32_t);
   friend void TakeNotedFailure(bool);
+  friend void NoteLanguageSetting(std::string);
+  friend std::string CurrentLanguageSetting();
 
   FailureScope* outer_;
   FailureReport noted_;
   FailureReport reported_;
+  std::string language_;
 };
 
 // Notes the failure that the calling step is about to return. It goes with
@@ -78,3 +84,11 @@ void NoteFailure(EFailure failure, std::vector<std::string> facts = {}, uint32_t
 // recordResult's part: the pending note becomes the call's report when
 // first is true, and is dropped in any case.
 void TakeNotedFailure(bool first);
+
+// Notes the settings file's choice of language for the user's words in the
+// rest of the call; a failure before the file is read ends the run, so it is
+// told in the user's display language. Without a scope it is dropped.
+void NoteLanguageSetting(std::string setting);
+
+// The current call's noted language setting; empty when there is none.
+std::string CurrentLanguageSetting();

@@ -135,6 +135,9 @@ bool FindApplicationFolder(std::string& path) {
                 {settings, kSettingsSection, kApplicationPathKey});
     return false;
   }
+  // First, so that what is wrong with the rest is told in that language.
+  const char* language = reader.Lookup(kSettingsSection, kLanguageKey, nullptr);
+  if (language != nullptr) NoteLanguageSetting(language);
   const char* value = reader.Lookup(kSettingsSection, kApplicationPathKey, nullptr);
   // Only a folder named in full: an empty or relative one would have the
   // system look for Velmora.exe in the host's folder, the current folder and

@@ -15,6 +15,9 @@ constexpr const char* kSettingsFolderName = "VelmoraPro";
 constexpr const char* kSettingsFileName = "plugin.ini";
 constexpr const char* kSettingsSection = "General";
 constexpr const char* kApplicationPathKey = "ApplicationPath";
+// Optional: the language of the plug-in's words, such as "de" or "pt-BR",
+// in place of the user's display language.
+constexpr const char* kLanguageKey = "Language";
 constexpr const char* kApplicationFileName = "Velmora.exe";
 
 // The command line buffer handed to the system: at most 518 characters.
@@ -44,7 +47,8 @@ bool GetProfileFolder(std::string& path);
 // False, with the path empty, when there is no profile folder, the settings
 // file cannot be loaded, it lacks the key or the value is not an absolute
 // folder (IsAbsoluteFolder). The value is taken as written: no check that the
-// folder exists.
+// folder exists. A Language value in the file is noted for the call's words
+// (NoteLanguageSetting), also when the application's folder is missing.
 bool FindApplicationFolder(std::string& path);
 
 // Forms `"<executable>" "<argument>"` in the zero-filled buffer. Backslashes

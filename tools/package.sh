@@ -134,13 +134,23 @@ if [ "$sign" = 1 ]; then
 fi
 # Windows line ends: the plug-in reads only lines that end in CR LF.
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' >"$stage/plugin.ini"
+# The install text in English and, beside it, in every other language of
+# the plug-in (Install.de.txt...), UTF-8 with a byte-order mark so that any
+# editor on any code page shows it.
+texts=(Install.txt)
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/tools/installer/Install.txt" >"$stage/Install.txt"
+LC_COLLATE=C  # the same order of entries in every locale
+for text in "$root"/tools/installer/lang/Install.*.txt; do
+  name="$(basename "$text")"
+  sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$text" >"$stage/$name"
+  texts+=("$name")
+done
 # The zip and the installer keep each file's time and the zip its mode: the
 # commit's time, in UTC (the zip's times are local times), and the same mode
 # whatever the umask.
-chmod 0644 "$stage/plugin.ini" "$stage/Install.txt" "$stage"/x*/Velmora.8bf
-touch -d "@$SOURCE_DATE_EPOCH" "$stage/plugin.ini" "$stage/Install.txt" "$stage"/x*/Velmora.8bf
-(cd "$stage" && TZ=UTC0 zip -q -X "$staged_zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini Install.txt)
+(cd "$stage" && chmod 0644 plugin.ini "${texts[@]}" x*/Velmora.8bf)
+(cd "$stage" && touch -d "@$SOURCE_DATE_EPOCH" plugin.ini "${texts[@]}" x*/Velmora.8bf)
+(cd "$stage" && TZ=UTC0 zip -q -X "$staged_zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini "${texts[@]}")
 
 sign_uninstaller=()
 if [ "$sign" = 1 ]; then

@@ -39,9 +39,14 @@ if [ ${#missing[@]} -gt 0 ]; then
   as_root apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
 # Some tests run programs under Wine in the double-byte code page 932, which
-# Wine takes from this locale.
+# Wine takes from this locale, and in Japanese.
 if ! locale -a 2>/dev/null | grep -qix 'ja_JP.utf8'; then
   echo "setup: generating the locale ja_JP.UTF-8"
   as_root localedef -i ja_JP -f UTF-8 ja_JP.UTF-8
+fi
+# And in German, for the plug-in's words in the user's display language.
+if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8'; then
+  echo "setup: generating the locale de_DE.UTF-8"
+  as_root localedef -i de_DE -f UTF-8 de_DE.UTF-8
 fi
 echo "setup: all build and test packages present"

@@ -5,23 +5,29 @@
 #include <string>
 
 #include "ui/AdvanceStateWarning.h"
-#include "ui/ModuleState.h"
+#include "ui/Language.h"
+#include "ui/ModuleText.h"
 #include "ui/ResourceIds.h"
 
 int ShowAlert(void* owner, int16_t alertId, int16_t stringId, const AlertText* param1,
               const AlertText* param2) {
   if (alertId == 0) return 0;
-  char buffer[255] = {};
+  // These texts are the host interface's own and stay English in every
+  // language, whatever block of the string table a translation brings.
+  std::string buffer;
   if (stringId > 0) {
-    LoadStringA(static_cast<HINSTANCE>(GetModuleInstance()), static_cast<UINT>(stringId), buffer,
-                sizeof buffer);
+    buffer = ToAnsi(ModuleText(static_cast<unsigned>(stringId), kEnglishLanguage));
+    if (buffer.size() > 254) buffer.resize(254);
   }
   const std::string text = SubstitutePlaceholders(buffer, param1, param2);
   return MessageBoxA(static_cast<HWND>(owner), text.c_str(), nullptr, MB_ICONWARNING | MB_OK);
 }
 
 void ShowWorkFolderBusyAlert(void* owner) {
-  ShowAlert(owner, IDS_WORK_FOLDER_BUSY, IDS_WORK_FOLDER_BUSY, nullptr, nullptr);
+  // Our own words, in the user's language, shown as wide text: the code
+  // page does not matter.
+  const std::wstring text = ModuleText(IDS_WORK_FOLDER_BUSY, UserLanguage());
+  MessageBoxW(static_cast<HWND>(owner), text.c_str(), nullptr, MB_ICONWARNING | MB_OK);
 }
 
 void ShowVersionAlert(const char* versionText) {

@@ -8,7 +8,7 @@
 
 #include "ui/ActivationContext.h"
 #include "ui/FailureMessage.h"
-#include "ui/ModuleState.h"
+#include "ui/ModuleText.h"
 #include "ui/ResourceIds.h"
 
 namespace {
@@ -63,22 +63,23 @@ HWND BoxOwner(intptr_t ownerWindow) {
 }  // namespace
 
 bool ShowFailureBox(intptr_t ownerWindow, const FailureReport& report) {
-  const std::string message = FailureMessage(report);
+  // The box is Unicode: the words come whole, in the user's language
+  // whatever the code page.
+  const uint16_t language = UserLanguage();
+  const std::wstring message = FailureWords(report, language);
   if (message.empty()) return false;
-  char title[64] = {};
-  LoadStringA(static_cast<HINSTANCE>(GetModuleInstance()), IDS_FAILURE_BOX_TITLE, title,
-              sizeof title);
+  const std::wstring title = ModuleText(IDS_FAILURE_BOX_TITLE, language);
   const HWND owner = BoxOwner(ownerWindow);
   const ScopedModuleActivation activation;  // themed like the plug-in's other windows
   constexpr UINT kStyle = MB_OK | MB_ICONWARNING | MB_SETFOREGROUND;
   if (owner == nullptr) {
     // The system disables every window of the thread and enables them again.
-    MessageBoxA(nullptr, message.c_str(), title, kStyle | MB_TASKMODAL);
+    MessageBoxW(nullptr, message.c_str(), title.c_str(), kStyle | MB_TASKMODAL);
     return true;
   }
   // The box disables its owner and hands it the activation back as it
   // closes; the thread's other windows (palettes, documents) wait too.
   const CThreadWindowsDisabled others(owner);
-  MessageBoxA(owner, message.c_str(), title, kStyle | MB_APPLMODAL);
+  MessageBoxW(owner, message.c_str(), title.c_str(), kStyle | MB_APPLMODAL);
   return true;
 }

@@ -6,7 +6,8 @@
 
 #include "base/SystemPaths.h"
 #include "ui/FailureText.h"
-#include "ui/ModuleState.h"
+#include "ui/Language.h"
+#include "ui/ModuleText.h"
 #include "ui/ResourceIds.h"
 
 namespace {
@@ -38,50 +39,61 @@ static_assert(static_cast<int>(EFailure::kTempFolderUnusable) == IDS_FAILURE_TEM
 static_assert(static_cast<int>(EFailure::kHostFault) == IDS_FAILURE_HOST_FAULT);
 static_assert(static_cast<int>(EFailure::kSilentPlay) == IDS_FAILURE_SILENT_PLAY);
 
-// The module's string, converted to the ANSI code page; empty when absent.
-std::string LoadModuleString(unsigned id) {
-  char buffer[1024] = {};
-  const int length = LoadStringA(static_cast<HINSTANCE>(GetModuleInstance()), id, buffer,
-                                 static_cast<int>(sizeof buffer));
-  return length > 0 ? std::string(buffer, static_cast<size_t>(length)) : std::string();
-}
-
 // The system's text for an error code on one line, without the line end it
 // comes with; empty when the system has none.
-std::string SystemText(uint32_t code) {
-  char* text = nullptr;
-  const DWORD length = FormatMessageA(
+std::wstring SystemText(uint32_t code) {
+  wchar_t* text = nullptr;
+  const DWORD length = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-  std::string line = length > 0 && text != nullptr ? std::string(text, length) : std::string();
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::wstring line = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
   if (text != nullptr) LocalFree(text);
-  for (char& c : line) {
-    if (c == '\r' || c == '\n') c = ' ';
+  for (wchar_t& c : line) {
+    if (c == L'\r' || c == L'\n') c = L' ';
   }
-  while (!line.empty() && line.back() == ' ') line.pop_back();
+  while (!line.empty() && line.back() == L' ') line.pop_back();
   return line;
 }
 
 }  // namespace
 
+std::wstring FailureWords(const FailureReport& report, uint16_t language) {
+  if (report.failure == EFailure::kNone) return std::wstring();
+  const std::wstring text = ModuleText(static_cast<unsigned>(report.failure), language);
+  if (text.empty()) return text;
+  std::vector<std::wstring> facts;
+  for (const std::string& fact : report.facts) facts.push_back(FromAnsi(fact));
+  std::wstring words = FillPlaceholders(text, facts);
+  if (report.systemError != 0) {
+    const std::wstring system = SystemText(report.systemError);
+    const std::vector<std::wstring> parts = {
+        words, system.empty() ? std::to_wstring(report.systemError) : system};
+    words = FillPlaceholders(
+        ModuleText(system.empty() ? IDS_FAILURE_SYSTEM_CODE : IDS_FAILURE_SYSTEM_SAYS, language),
+        parts);
+  }
+  return words;
+}
+
 std::string FailureMessage(const FailureReport& report, size_t maxBytes) {
   if (report.failure == EFailure::kNone) return std::string();
-  const std::string text = LoadModuleString(static_cast<unsigned>(report.failure));
-  if (text.empty()) return text;
+  // The translated words only where the code page holds them exactly, as a
+  // Japanese text on a Western system it does not: English then. The facts
+  // came in the code page and the English words are plain ASCII, so only
+  // the system's own text may lose a character there, as it always did.
+  uint16_t language = UserLanguage();
+  std::string probe;
+  if (language != kEnglishLanguage && !TryToAnsi(FailureWords(report, language), probe)) {
+    language = kEnglishLanguage;
+  }
   // Windows' reason is quoted whole after the sentence; only the paths
   // among the facts give way when the whole is too long for the host.
-  std::string system;
-  std::string quoted;
-  if (report.systemError != 0) {
-    system = SystemText(report.systemError);
-    quoted = LoadModuleString(system.empty() ? IDS_FAILURE_SYSTEM_CODE : IDS_FAILURE_SYSTEM_SAYS);
-    if (system.empty()) system = std::to_string(report.systemError);
-  }
-  return FitPathsInMessage(
-      report.facts, maxBytes, &sys::CharacterBytes, [&](const std::vector<std::string>& facts) {
-        const std::string message = FillPlaceholders(text, facts);
-        return quoted.empty() ? message : FillPlaceholders(quoted, {message, system});
-      });
+  FailureReport shown = report;
+  return FitPathsInMessage(report.facts, maxBytes, &sys::CharacterBytes,
+                           [&](const std::vector<std::string>& facts) {
+                             shown.facts = facts;
+                             return ToAnsi(FailureWords(shown, language));
+                           });
 }
 
 bool TryTellHost(uint8_t (*errorString)[256], const FailureReport& report) {

@@ -8,13 +8,19 @@
 
 #include "host/FailureReport.h"
 
-// The user's words for a report: the module's string for the failure with
-// its facts filled in, then, when the report has a system error code, the
-// system's own text for it quoted after ours. When that is longer than
-// maxBytes, the full paths among the facts are shortened in their middle
-// ("C:\Users\...\velmorafilter\Data.lif") until it fits, as far as they
-// can be; nothing else is. Empty for EFailure::kNone or when the module
-// holds no string for the failure.
+// The user's words for a report in a language (ModuleLanguages): the
+// module's string for the failure in that language with its facts (text of
+// the ANSI code page) filled in, then, when the report has a system error
+// code, the system's own text for it quoted after ours. Empty for
+// EFailure::kNone or when the module holds no string for the failure.
+std::wstring FailureWords(const FailureReport& report, uint16_t language);
+
+// FailureWords in the user's language (UserLanguage) as text of the ANSI
+// code page; in English when that code page cannot hold the translated
+// words exactly, as a Japanese text on a Western system. When that is
+// longer than maxBytes, the full paths among the facts are shortened in
+// their middle ("C:\Users\...\velmorafilter\Data.lif") until it fits, as
+// far as they can be; nothing else is.
 std::string FailureMessage(const FailureReport& report, size_t maxBytes = SIZE_MAX);
 
 // Writes FailureMessage, fitted into 255 bytes, into the host's errorString,

@@ -2,11 +2,15 @@
 
 #include <cstring>
 
-std::string FillPlaceholders(const std::string& text, const std::vector<std::string>& facts) {
-  std::string out;
+namespace {
+
+template <typename Char>
+std::basic_string<Char> Fill(const std::basic_string<Char>& text,
+                             const std::vector<std::basic_string<Char>>& facts) {
+  std::basic_string<Char> out;
   for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    const Char c = text[i];
+    const Char next = i + 1 < text.size() ? text[i + 1] : Char('\0');
     if (c == '%' && next == '%') {
       out += '%';
       ++i;
@@ -19,6 +23,16 @@ std::string FillPlaceholders(const std::string& text, const std::vector<std::str
     }
   }
   return out;
+}
+
+}  // namespace
+
+std::string FillPlaceholders(const std::string& text, const std::vector<std::string>& facts) {
+  return Fill(text, facts);
+}
+
+std::wstring FillPlaceholders(const std::wstring& text, const std::vector<std::wstring>& facts) {
+  return Fill(text, facts);
 }
 
 namespace {

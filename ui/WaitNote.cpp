@@ -4,6 +4,7 @@
 
 #include "ui/ActivationContext.h"
 #include "ui/ModuleState.h"
+#include "ui/ModuleText.h"
 #include "ui/ResourceIds.h"
 
 namespace {
@@ -11,14 +12,91 @@ namespace {
 // Posted to the note when the user comes back to the host.
 constexpr UINT kTakeActivation = WM_APP + 0x40;
 
-// A text of the string table; empty when it is missing. Nothing here may
-// throw: it runs inside the system's dialog procedure.
-struct Text {
-  explicit Text(UINT id) {
-    LoadStringA(static_cast<HINSTANCE>(GetModuleInstance()), id, buffer, sizeof buffer);
+// Sets a text of the string table, in the user's language, as the window's
+// text. Nothing here may throw: it runs inside the system's dialog
+// procedure; without memory the text stays empty.
+void SetText(HWND window, UINT id, uint16_t language) noexcept {
+  try {
+    SetWindowTextW(window, ModuleText(id, language).c_str());
+  } catch (...) {
   }
-  char buffer[512] = {};
-};
+}
+
+// A window's place in its parent's client area.
+RECT PlaceInParent(HWND window) {
+  RECT place{};
+  GetWindowRect(window, &place);
+  MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&place), 2);
+  return place;
+}
+
+// The size a text takes in the window's font: broken into lines as a static
+// control breaks it, at the given width, or on one line when width is 0.
+SIZE TextExtent(HWND window, LONG width) {
+  wchar_t text[1024] = {};
+  GetWindowTextW(window, text, 1024);
+  RECT bounds{0, 0, width, 0};
+  const HDC dc = GetDC(window);
+  if (dc == nullptr) return SIZE{0, 0};
+  const HGDIOBJ old =
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(window, WM_GETFONT, 0, 0)));
+  const UINT format =
+      DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (width > 0 ? DT_WORDBREAK : DT_SINGLELINE);
+  DrawTextW(dc, text, -1, &bounds, format);
+  SelectObject(dc, old);
+  ReleaseDC(window, dc);
+  return SIZE{bounds.right - bounds.left, bounds.bottom - bounds.top};
+}
+
+// The template fits the English words at the smallest scaling; longer words
+// and larger fonts make the sentence take more lines and the button more
+// room. Measured in the dialog's own font, so every scaling and every
+// language gets the room it needs: the sentence grows downwards, the button
+// leftwards and down with it, and the note with both.
+void FitToText(HWND dialog) {
+  const HWND text = GetDlgItem(dialog, IDC_WAIT_NOTE_TEXT);
+  const HWND button = GetDlgItem(dialog, IDC_WAIT_NOTE_SHOW);
+  if (text == nullptr || button == nullptr) return;
+  RECT textPlace = PlaceInParent(text);
+  RECT buttonPlace = PlaceInParent(button);
+  // The button's margin around its text: four dialog units each side.
+  RECT margin{0, 0, 4, 4};
+  MapDialogRect(dialog, &margin);
+
+  const LONG grow =
+      TextExtent(text, textPlace.right - textPlace.left).cy - (textPlace.bottom - textPlace.top);
+  if (grow > 0) {
+    textPlace.bottom += grow;
+    OffsetRect(&buttonPlace, 0, grow);
+  }
+  const SIZE buttonText = TextExtent(button, 0);
+  const LONG needed = buttonText.cx + 2 * margin.right;
+  if (needed > buttonPlace.right - buttonPlace.left) {
+    buttonPlace.left = buttonPlace.right - needed;
+    if (buttonPlace.left < textPlace.left) buttonPlace.left = textPlace.left;
+  }
+  if (buttonText.cy + margin.bottom > buttonPlace.bottom - buttonPlace.top) {
+    buttonPlace.bottom = buttonPlace.top + buttonText.cy + margin.bottom;
+  }
+  MoveWindow(text, textPlace.left, textPlace.top, textPlace.right - textPlace.left,
+             textPlace.bottom - textPlace.top, FALSE);
+  MoveWindow(button, buttonPlace.left, buttonPlace.top, buttonPlace.right - buttonPlace.left,
+             buttonPlace.bottom - buttonPlace.top, FALSE);
+
+  // The same space below the button as the template has.
+  RECT client{};
+  GetClientRect(dialog, &client);
+  RECT bottomMargin{0, 0, 0, 8};
+  MapDialogRect(dialog, &bottomMargin);
+  const LONG height = buttonPlace.bottom + bottomMargin.bottom;
+  if (height > client.bottom) {
+    RECT frame{};
+    GetWindowRect(dialog, &frame);
+    SetWindowPos(dialog, nullptr, 0, 0, frame.right - frame.left,
+                 frame.bottom - frame.top + height - client.bottom,
+                 SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
 
 struct ApplicationSearch {
   DWORD processId;
@@ -67,17 +145,21 @@ void PlaceNote(HWND note, HWND owner) {
 
 INT_PTR CALLBACK NoteProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_INITDIALOG:
-      SetWindowLongPtrA(dialog, DWLP_USER, lParam);
-      SetWindowTextA(dialog, Text(IDS_WAIT_NOTE_TITLE).buffer);
-      SetDlgItemTextA(dialog, IDC_WAIT_NOTE_TEXT, Text(IDS_WAIT_NOTE_TEXT).buffer);
-      SetDlgItemTextA(dialog, IDC_WAIT_NOTE_SHOW, Text(IDS_WAIT_NOTE_SHOW).buffer);
+    case WM_INITDIALOG: {
+      SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+      // The settings file has been read by now: its language holds here.
+      const uint16_t language = UserLanguage();
+      SetText(dialog, IDS_WAIT_NOTE_TITLE, language);
+      SetText(GetDlgItem(dialog, IDC_WAIT_NOTE_TEXT), IDS_WAIT_NOTE_TEXT, language);
+      SetText(GetDlgItem(dialog, IDC_WAIT_NOTE_SHOW), IDS_WAIT_NOTE_SHOW, language);
+      FitToText(dialog);
       // No focus now: setting it would activate the note and take the focus
       // from the application.
       return FALSE;
+    }
     case WM_COMMAND:
       if (LOWORD(wParam) == IDC_WAIT_NOTE_SHOW) {
-        const auto* note = reinterpret_cast<const CWaitNote*>(GetWindowLongPtrA(dialog, DWLP_USER));
+        const auto* note = reinterpret_cast<const CWaitNote*>(GetWindowLongPtrW(dialog, DWLP_USER));
         if (note != nullptr) note->ShowApplication();
       }
       // Escape and Enter end nothing: only the application's end does.
@@ -109,8 +191,9 @@ void CWaitNote::Show(uint32_t processId, intptr_t ownerWindow) noexcept {
   const ScopedModuleActivation activation;
   if (!activation.Usable()) return;
   const HWND owner = reinterpret_cast<HWND>(ownerWindow);
-  const HWND note = CreateDialogParamA(static_cast<HINSTANCE>(GetModuleInstance()),
-                                       MAKEINTRESOURCEA(IDD_WAIT_NOTE), owner, &NoteProc,
+  // A Unicode window: its words need not fit the code page.
+  const HWND note = CreateDialogParamW(static_cast<HINSTANCE>(GetModuleInstance()),
+                                       MAKEINTRESOURCEW(IDD_WAIT_NOTE), owner, &NoteProc,
                                        reinterpret_cast<LPARAM>(this));
   if (note == nullptr) return;
   window_ = note;
@@ -123,7 +206,7 @@ bool CWaitNote::TakeMessage(void* message) noexcept {
   const auto note = static_cast<HWND>(window_);
   if (note == nullptr || msg == nullptr) return false;
   if (msg->hwnd != note && !IsChild(note, msg->hwnd)) return false;
-  return IsDialogMessageA(note, const_cast<MSG*>(msg)) != FALSE;
+  return IsDialogMessageW(note, const_cast<MSG*>(msg)) != FALSE;
 }
 
 void CWaitNote::Close() noexcept {

@@ -107,7 +107,10 @@ setup="$work/dist/VelmoraPlugin-$version-setup.exe"
 zip="$work/dist/VelmoraPlugin-$version.zip"
 [ -f "$setup" ] || fail "no installer $(basename "$setup")"
 [ -f "$zip" ] || fail "no zip $(basename "$zip")"
-[ "$(unzip -Z1 "$zip" | sort | tr '\n' ' ')" = "Install.txt plugin.ini x64/Velmora.8bf x86/Velmora.8bf " ] ||
+texts="Install.de.txt Install.es.txt Install.fr.txt Install.it.txt Install.ja.txt Install.ko.txt"
+texts+=" Install.nl.txt Install.pl.txt Install.pt-BR.txt Install.ru.txt Install.txt"
+texts+=" Install.zh-CN.txt Install.zh-TW.txt"
+[ "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')" = "$texts plugin.ini x64/Velmora.8bf x86/Velmora.8bf " ] ||
   fail "the zip holds $(unzip -Z1 "$zip" | tr '\n' ' ')"
 [ "$(TZ=UTC0 unzip -Z -T "$zip" | awk '/^-/ { print $7 }' | sort -u)" = 20231114.221320 ] ||
   fail "the zip's entries do not carry the release's time: $(TZ=UTC0 unzip -Z -T "$zip")"
@@ -164,6 +167,12 @@ install_text="$(unzip -p "$zip" Install.txt)"
 [ -n "$install_text" ] && ! grep -qv $'\r$' <<<"$install_text" || fail "Install.txt has lines without CR LF"
 grep -q 'x64\\Velmora.8bf' <<<"$install_text" && grep -q 'x86\\Velmora.8bf' <<<"$install_text" ||
   fail "Install.txt does not say which file goes where"
+# The translations: UTF-8 with its mark, the version filled in, CR LF.
+german="$(unzip -p "$zip" Install.de.txt)"
+[ "$(unzip -p "$zip" Install.de.txt | head -c3 | od -An -tx1 | tr -d ' \n')" = efbbbf ] ||
+  fail "Install.de.txt has no UTF-8 byte-order mark"
+grep -q "Velmora Plugin $version, Installation von Hand" <<<"$german" && ! grep -qv $'\r$' <<<"$german" ||
+  fail "Install.de.txt is not the German text with its version and CR LF line ends"
 
 # --- A fresh prefix with fake hosts -------------------------------------------
 wineboot -i >/dev/null 2>&1 || fail "wineboot could not create the prefix"

@@ -317,8 +317,21 @@ class RoundTripTest : public ::testing::Test {
   // inversion of what it was.
   void ExpectInvertedRun(const HostOptions& o, PluginEntry entry = nullptr);
 
-  // A run with the stand-in inspecting the note the host shows meanwhile.
-  void ExpectNoteWhileTheApplicationRuns(bool workerThread);
+  // The note's words in UTF-8: its title, a part of its sentence, its
+  // button.
+  struct NoteWords {
+    std::string title;
+    std::string sentence;
+    std::string button;
+  };
+  static NoteWords EnglishNote() { return {"Velmora", "open in Velmora", "Show Velmora"}; }
+
+  // A run with the stand-in inspecting the note the host shows meanwhile:
+  // those words, each with room for all of it; and, with focus, where the
+  // activation goes (which other tests' windows in the same display may
+  // disturb: checked once, for the English words).
+  void ExpectNoteWhileTheApplicationRuns(bool workerThread, const NoteWords& words = EnglishNote(),
+                                         bool focus = true);
 
   PluginLibrary plugin_;
   std::unique_ptr<SettingsFile> settings_;
@@ -1897,6 +1910,66 @@ std::string LogValue(const std::string& log, const std::string& prefix, const st
   return text.substr(start, end == std::string::npos ? end : end - start);
 }
 
+BOOL CALLBACK FindVisibleOwned(HWND window, LPARAM parameter) {
+  auto* search = reinterpret_cast<std::pair<HWND, HWND>*>(parameter);
+  if (GetWindow(window, GW_OWNER) != search->first || !IsWindowVisible(window)) return TRUE;
+  search->second = window;
+  return FALSE;
+}
+
+// The visible window that owner owns; null when there is none.
+HWND FindNote(HWND owner) {
+  std::pair<HWND, HWND> search{owner, nullptr};
+  EnumWindows(&FindVisibleOwned, reinterpret_cast<LPARAM>(&search));
+  return search.second;
+}
+
+// A control's place in its parent's client area.
+RECT PlaceInParent(HWND control) {
+  RECT place{};
+  GetWindowRect(control, &place);
+  MapWindowPoints(nullptr, GetParent(control), reinterpret_cast<POINT*>(&place), 2);
+  return place;
+}
+
+// Whether a control has room for its whole text, measured in its own font
+// as it draws it: broken into lines at its width, or on one line.
+bool ShowsWholeText(HWND control, bool wraps) {
+  wchar_t text[1024] = {};
+  GetWindowTextW(control, text, 1024);
+  RECT client{};
+  GetClientRect(control, &client);
+  const HDC dc = GetDC(control);
+  const HGDIOBJ old =
+      SelectObject(dc, reinterpret_cast<HFONT>(SendMessageW(control, WM_GETFONT, 0, 0)));
+  RECT needed{0, 0, client.right, 0};
+  DrawTextW(dc, text, -1, &needed,
+            DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | (wraps ? DT_WORDBREAK : DT_SINGLELINE));
+  SelectObject(dc, old);
+  ReleaseDC(control, dc);
+  std::printf("note control: %ld x %ld needed, %ld x %ld there\n", needed.right, needed.bottom,
+              client.right, client.bottom);
+  return text[0] != L'\0' && needed.bottom <= client.bottom && needed.right <= client.right;
+}
+
+// Every word of the note in sight: the sentence and the button each hold
+// their whole text, within the note, the button below the sentence.
+bool NoteFits(HWND note) {
+  const HWND text = FindWindowExW(note, nullptr, L"Static", nullptr);
+  const HWND button = FindWindowExW(note, nullptr, L"Button", nullptr);
+  if (text == nullptr || button == nullptr) return false;
+  RECT client{}, both{}, inside{};
+  GetClientRect(note, &client);
+  const RECT textPlace = PlaceInParent(text);
+  const RECT buttonPlace = PlaceInParent(button);
+  UnionRect(&both, &textPlace, &buttonPlace);
+  IntersectRect(&inside, &both, &client);
+  const bool textFits = ShowsWholeText(text, true);
+  const bool buttonFits = ShowsWholeText(button, false);
+  return textFits && buttonFits && EqualRect(&inside, &both) != FALSE &&
+         buttonPlace.top >= textPlace.bottom;
+}
+
 // Also for hosts that call the plug-in on a thread of their own while their
 // window belongs to their user-interface thread, which here takes no
 // messages until the run has ended: nothing may wait on it. That run's
@@ -1909,7 +1982,8 @@ TEST_F(RoundTripTest, ANoteInFrontOfTheHostSaysWhereTheImageIs) {
   }
 }
 
-void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread) {
+void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread, const NoteWords& words,
+                                                      bool focus) {
   const HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE);
   ASSERT_NE(main.get(), nullptr);
   SetForegroundWindow(main.get());
@@ -1924,8 +1998,24 @@ void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread) {
   int16_t result = 1;
   gNoteAtEnable = -1;
   if (workerThread) {
-    std::thread worker([&] { result = Apply(host); });
+    // Meanwhile this thread looks at the note as the user sees it: its
+    // font is a handle of this process.
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+      result = Apply(host);
+      done = true;
+    });
+    int fits = -1;
+    while (!done && fits < 0) {
+      const HWND note = FindNote(main.get());
+      if (note != nullptr) {
+        fits = NoteFits(note) ? 1 : 0;
+      } else {
+        Sleep(5);
+      }
+    }
     worker.join();
+    EXPECT_EQ(fits, 1) << (fits < 0 ? "the note was not seen" : "a text of the note is cut");
   } else {
     result = Apply(host);
   }
@@ -1940,19 +2030,32 @@ void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread) {
   EXPECT_EQ(LogValue(log, "note=", "owner"), WindowNumber(main.get()));
   EXPECT_EQ(LogValue(log, "note=", "visible"), "1");
   EXPECT_EQ(LogValue(log, "note=", "enabled"), "1");
-  EXPECT_EQ(LogValue(log, "note=", "active"), "0") << "it took the focus from the application";
-  EXPECT_EQ(LogValue(log, "note=", "front"), "1") << "its button did not show the application";
-  EXPECT_EQ(LogValue(log, "note-title=", "note-title"), "Velmora");
-  EXPECT_NE(LogValue(log, "note-text=", "note-text").find("open in Velmora"), std::string::npos);
-  EXPECT_EQ(LogValue(log, "note-button=", "note-button"), "Show Velmora");
+  if (focus) {
+    EXPECT_EQ(LogValue(log, "note=", "active"), "0") << "it took the focus from the application";
+    EXPECT_EQ(LogValue(log, "note=", "front"), "1") << "its button did not show the application";
+  }
+  EXPECT_EQ(LogValue(log, "note-title=", "note-title"), words.title);
+  EXPECT_NE(LogValue(log, "note-text=", "note-text").find(words.sentence), std::string::npos)
+      << LogValue(log, "note-text=", "note-text");
+  EXPECT_EQ(LogValue(log, "note-button=", "note-button"), words.button);
   // Centred on the host's window.
   RECT frame{}, hostFrame{};
   ASSERT_EQ(std::sscanf(LogValue(log, "note=", "frame").c_str(), "%ld,%ld,%ld,%ld", &frame.left,
                         &frame.top, &frame.right, &frame.bottom),
             4);
   GetWindowRect(main.get(), &hostFrame);
-  EXPECT_NEAR(frame.left + frame.right, hostFrame.left + hostFrame.right, 2);
-  EXPECT_NEAR(frame.top + frame.bottom, hostFrame.top + hostFrame.bottom, 2);
+  // Unless that would put a part of it off the screen, as a large scaling
+  // may for a small host.
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(GetMonitorInfoW(MonitorFromRect(&frame, MONITOR_DEFAULTTONEAREST), &monitor));
+  const RECT& work = monitor.rcWork;
+  if (frame.left > work.left && frame.right < work.right) {
+    EXPECT_NEAR(frame.left + frame.right, hostFrame.left + hostFrame.right, 2);
+  }
+  if (frame.top > work.top && frame.bottom < work.bottom) {
+    EXPECT_NEAR(frame.top + frame.bottom, hostFrame.top + hostFrame.bottom, 2);
+  }
   // Gone before the host takes input again, and the host in front.
   const auto noteWindow =
       reinterpret_cast<HWND>(static_cast<uintptr_t>(std::strtoull(window.c_str(), nullptr, 10)));
@@ -1962,7 +2065,157 @@ void RoundTripTest::ExpectNoteWhileTheApplicationRuns(bool workerThread) {
   // the system then gives the activation back to the host. A host that runs
   // the plug-in on another thread keeps its windows enabled throughout.
   EXPECT_EQ(gNoteAtEnable, workerThread ? -1 : 1);
-  EXPECT_EQ(GetForegroundWindow(), main.get());
+  if (focus) {
+    EXPECT_EQ(GetForegroundWindow(), main.get());
+  }
+}
+
+// The user's words come in the display language of Windows: the test
+// command runs this again in German (code page 1252) and in Japanese (code
+// page 932). A Language line in the settings file chooses another; in the
+// host's narrow error string, words that the code page cannot hold give way
+// to English, while the note, a window of Unicode text, shows any language.
+struct LanguageCase {
+  const char* name;
+  const wchar_t* settingsMissing;       // the start of the words, before the path
+  const wchar_t* settingsMissingAfter;  // what follows the path
+  const wchar_t* noKey;                 // the start of the words for a file without the key
+  const char* noteSentence;             // UTF-8
+  const char* noteButton;
+};
+
+const LanguageCase kEnglish = {"English",          L"Velmora's settings file ",
+                               L" was not found.", L"Velmora's settings file ",
+                               "open in Velmora",  "Show Velmora"};
+const LanguageCase kGerman = {"German",
+                              L"Die Einstellungsdatei ",
+                              L" von Velmora wurde nicht gefunden.",
+                              L"In der Einstellungsdatei ",
+                              "Ihr Bild ist in Velmora geöffnet.",
+                              "Velmora zeigen"};
+const LanguageCase kJapanese = {"Japanese",
+                                L"Velmora の設定ファイル ",
+                                L" が見つかりません。",
+                                L"Velmora の設定ファイル ",
+                                "画像は Velmora で開かれています。",
+                                "Velmora を表示"};
+
+// The display language the run has, by its primary language; null for one
+// this test has no words for.
+const LanguageCase* DisplayLanguage() {
+  switch (GetUserDefaultUILanguage() & 0x3FF) {
+    case 0x09:
+      return &kEnglish;
+    case 0x07:
+      return &kGerman;
+    case 0x11:
+      return &kJapanese;
+    default:
+      return nullptr;
+  }
+}
+
+// Text of the ANSI code page as its reader sees it.
+std::wstring FromCodePage(const std::string& text) {
+  std::wstring words(text.size(), L'\0');
+  words.resize(
+      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                              words.data(), static_cast<int>(words.size()))));
+  return words;
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::string utf8(text.size() * 3, '\0');
+  utf8.resize(static_cast<size_t>(
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
+                          static_cast<int>(utf8.size()), nullptr, nullptr)));
+  return utf8;
+}
+
+// A failing run's words for the host, with the bytes it receives.
+std::wstring FailureWordsOfARun(int16_t result, const TestHost& host) {
+  EXPECT_EQ(result, -30904);
+  const std::string bytes = host.ErrorText();
+  std::printf("errorString, %zu bytes in code page %u:", bytes.size(), GetACP());
+  for (const unsigned char b : bytes.substr(0, 24)) std::printf(" %02X", b);
+  const std::wstring words = FromCodePage(bytes);
+  std::printf("...\n  decoded: %s\n", Utf8(words).c_str());
+  return words;
+}
+
+// Wine makes a new user's profile and temporary folders only as it goes.
+void MakeUserFolders() {
+  char userProfile[MAX_PATH] = {}, temp[MAX_PATH] = {};
+  GetEnvironmentVariableA("USERPROFILE", userProfile, MAX_PATH);
+  CreateDirectoryA(userProfile, nullptr);
+  GetTempPathA(MAX_PATH, temp);
+  CreateDirectoryA(temp, nullptr);
+}
+
+TEST_F(RoundTripTest, FailuresAreToldInTheUsersLanguage) {
+  const LanguageCase* display = DisplayLanguage();
+  if (display == nullptr) GTEST_SKIP() << "runs in English, German or Japanese";
+  std::printf("display language %s, code page %u\n", display->name, GetACP());
+  MakeUserFolders();
+  HostOptions o = testsupport::ImageOptions(4, 2, 8, false);
+  o.errorString = true;
+  {
+    SCOPED_TRACE("no settings file: the display language");
+    SettingsFile none(std::nullopt);
+    TestHost host(o);
+    const std::wstring words = FailureWordsOfARun(Apply(host), host);
+    EXPECT_EQ(words.rfind(display->settingsMissing + FromCodePage(testsupport::SettingsPath()) +
+                              display->settingsMissingAfter,
+                          0),
+              0u)
+        << Utf8(words);
+  }
+  // The words for a settings file without ApplicationPath, in a language
+  // named by the file, when the code page holds them.
+  struct Choice {
+    const char* setting;
+    const LanguageCase* language;
+  };
+  const Choice choices[] = {
+      {"ja", GetACP() == 932 ? &kJapanese : &kEnglish},
+      {"de-AT", GetACP() == 1252 ? &kGerman : &kEnglish},
+      {"en", &kEnglish},
+      // No words of the module's own: the display language.
+      {"sv-SE", display},
+  };
+  for (const Choice& choice : choices) {
+    SCOPED_TRACE(choice.setting);
+    SettingsFile settings("[General]\r\nLanguage=" + std::string(choice.setting) + "\r\n");
+    TestHost host(o);
+    const std::wstring words = FailureWordsOfARun(Apply(host), host);
+    EXPECT_EQ(words.rfind(choice.language->noKey, 0), 0u)
+        << "expected " << choice.language->name << ": " << Utf8(words);
+    EXPECT_NE(words.find(L"ApplicationPath"), std::wstring::npos);
+  }
+}
+
+TEST_F(RoundTripTest, TheNoteIsInTheUsersLanguage) {
+  const LanguageCase* display = DisplayLanguage();
+  if (display == nullptr) GTEST_SKIP() << "runs in English, German or Japanese";
+  MakeUserFolders();
+  const std::string settings = SettingsFor(BuildFile("app"));
+  {
+    SCOPED_TRACE(display->name);
+    SettingsFile file(settings);
+    ExpectNoteWhileTheApplicationRuns(true, {"Velmora", display->noteSentence, display->noteButton},
+                                      false);
+  }
+  // In Japanese on any system: the note is Unicode; and in Russian, whose
+  // sentence takes more room than the English one.
+  for (const auto& [language, words] :
+       {std::pair<const char*, NoteWords>{
+            "ja", {"Velmora", kJapanese.noteSentence, kJapanese.noteButton}},
+        std::pair<const char*, NoteWords>{
+            "ru", {"Velmora", "Ваше изображение открыто в Velmora.", "Показать Velmora"}}}) {
+    SCOPED_TRACE(language);
+    SettingsFile file(settings + "Language=" + language + "\r\n");
+    ExpectNoteWhileTheApplicationRuns(true, words, false);
+  }
 }
 
 TEST_F(RoundTripTest, WaitingForTheApplicationCostsNoProcessorTime) {

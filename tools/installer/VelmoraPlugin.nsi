@@ -89,33 +89,25 @@ Var PlaceFailed     ; 1 when a file could not be placed
 
 !insertmacro MUI_PAGE_DIRECTORY
 
-!define MUI_PAGE_HEADER_TEXT "Velmora application"
-!define MUI_PAGE_HEADER_SUBTEXT "Where the plug-in finds Velmora.exe."
-!define MUI_DIRECTORYPAGE_TEXT_TOP "$(AppFolderPageText)"
-!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Folder of Velmora.exe"
+!define MUI_PAGE_HEADER_TEXT "$(VELMORA_APP_PAGE_TITLE)"
+!define MUI_PAGE_HEADER_SUBTEXT "$(VELMORA_APP_PAGE_SUBTITLE)"
+!define MUI_DIRECTORYPAGE_TEXT_TOP "$(VELMORA_APP_PAGE_TEXT)"
+!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "$(VELMORA_APP_PAGE_FOLDER)"
 !define MUI_DIRECTORYPAGE_VARIABLE $AppFolder
 !define MUI_PAGE_CUSTOMFUNCTION_PRE AppFolderPagePre
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE AppFolderPageLeave
 !insertmacro MUI_PAGE_DIRECTORY
 
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_TEXT "$(FinishPageText)"
+!define MUI_FINISHPAGE_TEXT "$(VELMORA_FINISH_TEXT)"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 !insertmacro MUI_UNPAGE_FINISH
 
-!insertmacro MUI_LANGUAGE "English"
-
-; Texts of the installer's own, one place for all of them.
-LangString AppFolderPageText ${LANG_ENGLISH} "The plug-in hands each image to the Velmora application. Choose the folder that holds Velmora.exe; it is saved in the settings file VelmoraPro\plugin.ini of every user of this computer who has none yet."
-LangString FinishPageText ${LANG_ENGLISH} "Start your image editor again. The filter is then at:$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora...$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\nIn Affinity, in Edit > Settings > Photoshop Plugins, tick Allow $\"unknown$\" plugins to be used; if Velmora is not listed, add $INSTDIR\x64 to the Plugin Search Folders there.$\r$\n$\r$\nOther editors: add $INSTDIR\x64 (64-bit editors) or $INSTDIR\x86 (32-bit editors) as a plug-in folder in their settings."
-LangString AppPathOutsideCodePage ${LANG_ENGLISH} "APPLICATIONPATH names the folder $\"$R0$\", whose letters are not all in this computer's code page, so the plug-in could not read it from its settings file, and Windows has no short (8.3) name for it. Nothing was installed. Name a folder without such letters, such as C:\Program Files\Velmora, or an existing folder that has a short name."
-LangString AppFolderOutsideCodePage ${LANG_ENGLISH} "The letters of $\"$R0$\" are not all in this computer's code page, so the plug-in could not read the folder from its settings file, and Windows has no short (8.3) name for it. Choose a folder without such letters, such as C:\Program Files\Velmora, or an existing folder that has a short name."
-LangString OldFileInUse ${LANG_ENGLISH} "$R4 is in use: a running program, most likely an image editor, has the plug-in loaded.$\n$\nClose that program and choose Retry, or choose Cancel to have the file removed when Windows next starts."
-LangString MovedFrom ${LANG_ENGLISH} "Installed into $INSTDIR instead of $OldInstDir: removed the plug-ins and the uninstaller there"
-LangString NoSettingsWritten ${LANG_ENGLISH} "No settings file written: Velmora.exe was not found and no APPLICATIONPATH given"
+; Every language's words, and the choice of one.
+!include "${__FILEDIR__}\lang\Languages.nsh"
 
 ; The installer's record and its Apps and Features entry live in the
 ; machine's native registry view.
@@ -392,6 +384,8 @@ Function CountMissingSettings
 FunctionEnd
 
 Function .onInit
+  !insertmacro VelmoraChooseLanguage
+  !insertmacro MUI_LANGDLL_DISPLAY
   !insertmacro NativeRegView
   System::Call 'kernel32::GetTickCount() i .r0'
   StrCpy $RunId "${VERSION} $0"
@@ -419,7 +413,7 @@ Function .onInit
     StrCpy $R0 $R2
     Call IsFullPath
     ${If} $R1 <> 1
-      StrCpy $R9 "APPLICATIONPATH must name the folder of Velmora.exe in full, such as $\"C:\Program Files\Velmora$\" or a network share: $\"$R2$\" is not a full path."
+      StrCpy $R9 "$(VELMORA_APPLICATIONPATH_NOT_FULL)"
       Call Complain
       SetErrorLevel 2
       Quit
@@ -427,7 +421,7 @@ Function .onInit
     Call TrimBackslashes
     Call FitCodePage
     ${If} $R1 <> 1
-      StrCpy $R9 "$(AppPathOutsideCodePage)"
+      StrCpy $R9 "$(VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE)"
       Call Complain
       SetErrorLevel 2
       Quit
@@ -455,18 +449,18 @@ Function AppFolderPageLeave
   StrCpy $R0 $AppFolder
   Call IsFullPath
   ${If} $R1 <> 1
-    MessageBox MB_OK|MB_ICONEXCLAMATION "Choose the folder of Velmora.exe in full, such as C:\Program Files\Velmora."
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_APP_FOLDER_NOT_FULL)"
     Abort
   ${EndIf}
   Call TrimBackslashes
   StrCpy $AppFolder $R0
   ${IfNot} ${FileExists} "$AppFolder\Velmora.exe"
-    MessageBox MB_YESNO|MB_ICONQUESTION "Velmora.exe is not in $AppFolder.$\n$\nUse this folder anyway, for example because Velmora will be installed there?" IDYES +2
+    MessageBox MB_YESNO|MB_ICONQUESTION "$(VELMORA_APP_NOT_THERE)" IDYES +2
     Abort
   ${EndIf}
   Call FitCodePage
   ${If} $R1 <> 1
-    MessageBox MB_OK|MB_ICONEXCLAMATION "$(AppFolderOutsideCodePage)"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE)"
     Abort
   ${EndIf}
   StrCpy $AppFolder $R0
@@ -477,9 +471,9 @@ Function ErrorText
   ; FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS
   System::Call 'kernel32::FormatMessageW(i 0x1200, p 0, i r1, i 0, w .r3, i ${NSIS_MAX_STRLEN}, p 0) i .r0'
   ${If} $0 = 0
-    StrCpy $3 "error $1"
+    StrCpy $3 "$(VELMORA_ERROR_CODE)"
   ${Else}
-    StrCpy $3 "$3 (error $1)"
+    StrCpy $3 "$(VELMORA_ERROR_TEXT)"
   ${EndIf}
 FunctionEnd
 
@@ -499,13 +493,13 @@ Function PlaceFile
     Pop $1
     ${If} $0 <> 0
       WriteRegStr HKLM "${PLACED_KEY}" $R9 $RunId
-      DetailPrint "Placed $R9"
+      DetailPrint "$(VELMORA_PLACED)"
       Return
     ${EndIf}
     ${If} $1 = ${ERROR_SHARING_VIOLATION}
     ${OrIf} $1 = ${ERROR_LOCK_VIOLATION}
     ${OrIf} $1 = ${ERROR_USER_MAPPED_FILE}
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$R9 is in use: a running program, most likely an image editor, has the plug-in loaded.$\n$\nClose that program and choose Retry, or choose Cancel to have the file replaced when Windows next starts." /SD IDCANCEL IDRETRY place_retry
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_PLACE_IN_USE)" /SD IDCANCEL IDRETRY place_retry
       StrCpy $2 "$R9.new"
       System::Call 'kernel32::CopyFileW(w R8, w r2, i 0) i .r0 ?e'
       Pop $1
@@ -514,14 +508,14 @@ Function PlaceFile
         WriteRegStr HKLM "${PLACED_KEY}" $R9 $RunId
         WriteRegStr HKLM "${PLACED_KEY}" $2 $RunId
         Rename /REBOOTOK $2 $R9
-        DetailPrint "In use, replaced when Windows next starts: $R9"
+        DetailPrint "$(VELMORA_PLACED_AT_RESTART)"
         Return
       ${EndIf}
       StrCpy $R9 $2
     ${EndIf}
     Call ErrorText
-    MessageBox MB_RETRYCANCEL|MB_ICONSTOP "Velmora.8bf could not be written as $R9:$\n$3$\n$\nChoose Retry to try again, or Cancel to leave this folder out." /SD IDCANCEL IDRETRY place_retry
-    DetailPrint "Not placed: $R9: $3"
+    MessageBox MB_RETRYCANCEL|MB_ICONSTOP "$(VELMORA_PLACE_FAILED)" /SD IDCANCEL IDRETRY place_retry
+    DetailPrint "$(VELMORA_NOT_PLACED)"
     StrCpy $PlaceFailed 1
     Return
     place_retry:
@@ -540,7 +534,7 @@ Function PlaceIntoFolder
     StrCpy $R1 "$R1\Velmora.8bf"
     Call PlaceFile
   ${Else}
-    DetailPrint "No such folder, left out: $R1"
+    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
   ${EndIf}
 FunctionEnd
 
@@ -576,19 +570,19 @@ FunctionEnd
 Function WriteSettingsInto
   StrCpy $R6 "$ProfileFolder\VelmoraPro\plugin.ini"
   ${If} ${FileExists} $R6
-    DetailPrint "Kept the settings file $R6"
+    DetailPrint "$(VELMORA_SETTINGS_KEPT)"
     Return
   ${EndIf}
   CreateDirectory "$ProfileFolder\VelmoraPro"
   ClearErrors
   FileOpen $0 $R6 w
   ${If} ${Errors}
-    MessageBox MB_OK|MB_ICONEXCLAMATION "The settings file $R6 could not be written. Create it with the lines [General] and ApplicationPath=$AppFolder\" /SD IDOK
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_SETTINGS_NOT_WRITTEN)" /SD IDOK
     StrCpy $PlaceFailed 1
   ${Else}
     FileWrite $0 "[General]$\r$\nApplicationPath=$AppFolder\$\r$\n"
     FileClose $0
-    DetailPrint "Wrote the settings file $R6"
+    DetailPrint "$(VELMORA_SETTINGS_WRITTEN)"
   ${EndIf}
 FunctionEnd
 
@@ -641,7 +635,7 @@ Function RemoveOldFolder
       old_retry:
       Delete $R4
       ${If} ${FileExists} $R4
-        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(OldFileInUse)" /SD IDCANCEL IDRETRY old_retry
+        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_REMOVE_IN_USE)" /SD IDCANCEL IDRETRY old_retry
         Delete /REBOOTOK $R4
         StrCpy $R2 1
       ${EndIf}
@@ -659,7 +653,7 @@ Function RemoveOldFolder
     RMDir "$OldInstDir\x86"
     RMDir "$OldInstDir"
   ${EndIf}
-  DetailPrint "$(MovedFrom)"
+  DetailPrint "$(VELMORA_MOVED_FROM)"
 FunctionEnd
 
 Section "-Plug-in"
@@ -720,7 +714,7 @@ Section "-Plug-in"
     GetFunctionAddress $ProfileCallback WriteSettingsInto
     Call ForEachProfile
   ${ElseIf} $SettingsMissing <> 0
-    DetailPrint "$(NoSettingsWritten)"
+    DetailPrint "$(VELMORA_NO_SETTINGS)"
   ${EndIf}
 
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -734,6 +728,7 @@ Section "-Plug-in"
 SectionEnd
 
 Function un.onInit
+  !insertmacro VelmoraChooseLanguage
   !insertmacro NativeRegView
 FunctionEnd
 
@@ -753,11 +748,11 @@ Section "Uninstall"
     retry_delete:
     Delete $R4
     ${If} ${FileExists} $R4
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$R4 is in use: a running program, most likely an image editor, has the plug-in loaded.$\n$\nClose that program and choose Retry, or choose Cancel to have the file removed when Windows next starts." /SD IDCANCEL IDRETRY retry_delete
+      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_REMOVE_IN_USE)" /SD IDCANCEL IDRETRY retry_delete
       Delete /REBOOTOK $R4
-      DetailPrint "In use, removed when Windows next starts: $R4"
+      DetailPrint "$(VELMORA_REMOVED_AT_RESTART)"
     ${Else}
-      DetailPrint "Removed $R4"
+      DetailPrint "$(VELMORA_REMOVED)"
     ${EndIf}
   ${Loop}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"

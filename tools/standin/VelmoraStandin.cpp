@@ -42,7 +42,7 @@
 //                frame=<left>,<top>,<right>,<bottom> owner=<window>
 //                front=<0|1>" and the lines "note-title=", "note-text=" and
 //                "note-button=" with its caption, its first static text and
-//                its button's text; active tells whether it was the
+//                its button's text in UTF-8; active tells whether it was the
 //                foreground window when found, front whether pressing its
 //                button (after making it the foreground window) brought this
 //                program's window to the front within 2 seconds; "note=0"
@@ -618,10 +618,13 @@ BOOL CALLBACK FindOwned(HWND window, LPARAM parameter) {
   return FALSE;
 }
 
+// As UTF-8: the note's words need not fit the code page.
 std::string WindowText(HWND window) {
-  char text[512] = {};
-  GetWindowTextA(window, text, sizeof text);
-  return text;
+  wchar_t text[1024] = {};
+  GetWindowTextW(window, text, 1024);
+  char utf8[4096] = {};
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+  return utf8;
 }
 
 // What the host shows while this program has the image, and what its button

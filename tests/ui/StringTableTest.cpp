@@ -1,0 +1,314 @@
+// The translations against their English originals, read from the sources:
+// every language has every text that English has, with exactly its
+// placeholders and the names that stay as they are. After new English texts
+// are added, this names each one still to be translated, in every language.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "support/BuildPaths.h"
+#include "ui/Language.h"
+
+namespace {
+
+std::string SourceFile(const std::string& relative) {
+  const char* root = std::getenv("VELMORA_SOURCE_DIR");
+  return testsupport::ToWindowsPath(std::string(root != nullptr ? root : ".") + "/" + relative);
+}
+
+std::string ReadSource(const std::string& relative) {
+  std::ifstream in(SourceFile(relative), std::ios::binary);
+  EXPECT_TRUE(in.good()) << "cannot read " << relative;
+  return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
+  }
+  return lines;
+}
+
+std::string Trim(const std::string& text) {
+  const size_t first = text.find_first_not_of(" \t");
+  if (first == std::string::npos) return std::string();
+  return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+}
+
+// A resource script's string tables and language.
+struct StringTable {
+  unsigned language = 0;
+  std::map<std::string, std::string> texts;  // id name -> text as written
+};
+
+// The quoted parts of an entry, joined ("" is one quote); macros between
+// them are left out.
+std::string QuotedText(const std::string& rest) {
+  std::string text;
+  bool inside = false;
+  for (size_t i = 0; i < rest.size(); ++i) {
+    if (rest[i] != '"') {
+      if (inside) text += rest[i];
+    } else if (inside && i + 1 < rest.size() && rest[i + 1] == '"') {
+      text += '"';
+      ++i;
+    } else {
+      inside = !inside;
+    }
+  }
+  return text;
+}
+
+StringTable ReadStringTable(const std::string& relative) {
+  StringTable table;
+  bool inTable = false;
+  for (const std::string& raw : Lines(ReadSource(relative))) {
+    const std::string line = Trim(raw);
+    if (line.rfind("LANGUAGE ", 0) == 0) {
+      char* end = nullptr;
+      const unsigned long primary = std::strtoul(line.c_str() + 9, &end, 0);
+      const unsigned long sub = std::strtoul(end + 1, nullptr, 0);
+      table.language = static_cast<unsigned>(sub << 10 | primary);
+    } else if (line == "STRINGTABLE") {
+      inTable = true;
+    } else if (inTable && line == "END") {
+      inTable = false;
+    } else if (inTable && line.rfind("IDS_", 0) == 0) {
+      const size_t space = line.find_first_of(" \t");
+      EXPECT_TRUE(table.texts
+                      .emplace(line.substr(0, space),
+                               QuotedText(space == std::string::npos ? "" : line.substr(space)))
+                      .second)
+          << relative << ": " << line.substr(0, space) << " twice";
+    }
+  }
+  return table;
+}
+
+// The placeholders of a text, sorted: "%1".."%9" and "%%" of the failure
+// texts, "^0".."^2" of the alerts.
+std::vector<std::string> Placeholders(const std::string& text) {
+  std::vector<std::string> found;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    const char next = text[i + 1];
+    if ((text[i] == '%' && ((next >= '1' && next <= '9') || next == '%')) ||
+        (text[i] == '^' && next >= '0' && next <= '2')) {
+      found.push_back(text.substr(i, 2));
+      ++i;
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// The variables and defines of an NSIS string ($R9, $AppFolder,
+// ${SETTINGS_FILE}), sorted; escapes ($\n, $\") are the language's own.
+std::vector<std::string> NsisVariables(const std::string& text) {
+  std::vector<std::string> found;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != '$') continue;
+    const char next = text[i + 1];
+    if (next == '\\' || next == '$') {
+      ++i;
+    } else if (next == '{' || next == '(') {
+      const size_t end = text.find(next == '{' ? '}' : ')', i);
+      found.push_back(text.substr(i, end - i + 1));
+      i = end;
+    } else {
+      size_t end = i + 1;
+      while (end < text.size() &&
+             (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_')) {
+        ++end;
+      }
+      found.push_back(text.substr(i, end - i));
+      i = end - 1;
+    }
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
+// Backslashes as the text shows them: the resource compiler makes "\\" one
+// and keeps a backslash before any other character.
+std::string Unescaped(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    out += text[i];
+    if (text[i] == '\\' && i + 1 < text.size() && text[i + 1] == '\\') ++i;
+  }
+  return out;
+}
+
+// Each name that the English text has must be in the translation as it is.
+void ExpectNamesKept(const std::string& english, const std::string& translated,
+                     const std::vector<std::string>& names) {
+  for (const std::string& name : names) {
+    if (english.find(name) != std::string::npos) {
+      EXPECT_NE(translated.find(name), std::string::npos) << "\"" << name << "\" lost";
+    }
+  }
+}
+
+// The texts that the host interface quotes: English in every language.
+const std::set<std::string> kEnglishOnly = {"IDS_ABOUT_VARIANT",     "IDS_INTEGER_RANGE",
+                                            "IDS_DECIMAL_RANGE",     "IDS_VERSION_REQUIRED",
+                                            "IDS_INCOMPATIBLE_HOST", "IDS_SUITE_UNAVAILABLE"};
+
+// The translated string tables, as the module's script includes them.
+std::vector<std::string> LanguageFiles() {
+  std::vector<std::string> files;
+  for (const std::string& line : Lines(ReadSource("ui/lang/Languages.rc"))) {
+    const size_t open = line.find("#include \"");
+    if (open == 0) files.push_back(line.substr(10, line.rfind('"') - 10));
+  }
+  return files;
+}
+
+TEST(StringTableTest, EveryLanguageHasEveryTextWithItsPlaceholders) {
+  const StringTable english = ReadStringTable("ui/Velmora.rc");
+  ASSERT_EQ(english.language, kEnglishLanguage);
+  ASSERT_GT(english.texts.size(), 20u);
+  std::set<unsigned> languages = {english.language};
+  const std::vector<std::string> files = LanguageFiles();
+  ASSERT_FALSE(files.empty());
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    const StringTable table = ReadStringTable(file);
+    EXPECT_TRUE(languages.insert(table.language).second) << "language given twice";
+    for (const auto& [id, text] : english.texts) {
+      const auto found = table.texts.find(id);
+      if (kEnglishOnly.count(id) != 0) {
+        EXPECT_TRUE(found == table.texts.end()) << id << " must stay English";
+        continue;
+      }
+      if (found == table.texts.end()) {
+        ADD_FAILURE() << id << " is not translated: \"" << text << "\"";
+        continue;
+      }
+      SCOPED_TRACE(id);
+      EXPECT_EQ(Placeholders(found->second), Placeholders(text)) << found->second;
+      ExpectNamesKept(Unescaped(text), Unescaped(found->second),
+                      {"Velmora.exe", "Velmora", "TEMP", "C:\\Temp", "C:\\Program Files\\Velmora\\",
+                       "Windows", "[%2]"});
+      // A single backslash before a letter is left to the resource
+      // compiler's mercy: every one is written doubled.
+      for (size_t i = 0; i < found->second.size(); ++i) {
+        if (found->second[i] != '\\') continue;
+        EXPECT_TRUE(i + 1 < found->second.size() && found->second[i + 1] == '\\')
+            << "a single backslash in " << found->second;
+        ++i;
+      }
+    }
+    for (const auto& [id, text] : table.texts) {
+      EXPECT_TRUE(english.texts.count(id) != 0) << id << " is not in the English table";
+    }
+  }
+  // The tables are exactly the languages the code chooses from.
+  EXPECT_EQ(languages, std::set<unsigned>(ModuleLanguages().begin(), ModuleLanguages().end()));
+}
+
+// The languages of the installer, as its script includes them.
+std::vector<std::string> InstallerLanguages() {
+  std::vector<std::string> names;
+  for (const std::string& line : Lines(ReadSource("tools/installer/lang/Languages.nsh"))) {
+    const std::string prefix = "!insertmacro VelmoraLanguage \"";
+    if (line.rfind(prefix, 0) == 0) {
+      names.push_back(line.substr(prefix.size(), line.rfind('"') - prefix.size()));
+    }
+  }
+  return names;
+}
+
+// name -> text of one language's LangStrings; all of them in that language.
+std::map<std::string, std::string> ReadLangStrings(const std::string& name) {
+  std::string upper = name;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::map<std::string, std::string> texts;
+  for (const std::string& line : Lines(ReadSource("tools/installer/lang/" + name + ".nsh"))) {
+    if (line.rfind("LangString ", 0) != 0) continue;
+    const size_t nameEnd = line.find(' ', 11);
+    const std::string id = line.substr(11, nameEnd - 11);
+    const size_t languageEnd = line.find(' ', nameEnd + 1);
+    EXPECT_EQ(line.substr(nameEnd + 1, languageEnd - nameEnd - 1), "${LANG_" + upper + "}") << id;
+    const size_t open = line.find('"', languageEnd);
+    const size_t close = line.rfind('"');
+    EXPECT_TRUE(open != std::string::npos && close > open) << line;
+    EXPECT_TRUE(texts.emplace(id, line.substr(open + 1, close - open - 1)).second)
+        << id << " twice";
+  }
+  return texts;
+}
+
+TEST(StringTableTest, EveryInstallerLanguageHasEveryTextWithItsVariables) {
+  const std::vector<std::string> names = InstallerLanguages();
+  ASSERT_FALSE(names.empty());
+  ASSERT_EQ(names[0], "English");
+  // English and one installer language for each of the module's others.
+  EXPECT_EQ(names.size(), ModuleLanguages().size());
+  const std::map<std::string, std::string> english = ReadLangStrings("English");
+  ASSERT_GT(english.size(), 10u);
+  for (size_t i = 1; i < names.size(); ++i) {
+    SCOPED_TRACE(names[i]);
+    const std::map<std::string, std::string> texts = ReadLangStrings(names[i]);
+    for (const auto& [id, text] : english) {
+      const auto found = texts.find(id);
+      if (found == texts.end()) {
+        ADD_FAILURE() << id << " is not translated: \"" << text << "\"";
+        continue;
+      }
+      SCOPED_TRACE(id);
+      EXPECT_EQ(NsisVariables(found->second), NsisVariables(text)) << found->second;
+      ExpectNamesKept(
+          text, found->second,
+          {"Velmora.exe", "Velmora.8bf", "APPLICATIONPATH", "[General]",
+           "ApplicationPath=", "VelmoraPro\\plugin.ini", "C:\\Program Files\\Velmora", "Windows"});
+    }
+    for (const auto& [id, text] : texts) {
+      EXPECT_TRUE(english.count(id) != 0) << id << " is not in English.nsh";
+    }
+  }
+}
+
+// The zip's install text, one file per language beside the English one:
+// each has the file names, paths, keys and menu names as they are.
+TEST(StringTableTest, EveryLanguageHasTheInstallText) {
+  const std::string english = ReadSource("tools/installer/Install.txt");
+  ASSERT_FALSE(english.empty());
+  const std::vector<std::string> names = {"x64\\Velmora.8bf",
+                                          "x86\\Velmora.8bf",
+                                          "%USERPROFILE%\\VelmoraPro\\plugin.ini",
+                                          "C:\\Users\\",
+                                          "ApplicationPath",
+                                          "plugin.ini",
+                                          "Velmora.exe",
+                                          "@VERSION@",
+                                          "VelmoraPlugin-@VERSION@-setup.exe",
+                                          "C:\\Program Files\\Common Files\\Adobe\\Plug-Ins\\CC",
+                                          "Orlith > Velmora..."};
+  for (const std::string& file : LanguageFiles()) {
+    // ui/lang/de.rc gives Install.de.txt.
+    const std::string code = file.substr(8, file.size() - 8 - 3);
+    SCOPED_TRACE(code);
+    const std::string translated = ReadSource("tools/installer/lang/Install." + code + ".txt");
+    ASSERT_FALSE(translated.empty());
+    ExpectNamesKept(english, translated, names);
+    EXPECT_NE(translated, english);
+  }
+}
+
+}  // namespace

@@ -1,0 +1,31 @@
+﻿; The installer's own words in English, the language every other file here
+; translates: each file has the same names and the same variables ($R9,
+; $AppFolder, $R6...). The pages and buttons of the installer
+; itself come translated with NSIS. UTF-8 with a byte-order mark.
+
+LangString VELMORA_APP_PAGE_TITLE ${LANG_ENGLISH} "Velmora application"
+LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_ENGLISH} "Where the plug-in finds Velmora.exe."
+LangString VELMORA_APP_PAGE_TEXT ${LANG_ENGLISH} "The plug-in hands each image to the Velmora application. Choose the folder that holds Velmora.exe; it is saved in the settings file VelmoraPro\plugin.ini of every user of this computer who has none yet."
+LangString VELMORA_APP_PAGE_FOLDER ${LANG_ENGLISH} "Folder of Velmora.exe"
+LangString VELMORA_APPLICATIONPATH_NOT_FULL ${LANG_ENGLISH} "APPLICATIONPATH must name the folder of Velmora.exe in full, such as $\"C:\Program Files\Velmora$\" or a network share: $\"$R2$\" is not a full path."
+LangString VELMORA_APP_FOLDER_NOT_FULL ${LANG_ENGLISH} "Choose the folder of Velmora.exe in full, such as C:\Program Files\Velmora."
+LangString VELMORA_APP_NOT_THERE ${LANG_ENGLISH} "Velmora.exe is not in $AppFolder.$\n$\nUse this folder anyway, for example because Velmora will be installed there?"
+LangString VELMORA_ERROR_CODE ${LANG_ENGLISH} "error $1"
+LangString VELMORA_ERROR_TEXT ${LANG_ENGLISH} "$3 (error $1)"
+LangString VELMORA_PLACED ${LANG_ENGLISH} "Placed $R9"
+LangString VELMORA_PLACE_IN_USE ${LANG_ENGLISH} "$R9 is in use: a running program, most likely an image editor, has the plug-in loaded.$\n$\nClose that program and choose Retry, or choose Cancel to have the file replaced when Windows next starts."
+LangString VELMORA_PLACED_AT_RESTART ${LANG_ENGLISH} "In use, replaced when Windows next starts: $R9"
+LangString VELMORA_PLACE_FAILED ${LANG_ENGLISH} "Velmora.8bf could not be written as $R9:$\n$3$\n$\nChoose Retry to try again, or Cancel to leave this folder out."
+LangString VELMORA_NOT_PLACED ${LANG_ENGLISH} "Not placed: $R9: $3"
+LangString VELMORA_NO_SUCH_FOLDER ${LANG_ENGLISH} "No such folder, left out: $R1"
+LangString VELMORA_SETTINGS_KEPT ${LANG_ENGLISH} "Kept the settings file $R6"
+LangString VELMORA_SETTINGS_NOT_WRITTEN ${LANG_ENGLISH} "The settings file $R6 could not be written. Create it with the lines [General] and ApplicationPath=$AppFolder\"
+LangString VELMORA_SETTINGS_WRITTEN ${LANG_ENGLISH} "Wrote the settings file $R6"
+LangString VELMORA_NO_SETTINGS ${LANG_ENGLISH} "No settings file written: Velmora.exe was not found and no APPLICATIONPATH given"
+LangString VELMORA_REMOVE_IN_USE ${LANG_ENGLISH} "$R4 is in use: a running program, most likely an image editor, has the plug-in loaded.$\n$\nClose that program and choose Retry, or choose Cancel to have the file removed when Windows next starts."
+LangString VELMORA_REMOVED_AT_RESTART ${LANG_ENGLISH} "In use, removed when Windows next starts: $R4"
+LangString VELMORA_REMOVED ${LANG_ENGLISH} "Removed $R4"
+LangString VELMORA_FINISH_TEXT ${LANG_ENGLISH} "Start your image editor again. The filter is then at:$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora...$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\nIn Affinity, in Edit > Settings > Photoshop Plugins, tick Allow $\"unknown$\" plugins to be used; if Velmora is not listed, add $INSTDIR\x64 to the Plugin Search Folders there.$\r$\n$\r$\nOther editors: add $INSTDIR\x64 (64-bit editors) or $INSTDIR\x86 (32-bit editors) as a plug-in folder in their settings."
+LangString VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE ${LANG_ENGLISH} "APPLICATIONPATH names the folder $\"$R0$\", whose letters are not all in this computer's code page, so the plug-in could not read it from its settings file, and Windows has no short (8.3) name for it. Nothing was installed. Name a folder without such letters, such as C:\Program Files\Velmora, or an existing folder that has a short name."
+LangString VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE ${LANG_ENGLISH} "The letters of $\"$R0$\" are not all in this computer's code page, so the plug-in could not read the folder from its settings file, and Windows has no short (8.3) name for it. Choose a folder without such letters, such as C:\Program Files\Velmora, or an existing folder that has a short name."
+LangString VELMORA_MOVED_FROM ${LANG_ENGLISH} "Installed into $INSTDIR instead of $OldInstDir: removed the plug-ins and the uninstaller there"
