@@ -2,7 +2,7 @@
 
 LangString VELMORA_APP_PAGE_TITLE ${LANG_DUTCH} "Velmora-toepassing"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_DUTCH} "Waar de plug-in Velmora.exe vindt."
-LangString VELMORA_APP_PAGE_TEXT ${LANG_DUTCH} "De plug-in geeft elke afbeelding door aan de toepassing Velmora. Kies de map met Velmora.exe; die wordt opgeslagen in uw instellingenbestand, VelmoraPro\plugin.ini in uw profielmap."
+LangString VELMORA_APP_PAGE_TEXT ${LANG_DUTCH} "De plug-in geeft elke afbeelding door aan de toepassing Velmora. Kies de map met Velmora.exe; die wordt opgeslagen in het instellingenbestand VelmoraPro\plugin.ini van elke gebruiker van deze computer die er nog geen heeft."
 LangString VELMORA_APP_PAGE_FOLDER ${LANG_DUTCH} "Map van Velmora.exe"
 LangString VELMORA_APPLICATIONPATH_NOT_FULL ${LANG_DUTCH} "APPLICATIONPATH moet het volledige pad van de map van Velmora.exe noemen, zoals $\"C:\Program Files\Velmora$\" of een netwerkshare: $\"$R2$\" is geen volledig pad."
 LangString VELMORA_APP_FOLDER_NOT_FULL ${LANG_DUTCH} "Kies de map van Velmora.exe met het volledige pad, zoals C:\Program Files\Velmora."
@@ -22,3 +22,7 @@ LangString VELMORA_NO_SETTINGS ${LANG_DUTCH} "Geen instellingenbestand geschreve
 LangString VELMORA_REMOVE_IN_USE ${LANG_DUTCH} "$R4 is in gebruik: een actief programma, waarschijnlijk een fotobewerkingsprogramma, heeft de plug-in geladen.$\n$\nSluit dat programma en kies Opnieuw, of kies Annuleren om het bestand te laten verwijderen wanneer Windows opnieuw start."
 LangString VELMORA_REMOVED_AT_RESTART ${LANG_DUTCH} "In gebruik, wordt verwijderd wanneer Windows opnieuw start: $R4"
 LangString VELMORA_REMOVED ${LANG_DUTCH} "Verwijderd: $R4"
+LangString VELMORA_FINISH_TEXT ${LANG_DUTCH} "Start uw fotobewerkingsprogramma opnieuw. Het filter staat dan onder:$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora...$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\nVink in Affinity onder Edit > Settings > Photoshop Plugins de optie Allow $\"unknown$\" plugins to be used aan; staat Velmora er niet bij, voeg dan daar $INSTDIR\x64 toe aan Plugin Search Folders.$\r$\n$\r$\nAndere programma's: voeg $INSTDIR\x64 (64-bits programma's) of $INSTDIR\x86 (32-bits programma's) toe als plug-inmap in hun instellingen."
+LangString VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE ${LANG_DUTCH} "APPLICATIONPATH noemt de map $\"$R0$\", waarvan niet alle tekens in de codetabel van deze computer staan, dus de plug-in zou die niet uit zijn instellingenbestand kunnen lezen, en Windows heeft er geen korte naam (8.3) voor. Er is niets geïnstalleerd. Geef een map zonder zulke tekens op, zoals C:\Program Files\Velmora, of een bestaande map die een korte naam heeft."
+LangString VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE ${LANG_DUTCH} "Niet alle tekens van $\"$R0$\" staan in de codetabel van deze computer, dus de plug-in zou de map niet uit zijn instellingenbestand kunnen lezen, en Windows heeft er geen korte naam (8.3) voor. Kies een map zonder zulke tekens, zoals C:\Program Files\Velmora, of een bestaande map die een korte naam heeft."
+LangString VELMORA_MOVED_FROM ${LANG_DUTCH} "Geïnstalleerd in $INSTDIR in plaats van $OldInstDir: de plug-ins en het verwijderprogramma daar zijn verwijderd"

@@ -3,7 +3,7 @@
 
 LangString VELMORA_APP_PAGE_TITLE ${LANG_JAPANESE} "Velmora アプリケーション"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_JAPANESE} "プラグインが Velmora.exe を見つける場所です。"
-LangString VELMORA_APP_PAGE_TEXT ${LANG_JAPANESE} "プラグインは各画像を Velmora アプリケーションに渡します。Velmora.exe のあるフォルダーを選んでください。このフォルダーは、プロファイル フォルダーにある設定ファイル VelmoraPro\plugin.ini に保存されます。"
+LangString VELMORA_APP_PAGE_TEXT ${LANG_JAPANESE} "プラグインは各画像を Velmora アプリケーションに渡します。Velmora.exe のあるフォルダーを選んでください。このフォルダーは、このコンピューターのユーザーのうち、設定ファイル VelmoraPro\plugin.ini をまだ持っていない全員について、その設定ファイルに保存されます。"
 LangString VELMORA_APP_PAGE_FOLDER ${LANG_JAPANESE} "Velmora.exe のフォルダー"
 LangString VELMORA_APPLICATIONPATH_NOT_FULL ${LANG_JAPANESE} "APPLICATIONPATH には、Velmora.exe のフォルダーを $\"C:\Program Files\Velmora$\" のような完全なパスか、ネットワーク共有で指定する必要があります。$\"$R2$\" は完全なパスではありません。"
 LangString VELMORA_APP_FOLDER_NOT_FULL ${LANG_JAPANESE} "Velmora.exe のフォルダーを C:\Program Files\Velmora のような完全なパスで選んでください。"
@@ -23,3 +23,7 @@ LangString VELMORA_NO_SETTINGS ${LANG_JAPANESE} "設定ファイルは書き込�
 LangString VELMORA_REMOVE_IN_USE ${LANG_JAPANESE} "$R4 は使用中です。実行中のプログラム (おそらく画像編集ソフト) がプラグインを読み込んでいます。$\n$\nそのプログラムを閉じて [再試行] を選ぶか、[キャンセル] を選んで次回の Windows 起動時にファイルを削除してください。"
 LangString VELMORA_REMOVED_AT_RESTART ${LANG_JAPANESE} "使用中のため、次回の Windows 起動時に削除します: $R4"
 LangString VELMORA_REMOVED ${LANG_JAPANESE} "削除しました: $R4"
+LangString VELMORA_FINISH_TEXT ${LANG_JAPANESE} "画像編集ソフトを起動し直してください。フィルターは次の場所にあります:$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora...$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\nAffinity では、Edit > Settings > Photoshop Plugins で Allow $\"unknown$\" plugins to be used にチェックを付けてください。Velmora が一覧にない場合は、同じ場所の Plugin Search Folders に $INSTDIR\x64 を追加してください。$\r$\n$\r$\nその他の画像編集ソフト: 設定で $INSTDIR\x64 (64 ビットの画像編集ソフト用) または $INSTDIR\x86 (32 ビットの画像編集ソフト用) をプラグイン フォルダーとして追加してください。"
+LangString VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE ${LANG_JAPANESE} "APPLICATIONPATH で指定されたフォルダー $\"$R0$\" には、このコンピューターのコード ページにない文字が含まれているため、プラグインは設定ファイルからこのフォルダーを読み取れません。また、Windows にはこのフォルダーの短い名前 (8.3 形式) がありません。何もインストールされていません。C:\Program Files\Velmora のような、そうした文字を含まないフォルダーか、短い名前を持つ既存のフォルダーを指定してください。"
+LangString VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE ${LANG_JAPANESE} "$\"$R0$\" には、このコンピューターのコード ページにない文字が含まれているため、プラグインは設定ファイルからこのフォルダーを読み取れません。また、Windows にはこのフォルダーの短い名前 (8.3 形式) がありません。C:\Program Files\Velmora のような、そうした文字を含まないフォルダーか、短い名前を持つ既存のフォルダーを選んでください。"
+LangString VELMORA_MOVED_FROM ${LANG_JAPANESE} "$OldInstDir ではなく $INSTDIR にインストールしました: 元の場所のプラグインとアンインストーラーは削除しました"

@@ -2,7 +2,7 @@
 
 LangString VELMORA_APP_PAGE_TITLE ${LANG_KOREAN} "Velmora 응용 프로그램"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_KOREAN} "플러그인이 Velmora.exe를 찾는 위치입니다."
-LangString VELMORA_APP_PAGE_TEXT ${LANG_KOREAN} "플러그인은 각 이미지를 Velmora 응용 프로그램에 넘겨줍니다. Velmora.exe가 있는 폴더를 선택하십시오. 이 폴더는 프로필 폴더에 있는 설정 파일 VelmoraPro\plugin.ini에 저장됩니다."
+LangString VELMORA_APP_PAGE_TEXT ${LANG_KOREAN} "플러그인은 각 이미지를 Velmora 응용 프로그램에 넘겨줍니다. Velmora.exe가 있는 폴더를 선택하십시오. 이 폴더는 이 컴퓨터의 사용자 중 아직 설정 파일 VelmoraPro\plugin.ini가 없는 모든 사용자의 설정 파일에 저장됩니다."
 LangString VELMORA_APP_PAGE_FOLDER ${LANG_KOREAN} "Velmora.exe 폴더"
 LangString VELMORA_APPLICATIONPATH_NOT_FULL ${LANG_KOREAN} "APPLICATIONPATH에는 Velmora.exe 폴더를 $\"C:\Program Files\Velmora$\" 같은 전체 경로나 네트워크 공유로 지정해야 합니다. $\"$R2$\"은(는) 전체 경로가 아닙니다."
 LangString VELMORA_APP_FOLDER_NOT_FULL ${LANG_KOREAN} "Velmora.exe 폴더를 C:\Program Files\Velmora 같은 전체 경로로 선택하십시오."
@@ -22,3 +22,7 @@ LangString VELMORA_NO_SETTINGS ${LANG_KOREAN} "설정 파일을 쓰지 않음: V
 LangString VELMORA_REMOVE_IN_USE ${LANG_KOREAN} "$R4을(를) 사용 중입니다. 실행 중인 프로그램(아마도 이미지 편집 프로그램)이 플러그인을 불러왔습니다.$\n$\n그 프로그램을 닫고 [다시 시도]를 선택하거나, [취소]를 선택하여 다음에 Windows가 시작될 때 파일을 제거하십시오."
 LangString VELMORA_REMOVED_AT_RESTART ${LANG_KOREAN} "사용 중이므로 다음에 Windows가 시작될 때 제거합니다: $R4"
 LangString VELMORA_REMOVED ${LANG_KOREAN} "제거함: $R4"
+LangString VELMORA_FINISH_TEXT ${LANG_KOREAN} "이미지 편집 프로그램을 다시 시작하십시오. 그러면 필터는 다음 위치에 있습니다.$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora...$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\nAffinity에서는 Edit > Settings > Photoshop Plugins에서 Allow $\"unknown$\" plugins to be used를 선택하십시오. Velmora가 목록에 없으면 같은 곳의 Plugin Search Folders에 $INSTDIR\x64를 추가하십시오.$\r$\n$\r$\n기타 편집 프로그램: 설정에서 $INSTDIR\x64(64비트 편집 프로그램용) 또는 $INSTDIR\x86(32비트 편집 프로그램용)을 플러그인 폴더로 추가하십시오."
+LangString VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE ${LANG_KOREAN} "APPLICATIONPATH에 지정된 폴더 $\"$R0$\"에는 이 컴퓨터의 코드 페이지에 없는 문자가 있어 플러그인이 설정 파일에서 이 폴더를 읽을 수 없으며, Windows에는 이 폴더의 짧은(8.3) 이름이 없습니다. 아무것도 설치하지 않았습니다. C:\Program Files\Velmora처럼 그런 문자가 없는 폴더나 짧은 이름이 있는 기존 폴더를 지정하십시오."
+LangString VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE ${LANG_KOREAN} "$\"$R0$\"에는 이 컴퓨터의 코드 페이지에 없는 문자가 있어 플러그인이 설정 파일에서 이 폴더를 읽을 수 없으며, Windows에는 이 폴더의 짧은(8.3) 이름이 없습니다. C:\Program Files\Velmora처럼 그런 문자가 없는 폴더나 짧은 이름이 있는 기존 폴더를 선택하십시오."
+LangString VELMORA_MOVED_FROM ${LANG_KOREAN} "$OldInstDir 대신 $INSTDIR에 설치함: 이전 위치의 플러그인과 제거 프로그램을 제거함"

@@ -2,7 +2,7 @@
 
 LangString VELMORA_APP_PAGE_TITLE ${LANG_POLISH} "Aplikacja Velmora"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_POLISH} "Gdzie wtyczka znajdzie plik Velmora.exe."
-LangString VELMORA_APP_PAGE_TEXT ${LANG_POLISH} "Wtyczka przekazuje każdy obraz do aplikacji Velmora. Wybierz folder zawierający plik Velmora.exe; zostanie on zapisany w Twoim pliku ustawień, VelmoraPro\plugin.ini w folderze profilu."
+LangString VELMORA_APP_PAGE_TEXT ${LANG_POLISH} "Wtyczka przekazuje każdy obraz do aplikacji Velmora. Wybierz folder zawierający plik Velmora.exe; zostanie on zapisany w pliku ustawień VelmoraPro\plugin.ini każdego użytkownika tego komputera, który jeszcze takiego pliku nie ma."
 LangString VELMORA_APP_PAGE_FOLDER ${LANG_POLISH} "Folder pliku Velmora.exe"
 LangString VELMORA_APPLICATIONPATH_NOT_FULL ${LANG_POLISH} "APPLICATIONPATH musi podawać pełną ścieżkę folderu pliku Velmora.exe, np. $\"C:\Program Files\Velmora$\" lub udział sieciowy: $\"$R2$\" nie jest pełną ścieżką."
 LangString VELMORA_APP_FOLDER_NOT_FULL ${LANG_POLISH} "Wybierz folder pliku Velmora.exe z pełną ścieżką, np. C:\Program Files\Velmora."
@@ -22,3 +22,7 @@ LangString VELMORA_NO_SETTINGS ${LANG_POLISH} "Nie zapisano pliku ustawień: nie
 LangString VELMORA_REMOVE_IN_USE ${LANG_POLISH} "Plik $R4 jest w użyciu: uruchomiony program, najpewniej edytor obrazów, ma załadowaną wtyczkę.$\n$\nZamknij ten program i wybierz Ponów próbę albo wybierz Anuluj, aby plik został usunięty przy następnym uruchomieniu systemu Windows."
 LangString VELMORA_REMOVED_AT_RESTART ${LANG_POLISH} "W użyciu, zostanie usunięty przy następnym uruchomieniu systemu Windows: $R4"
 LangString VELMORA_REMOVED ${LANG_POLISH} "Usunięto: $R4"
+LangString VELMORA_FINISH_TEXT ${LANG_POLISH} "Uruchom ponownie edytor obrazów. Filtr znajdzie się wtedy w menu:$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora... (w polskiej wersji: Filtr)$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\nW programie Affinity w Edit > Settings > Photoshop Plugins zaznacz Allow $\"unknown$\" plugins to be used; jeśli wtyczki Velmora nie ma na liście, dodaj tam $INSTDIR\x64 do Plugin Search Folders.$\r$\n$\r$\nInne edytory: dodaj $INSTDIR\x64 (edytory 64-bitowe) lub $INSTDIR\x86 (edytory 32-bitowe) jako folder wtyczek w ich ustawieniach."
+LangString VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE ${LANG_POLISH} "APPLICATIONPATH wskazuje folder $\"$R0$\", którego nie wszystkie znaki należą do strony kodowej tego komputera, więc wtyczka nie mogłaby go odczytać ze swojego pliku ustawień, a system Windows nie ma dla niego krótkiej nazwy (8.3). Niczego nie zainstalowano. Wskaż folder bez takich znaków, np. C:\Program Files\Velmora, lub istniejący folder, który ma krótką nazwę."
+LangString VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE ${LANG_POLISH} "Nie wszystkie znaki w $\"$R0$\" należą do strony kodowej tego komputera, więc wtyczka nie mogłaby odczytać tego folderu ze swojego pliku ustawień, a system Windows nie ma dla niego krótkiej nazwy (8.3). Wybierz folder bez takich znaków, np. C:\Program Files\Velmora, lub istniejący folder, który ma krótką nazwę."
+LangString VELMORA_MOVED_FROM ${LANG_POLISH} "Zainstalowano w $INSTDIR zamiast w $OldInstDir: usunięto stamtąd wtyczki i deinstalator"

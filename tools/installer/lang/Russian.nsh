@@ -2,7 +2,7 @@
 
 LangString VELMORA_APP_PAGE_TITLE ${LANG_RUSSIAN} "Приложение Velmora"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_RUSSIAN} "Где модуль найдёт Velmora.exe."
-LangString VELMORA_APP_PAGE_TEXT ${LANG_RUSSIAN} "Модуль передаёт каждое изображение приложению Velmora. Выберите папку, в которой находится Velmora.exe; она будет сохранена в вашем файле настроек VelmoraPro\plugin.ini в папке профиля."
+LangString VELMORA_APP_PAGE_TEXT ${LANG_RUSSIAN} "Модуль передаёт каждое изображение приложению Velmora. Выберите папку, в которой находится Velmora.exe; она будет сохранена в файле настроек VelmoraPro\plugin.ini каждого пользователя этого компьютера, у которого такого файла ещё нет."
 LangString VELMORA_APP_PAGE_FOLDER ${LANG_RUSSIAN} "Папка Velmora.exe"
 LangString VELMORA_APPLICATIONPATH_NOT_FULL ${LANG_RUSSIAN} "APPLICATIONPATH должен содержать полный путь к папке Velmora.exe, например $\"C:\Program Files\Velmora$\", или сетевую папку: $\"$R2$\" не является полным путём."
 LangString VELMORA_APP_FOLDER_NOT_FULL ${LANG_RUSSIAN} "Выберите папку Velmora.exe с полным путём, например C:\Program Files\Velmora."
@@ -22,3 +22,7 @@ LangString VELMORA_NO_SETTINGS ${LANG_RUSSIAN} "Файл настроек не �
 LangString VELMORA_REMOVE_IN_USE ${LANG_RUSSIAN} "Файл $R4 используется: запущенная программа, скорее всего графический редактор, загрузила модуль.$\n$\nЗакройте эту программу и нажмите «Повторить» или нажмите «Отмена», чтобы файл был удалён при следующем запуске Windows."
 LangString VELMORA_REMOVED_AT_RESTART ${LANG_RUSSIAN} "Используется, будет удалён при следующем запуске Windows: $R4"
 LangString VELMORA_REMOVED ${LANG_RUSSIAN} "Удалён: $R4"
+LangString VELMORA_FINISH_TEXT ${LANG_RUSSIAN} "Перезапустите графический редактор. Фильтр будет находиться в меню:$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora... (в русской версии: Фильтр)$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\nВ Affinity в Edit > Settings > Photoshop Plugins установите флажок Allow $\"unknown$\" plugins to be used; если Velmora нет в списке, добавьте там $INSTDIR\x64 в Plugin Search Folders.$\r$\n$\r$\nДругие редакторы: добавьте $INSTDIR\x64 (64-разрядные редакторы) или $INSTDIR\x86 (32-разрядные редакторы) как папку модулей в их настройках."
+LangString VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE ${LANG_RUSSIAN} "APPLICATIONPATH указывает папку $\"$R0$\", в пути которой есть знаки, не входящие в кодовую страницу этого компьютера, поэтому модуль не смог бы прочитать её из своего файла настроек, а короткого имени (8.3) для неё в Windows нет. Ничего не установлено. Укажите папку без таких знаков, например C:\Program Files\Velmora, или существующую папку, у которой есть короткое имя."
+LangString VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE ${LANG_RUSSIAN} "В пути $\"$R0$\" есть знаки, не входящие в кодовую страницу этого компьютера, поэтому модуль не смог бы прочитать эту папку из своего файла настроек, а короткого имени (8.3) для неё в Windows нет. Выберите папку без таких знаков, например C:\Program Files\Velmora, или существующую папку, у которой есть короткое имя."
+LangString VELMORA_MOVED_FROM ${LANG_RUSSIAN} "Установлено в $INSTDIR вместо $OldInstDir: удалены находившиеся там модули и программа удаления"

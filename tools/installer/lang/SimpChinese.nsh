@@ -3,7 +3,7 @@
 
 LangString VELMORA_APP_PAGE_TITLE ${LANG_SIMPCHINESE} "Velmora 应用程序"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_SIMPCHINESE} "插件在何处找到 Velmora.exe。"
-LangString VELMORA_APP_PAGE_TEXT ${LANG_SIMPCHINESE} "插件会将每张图像交给 Velmora 应用程序处理。请选择包含 Velmora.exe 的文件夹；该文件夹将保存在您的设置文件中，即用户文件夹中的 VelmoraPro\plugin.ini。"
+LangString VELMORA_APP_PAGE_TEXT ${LANG_SIMPCHINESE} "插件会将每张图像交给 Velmora 应用程序处理。请选择包含 Velmora.exe 的文件夹；对于此计算机上尚无设置文件 VelmoraPro\plugin.ini 的每个用户，该文件夹都将保存在其设置文件中。"
 LangString VELMORA_APP_PAGE_FOLDER ${LANG_SIMPCHINESE} "Velmora.exe 所在的文件夹"
 LangString VELMORA_APPLICATIONPATH_NOT_FULL ${LANG_SIMPCHINESE} "APPLICATIONPATH 必须以完整路径指定 Velmora.exe 所在的文件夹，如 $\"C:\Program Files\Velmora$\"，或指定网络共享：$\"$R2$\" 不是完整路径。"
 LangString VELMORA_APP_FOLDER_NOT_FULL ${LANG_SIMPCHINESE} "请以完整路径选择 Velmora.exe 所在的文件夹，如 C:\Program Files\Velmora。"
@@ -23,3 +23,7 @@ LangString VELMORA_NO_SETTINGS ${LANG_SIMPCHINESE} "未写入设置文件：找�
 LangString VELMORA_REMOVE_IN_USE ${LANG_SIMPCHINESE} "$R4 正在使用中：一个正在运行的程序（很可能是图像编辑程序）已加载该插件。$\n$\n请关闭该程序并选择“重试”，或选择“取消”，在 Windows 下次启动时删除该文件。"
 LangString VELMORA_REMOVED_AT_RESTART ${LANG_SIMPCHINESE} "正在使用中，将在 Windows 下次启动时删除：$R4"
 LangString VELMORA_REMOVED ${LANG_SIMPCHINESE} "已删除：$R4"
+LangString VELMORA_FINISH_TEXT ${LANG_SIMPCHINESE} "请重新启动您的图像编辑程序。之后，滤镜位于：$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora...$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\n在 Affinity 中，请在 Edit > Settings > Photoshop Plugins 中勾选 Allow $\"unknown$\" plugins to be used；如果列表中没有 Velmora，请在该处的 Plugin Search Folders 中添加 $INSTDIR\x64。$\r$\n$\r$\n其他编辑程序：请在其设置中将 $INSTDIR\x64（用于 64 位编辑程序）或 $INSTDIR\x86（用于 32 位编辑程序）添加为插件文件夹。"
+LangString VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE ${LANG_SIMPCHINESE} "APPLICATIONPATH 指定的文件夹 $\"$R0$\" 中有不属于此计算机代码页的字符，因此插件无法从其设置文件中读取该文件夹，而且 Windows 中也没有该文件夹的短名称 (8.3)。未安装任何内容。请指定不含此类字符的文件夹（如 C:\Program Files\Velmora），或指定一个具有短名称的现有文件夹。"
+LangString VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE ${LANG_SIMPCHINESE} "$\"$R0$\" 中有不属于此计算机代码页的字符，因此插件无法从其设置文件中读取该文件夹，而且 Windows 中也没有该文件夹的短名称 (8.3)。请选择不含此类字符的文件夹（如 C:\Program Files\Velmora），或选择一个具有短名称的现有文件夹。"
+LangString VELMORA_MOVED_FROM ${LANG_SIMPCHINESE} "已安装到 $INSTDIR 而非 $OldInstDir：已删除原位置的插件和卸载程序"

@@ -2,7 +2,7 @@
 
 LangString VELMORA_APP_PAGE_TITLE ${LANG_SPANISH} "Aplicación Velmora"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_SPANISH} "Dónde encuentra el plugin Velmora.exe."
-LangString VELMORA_APP_PAGE_TEXT ${LANG_SPANISH} "El plugin entrega cada imagen a la aplicación Velmora. Elija la carpeta que contiene Velmora.exe; se guarda en su archivo de configuración, VelmoraPro\plugin.ini en su carpeta de perfil."
+LangString VELMORA_APP_PAGE_TEXT ${LANG_SPANISH} "El plugin entrega cada imagen a la aplicación Velmora. Elija la carpeta que contiene Velmora.exe; se guarda en el archivo de configuración VelmoraPro\plugin.ini de cada usuario de este equipo que aún no tenga uno."
 LangString VELMORA_APP_PAGE_FOLDER ${LANG_SPANISH} "Carpeta de Velmora.exe"
 LangString VELMORA_APPLICATIONPATH_NOT_FULL ${LANG_SPANISH} "APPLICATIONPATH debe indicar la ruta completa de la carpeta de Velmora.exe, como $\"C:\Program Files\Velmora$\" o un recurso compartido de red: $\"$R2$\" no es una ruta completa."
 LangString VELMORA_APP_FOLDER_NOT_FULL ${LANG_SPANISH} "Elija la carpeta de Velmora.exe con su ruta completa, como C:\Program Files\Velmora."
@@ -22,3 +22,7 @@ LangString VELMORA_NO_SETTINGS ${LANG_SPANISH} "No se escribió ningún archivo 
 LangString VELMORA_REMOVE_IN_USE ${LANG_SPANISH} "$R4 está en uso: un programa abierto, muy probablemente un editor de imágenes, tiene cargado el plugin.$\n$\nCierre ese programa y elija Reintentar, o elija Cancelar para que el archivo se elimine la próxima vez que se inicie Windows."
 LangString VELMORA_REMOVED_AT_RESTART ${LANG_SPANISH} "En uso, se eliminará la próxima vez que se inicie Windows: $R4"
 LangString VELMORA_REMOVED ${LANG_SPANISH} "Eliminado: $R4"
+LangString VELMORA_FINISH_TEXT ${LANG_SPANISH} "Vuelva a iniciar su editor de imágenes. El filtro estará entonces en:$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora...$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\nEn Affinity, en Edit > Settings > Photoshop Plugins, marque Allow $\"unknown$\" plugins to be used; si Velmora no aparece, añada allí $INSTDIR\x64 a Plugin Search Folders.$\r$\n$\r$\nOtros editores: añada $INSTDIR\x64 (editores de 64 bits) o $INSTDIR\x86 (editores de 32 bits) como carpeta de plugins en su configuración."
+LangString VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE ${LANG_SPANISH} "APPLICATIONPATH indica la carpeta $\"$R0$\", cuyos caracteres no están todos en la página de códigos de este equipo, así que el plugin no podría leerla de su archivo de configuración, y Windows no tiene un nombre corto (8.3) para ella. No se instaló nada. Indique una carpeta sin esos caracteres, como C:\Program Files\Velmora, o una carpeta existente que tenga nombre corto."
+LangString VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE ${LANG_SPANISH} "Los caracteres de $\"$R0$\" no están todos en la página de códigos de este equipo, así que el plugin no podría leer la carpeta de su archivo de configuración, y Windows no tiene un nombre corto (8.3) para ella. Elija una carpeta sin esos caracteres, como C:\Program Files\Velmora, o una carpeta existente que tenga nombre corto."
+LangString VELMORA_MOVED_FROM ${LANG_SPANISH} "Instalado en $INSTDIR en lugar de $OldInstDir: se eliminaron de allí los plugins y el desinstalador"

@@ -3,7 +3,7 @@
 
 LangString VELMORA_APP_PAGE_TITLE ${LANG_TRADCHINESE} "Velmora 應用程式"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_TRADCHINESE} "外掛程式在何處找到 Velmora.exe。"
-LangString VELMORA_APP_PAGE_TEXT ${LANG_TRADCHINESE} "外掛程式會將每張影像交給 Velmora 應用程式處理。請選擇包含 Velmora.exe 的資料夾；該資料夾會儲存在您的設定檔中，也就是使用者資料夾中的 VelmoraPro\plugin.ini。"
+LangString VELMORA_APP_PAGE_TEXT ${LANG_TRADCHINESE} "外掛程式會將每張影像交給 Velmora 應用程式處理。請選擇包含 Velmora.exe 的資料夾；對於這部電腦上尚無設定檔 VelmoraPro\plugin.ini 的每位使用者，該資料夾都會儲存在其設定檔中。"
 LangString VELMORA_APP_PAGE_FOLDER ${LANG_TRADCHINESE} "Velmora.exe 所在的資料夾"
 LangString VELMORA_APPLICATIONPATH_NOT_FULL ${LANG_TRADCHINESE} "APPLICATIONPATH 必須以完整路徑指定 Velmora.exe 所在的資料夾，例如 $\"C:\Program Files\Velmora$\"，或指定網路共用：$\"$R2$\" 不是完整路徑。"
 LangString VELMORA_APP_FOLDER_NOT_FULL ${LANG_TRADCHINESE} "請以完整路徑選擇 Velmora.exe 所在的資料夾，例如 C:\Program Files\Velmora。"
@@ -23,3 +23,7 @@ LangString VELMORA_NO_SETTINGS ${LANG_TRADCHINESE} "未寫入設定檔：找不�
 LangString VELMORA_REMOVE_IN_USE ${LANG_TRADCHINESE} "$R4 正在使用中：一個執行中的程式（很可能是影像編輯程式）已載入外掛程式。$\n$\n請關閉該程式並選擇「重試」，或選擇「取消」，在 Windows 下次啟動時刪除該檔案。"
 LangString VELMORA_REMOVED_AT_RESTART ${LANG_TRADCHINESE} "正在使用中，將在 Windows 下次啟動時刪除：$R4"
 LangString VELMORA_REMOVED ${LANG_TRADCHINESE} "已刪除：$R4"
+LangString VELMORA_FINISH_TEXT ${LANG_TRADCHINESE} "請重新啟動您的影像編輯程式。之後，濾鏡位於：$\r$\n$\r$\nPhotoshop: Filter > Orlith > Velmora...$\r$\nAffinity Photo 2: Filters > Plugins > Orlith > Velmora...$\r$\nAffinity 3: Pixel > Filters > Plugins > Orlith > Velmora...$\r$\n$\r$\n在 Affinity 中，請在 Edit > Settings > Photoshop Plugins 中勾選 Allow $\"unknown$\" plugins to be used；如果清單中沒有 Velmora，請在該處的 Plugin Search Folders 中加入 $INSTDIR\x64。$\r$\n$\r$\n其他編輯程式：請在其設定中將 $INSTDIR\x64（適用於 64 位元編輯程式）或 $INSTDIR\x86（適用於 32 位元編輯程式）加入為外掛程式資料夾。"
+LangString VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE ${LANG_TRADCHINESE} "APPLICATIONPATH 指定的資料夾 $\"$R0$\" 中有不屬於這部電腦字碼頁的字元，因此外掛程式無法從其設定檔中讀取該資料夾，而且 Windows 中也沒有該資料夾的短名稱 (8.3)。未安裝任何項目。請指定不含此類字元的資料夾（例如 C:\Program Files\Velmora），或指定一個具有短名稱的現有資料夾。"
+LangString VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE ${LANG_TRADCHINESE} "$\"$R0$\" 中有不屬於這部電腦字碼頁的字元，因此外掛程式無法從其設定檔中讀取該資料夾，而且 Windows 中也沒有該資料夾的短名稱 (8.3)。請選擇不含此類字元的資料夾（例如 C:\Program Files\Velmora），或選擇一個具有短名稱的現有資料夾。"
+LangString VELMORA_MOVED_FROM ${LANG_TRADCHINESE} "已安裝到 $INSTDIR 而非 $OldInstDir：已刪除原位置的外掛程式和解除安裝程式"
