@@ -44,19 +44,29 @@ struct VectorRuns {
 inline __m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 inline void Store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
 
-// Eight 16-bit samples a0..a7, each three times: 24 samples from out on.
-inline void StoreThreeTimes16(uint16_t* out, __m128i a) {
+// Eight 16-bit samples a0..a7, each three times: 24 samples in three
+// registers.
+inline void ThreeTimes16(__m128i a, __m128i& first, __m128i& second, __m128i& third) {
   const __m128i low = _mm_unpacklo_epi64(a, a);   // a0..a3 twice
   const __m128i high = _mm_unpackhi_epi64(a, a);  // a4..a7 twice
   // a0 a0 a0 a1 | a1 a1 a2 a2
-  Store(out, _mm_shufflehi_epi16(_mm_shufflelo_epi16(low, _MM_SHUFFLE(1, 0, 0, 0)),
-                                 _MM_SHUFFLE(2, 2, 1, 1)));
+  first = _mm_shufflehi_epi16(_mm_shufflelo_epi16(low, _MM_SHUFFLE(1, 0, 0, 0)),
+                              _MM_SHUFFLE(2, 2, 1, 1));
   // a2 a3 a3 a3 | a4 a4 a4 a5
-  Store(out + 8, _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, _MM_SHUFFLE(3, 3, 3, 2)),
-                                     _MM_SHUFFLE(1, 0, 0, 0)));
+  second =
+      _mm_shufflehi_epi16(_mm_shufflelo_epi16(a, _MM_SHUFFLE(3, 3, 3, 2)), _MM_SHUFFLE(1, 0, 0, 0));
   // a5 a5 a6 a6 | a6 a7 a7 a7
-  Store(out + 16, _mm_shufflehi_epi16(_mm_shufflelo_epi16(high, _MM_SHUFFLE(2, 2, 1, 1)),
-                                      _MM_SHUFFLE(3, 3, 3, 2)));
+  third = _mm_shufflehi_epi16(_mm_shufflelo_epi16(high, _MM_SHUFFLE(2, 2, 1, 1)),
+                              _MM_SHUFFLE(3, 3, 3, 2));
+}
+
+// The same stored: 24 samples from out on.
+inline void StoreThreeTimes16(uint16_t* out, __m128i a) {
+  __m128i first, second, third;
+  ThreeTimes16(a, first, second, third);
+  Store(out, first);
+  Store(out + 8, second);
+  Store(out + 16, third);
 }
 
 // 24 interleaved 16-bit samples (eight pixels of three channels) into one

@@ -519,9 +519,9 @@ TEST(Chunks, ConvertingBetweenOutsideRangesGivesWhatTheBuffersGive) {
 
 // --- Blending by the host's selection -----------------------------------------
 
-// Every 8-bit original, processed sample and coverage; 16-bit samples over
-// their range: the nearest host value to o + (p - o) x m / 255, which is
-// never a tie.
+// Every 8-bit original, processed sample and coverage; every 16-bit original
+// against processed samples over the whole range: the nearest host value to o + (p - o) x m / 255,
+// which is never a tie.
 TEST(Blend, IntegerSamplesTakeTheNearestHostValue) {
   for (uint32_t m = 0; m < 256; ++m)
     for (uint32_t o = 0; o < 256; ++o)
@@ -549,15 +549,28 @@ TEST(Blend, IntegerSamplesTakeTheNearestHostValue) {
       ASSERT_EQ(out[k], (2 * x + 255) / 510) << k << " " << m;
     }
   }
-  for (uint32_t m = 0; m < 256; ++m)
-    for (uint32_t o = 0; o <= 32768; o += 61)
-      for (uint32_t p : {0u, 1u, 127u, 16384u, 32767u, 32768u, 32768u - o, o / 3}) {
-        const uint32_t x = o * (255 - m) + p * m;
-        ASSERT_EQ(convert_detail::BlendSample(static_cast<uint16_t>(p), static_cast<uint16_t>(o),
-                                              static_cast<uint8_t>(m)),
-                  (2 * x + 255) / 510)
-            << o << " " << p << " " << m;
+  // 16-bit through the run (its vector form and its remainder): every
+  // original against processed samples spread over the whole 16-bit range,
+  // beyond the host's 32768 too, where nothing may wrap.
+  std::vector<uint16_t> original16(65536 + 7), processed16(original16.size());
+  std::vector<uint16_t> out16(original16.size());
+  weights.resize(original16.size());
+  for (uint32_t spread : {40503u, 1u}) {
+    for (size_t k = 0; k < original16.size(); ++k) {
+      original16[k] = static_cast<uint16_t>(k);
+      processed16[k] = static_cast<uint16_t>(spread == 1 ? (k * 3) % 32769 : k * spread);
+    }
+    for (uint32_t m = 0; m < 256; ++m) {
+      std::fill(weights.begin(), weights.end(), static_cast<uint8_t>(m));
+      convert_detail::BlendRun(processed16.data(), original16.data(), weights.data(), out16.data(),
+                               out16.size());
+      for (size_t k = 0; k < out16.size(); ++k) {
+        const uint32_t x = original16[k] * (255 - m) + processed16[k] * m;
+        if (out16[k] == (2 * x + 255) / 510) continue;  // asserting each one takes seconds
+        FAIL() << out16[k] << " from " << original16[k] << " " << processed16[k] << " " << m;
       }
+    }
+  }
 }
 
 // Through a converter, for every host format, from aligned and misaligned
