@@ -6,18 +6,15 @@
 // and 255 the processed one, bit for bit.
 //
 // The runs work on flat arrays of samples with one weight per sample, so
-// that the compiler vectorises them (8-bit samples in 16-bit lanes, 16-bit
-// samples in 32-bit lanes, floats four at a time); a pixel's coverage is
-// spread over its channels first.
+// that the compiler vectorises them (8-bit samples in 16-bit lanes, floats
+// four at a time); 16-bit samples and the spreading of a pixel's coverage
+// over its channels, which compilers vectorise poorly, have SSE2 forms of
+// their own.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 #include "convert/VectorRuns.h"
 
@@ -144,10 +141,8 @@ inline void BlendRun(const uint16_t* processed, const uint16_t* original, const 
   };
   const size_t vectorEnd = count - count % 8;
   for (; k < vectorEnd; k += 8) {
-    const __m128i p =
-        _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(processed + k)), flip);
-    const __m128i o =
-        _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(original + k)), flip);
+    const __m128i p = _mm_xor_si128(Load(processed + k), flip);
+    const __m128i o = _mm_xor_si128(Load(original + k), flip);
     const __m128i m =
         _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(weights + k)), zero);
     const __m128i rest = _mm_sub_epi16(full, m);
@@ -155,8 +150,7 @@ inline void BlendRun(const uint16_t* processed, const uint16_t* original, const 
         divide(_mm_madd_epi16(_mm_unpacklo_epi16(o, p), _mm_unpacklo_epi16(rest, m)));
     const __m128i high =
         divide(_mm_madd_epi16(_mm_unpackhi_epi16(o, p), _mm_unpackhi_epi16(rest, m)));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + k),
-                     _mm_xor_si128(_mm_packs_epi32(low, high), flip));
+    Store(out + k, _mm_xor_si128(_mm_packs_epi32(low, high), flip));
   }
 #endif
   for (; k < count; ++k) out[k] = BlendSample(processed[k], original[k], weights[k]);

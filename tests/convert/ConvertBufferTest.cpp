@@ -520,8 +520,8 @@ TEST(Chunks, ConvertingBetweenOutsideRangesGivesWhatTheBuffersGive) {
 // --- Blending by the host's selection -----------------------------------------
 
 // Every 8-bit original, processed sample and coverage; every 16-bit original
-// against processed samples over the whole range: the nearest host value to o + (p - o) x m / 255,
-// which is never a tie.
+// against processed samples over the whole range: the nearest host value to
+// o + (p - o) x m / 255, which is never a tie.
 TEST(Blend, IntegerSamplesTakeTheNearestHostValue) {
   for (uint32_t m = 0; m < 256; ++m)
     for (uint32_t o = 0; o < 256; ++o)
@@ -555,10 +555,10 @@ TEST(Blend, IntegerSamplesTakeTheNearestHostValue) {
   std::vector<uint16_t> original16(65536 + 7), processed16(original16.size());
   std::vector<uint16_t> out16(original16.size());
   weights.resize(original16.size());
-  for (uint32_t spread : {40503u, 1u}) {
+  for (const bool hostRange : {false, true}) {
     for (size_t k = 0; k < original16.size(); ++k) {
       original16[k] = static_cast<uint16_t>(k);
-      processed16[k] = static_cast<uint16_t>(spread == 1 ? (k * 3) % 32769 : k * spread);
+      processed16[k] = static_cast<uint16_t>(hostRange ? k * 3 % 32769 : k * 40503);
     }
     for (uint32_t m = 0; m < 256; ++m) {
       std::fill(weights.begin(), weights.end(), static_cast<uint8_t>(m));
