@@ -20,6 +20,9 @@ constexpr int16_t kMissingParameter = eMissingParameter;  // errMissingParameter
 constexpr int16_t kExportBadMode = -30201;                // unsupported image
 constexpr int16_t kPropertyUndefined = -30901;            // application cannot be run
 constexpr int16_t kErrReportString = -30904;              // the host shows errorString
+// Any positive result: the plug-in has told the user itself, so the host
+// shows nothing more and keeps the image as it was.
+constexpr int16_t kReportedToUser = 1;
 
 // Thrown by value by the checks of what the host hands over, where the host
 // broke the interface's contract (a request served without its data): the

@@ -1,5 +1,7 @@
 #include "exchange/ImportPass.h"
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 
 #include "base/BlockReader.h"
@@ -120,6 +122,42 @@ int16_t ImportProcessedImage(PluginContext* context) {
   if (!CreateImportConverter(context)) return kParamErr;
   ConverterLease lease(context);
   return ImportRows(context);
+}
+
+int16_t ReturnHostImage(PluginContext* context) {
+  checkContext(context);
+  host::FilterRecord* record = context->filterRecord;
+  const EPixelFormat format = GetHostPixelFormat(record);
+  if (format == None) return kParamErr;
+  const uint32_t channels = GetChannelCount(format);
+  if (!HostChannelsMatchOutput(context, channels)) return kParamErr;
+  const uint32_t sampleBytes = format == RGB8 || format == Gray8     ? 1
+                               : format == RGB16 || format == Gray16 ? 2
+                                                                     : 4;
+  const uint32_t pixelBytes = channels * sampleBytes;
+  int32_t height = 0;
+  int32_t width = 0;
+  GetImageSize(record, height, width);
+  if (height == 0 || width == 0) return kNoErr;
+  // Whole rows as far as a megabyte a buffer allows: nothing is converted,
+  // so the requests are the whole cost.
+  constexpr uint32_t kChunkBytes = 1u << 20;
+  const uint32_t chunkLength =
+      std::max(1u, std::min(static_cast<uint32_t>(width), kChunkBytes / pixelBytes));
+  return ForEachRowChunk(
+      height, width, chunkLength, channels,
+      [context, record, pixelBytes](const TransferRequest& request) {
+        const int16_t code = RequestFromHost(context, request);
+        if (code != kNoErr) return code;
+        const uint64_t bytes = static_cast<uint64_t>(pixelBytes) * GetPixelCount(request);
+        if (static_cast<int64_t>(bytes) > record->inRowBytes ||
+            static_cast<int64_t>(bytes) > record->outRowBytes) {
+          return kParamErr;
+        }
+        RequireFromHost(record->inData != nullptr && record->outData != nullptr);
+        std::memmove(record->outData, record->inData, static_cast<size_t>(bytes));
+        return kNoErr;
+      });
 }
 
 int16_t ReadImportChunk(PluginContext* context, BlockReader& reader, const TransferRequest* request,

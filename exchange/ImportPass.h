@@ -24,6 +24,12 @@ int16_t OpenImportFile(PluginContext* context);
 int16_t ImportProcessedImage(PluginContext* context);
 // 0 when closed (or not open), -50 when the close fails.
 int16_t CloseImportFile(PluginContext* context);
+// Hands the host its own image back as the output, row chunk by row chunk,
+// for a run that ends without a processed image: a host that starts the
+// output blank and takes it whenever the run succeeds keeps its picture.
+// -50 when the host's planes or buffers cannot take a request, or the host's
+// advanceState code.
+int16_t ReturnHostImage(PluginContext* context);
 
 // The file bytes of one request, from the reader: samples points at them in
 // the reader's block until the next read. -19 when they are not all there.

@@ -121,6 +121,56 @@ constexpr int16_t kPlayDialogIfNecessary = 0;
 constexpr int16_t kPlayDisplayDialog = 1;
 constexpr int16_t kPlaySilent = 2;
 
+// The suite mechanism of newer hosts: a basic suite hands out tables of
+// functions by name and version. Natural alignment; every function uses the
+// C calling convention.
+extern "C" {
+typedef int32_t (*AcquireSuiteProc)(const char* name, int32_t version, const void** suite);
+typedef int32_t (*ReleaseSuiteProc)(const char* name, int32_t version);
+}
+
+struct SPBasicSuite {
+  AcquireSuiteProc acquireSuite;
+  ReleaseSuiteProc releaseSuite;
+  OpaqueProc isEqual;
+  OpaqueProc allocateBlock;
+  OpaqueProc freeBlock;
+  OpaqueProc reallocateBlock;
+  OpaqueProc undefined;
+};
+
+// A host's Unicode string, opaque to the plug-in.
+typedef struct ZStringOpaque* ZString;
+
+extern "C" {
+typedef OSErr (*SetErrorFromPStringProc)(const uint8_t* pascalString);
+typedef OSErr (*SetErrorFromCStringProc)(const char* text);
+typedef OSErr (*SetErrorFromZStringProc)(ZString text);
+// count: UTF-16 code units without the terminating zero, which follows them.
+typedef int32_t (*MakeZStringFromUnicodeProc)(const uint16_t* text, size_t count, ZString* result);
+typedef int32_t (*ReleaseZStringProc)(ZString text);
+}
+
+// Failure words of any length and language, shown by the host for -30904
+// in place of errorString.
+constexpr const char* kErrorSuiteName = "Photoshop Error Suite for Plug-ins";
+constexpr int32_t kErrorSuiteVersion = 1;
+struct ErrorSuite {
+  SetErrorFromPStringProc setErrorFromPString;
+  SetErrorFromCStringProc setErrorFromCString;
+  SetErrorFromZStringProc setErrorFromZString;
+};
+
+// The host's strings: 23 functions, of which the plug-in uses two.
+constexpr const char* kZStringSuiteName = "AS ZString Suite";
+constexpr int32_t kZStringSuiteVersion = 1;
+struct ZStringSuite {
+  MakeZStringFromUnicodeProc makeFromUnicode;  // 0
+  OpaqueProc unused1[12];                      // 1 to 12
+  ReleaseZStringProc release;                  // 13
+  OpaqueProc unused14[9];                      // 14 to 22
+};
+
 struct AboutRecord {
   void* platformData;  // -> PlatformData
   void* sSPBasic;
@@ -248,7 +298,7 @@ struct FilterRecord {
   uint8_t (*errorString)[256];
   void* channelPortProcs;
   void* documentInfo;
-  void* sSPBasic;
+  SPBasicSuite* sSPBasic;  // null from hosts without suites
   void* plugInRef;
   int32_t depth;
   Handle iCCprofileData;
@@ -320,6 +370,7 @@ VELMORA_CHECK_OFFSET(FilterRecord, imageServicesProcs, 316, 384);
 VELMORA_CHECK_OFFSET(FilterRecord, maskTileOrigin, 352, 428);
 VELMORA_CHECK_OFFSET(FilterRecord, descriptorParameters, 356, 432);
 VELMORA_CHECK_OFFSET(FilterRecord, errorString, 360, 440);
+VELMORA_CHECK_OFFSET(FilterRecord, sSPBasic, 372, 464);
 VELMORA_CHECK_OFFSET(FilterRecord, depth, 380, 480);
 VELMORA_CHECK_OFFSET(FilterRecord, iCCprofileData, 384, 484);
 VELMORA_CHECK_OFFSET(FilterRecord, hasImageScrap, 396, 500);
@@ -363,6 +414,12 @@ static_assert(offsetof(BigDocumentStruct, maskRect32) == 60);
 static_assert(offsetof(BigDocumentStruct, floatCoord32) == 76);
 static_assert(offsetof(BigDocumentStruct, wholeSize32) == 84);
 static_assert(sizeof(BigDocumentStruct) == 92);
+
+VELMORA_CHECK_OFFSET(SPBasicSuite, releaseSuite, 4, 8);
+static_assert(sizeof(SPBasicSuite) == 7 * sizeof(void*), "SPBasicSuite size");
+VELMORA_CHECK_OFFSET(ErrorSuite, setErrorFromZString, 8, 16);
+VELMORA_CHECK_OFFSET(ZStringSuite, release, 52, 104);
+static_assert(sizeof(ZStringSuite) == 23 * sizeof(void*), "ZStringSuite size");
 
 #undef VELMORA_CHECK_OFFSET
 

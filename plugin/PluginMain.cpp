@@ -5,6 +5,7 @@
 #include <string>
 
 #include "convert/IConvertBuffer.h"
+#include "host/ErrorSuite.h"
 #include "host/FailureReport.h"
 #include "host/HandleServices.h"
 #include "host/HostTraits.h"
@@ -15,6 +16,7 @@
 #include "ui/Alert.h"
 #include "ui/FailureBox.h"
 #include "ui/FailureMessage.h"
+#include "ui/ModuleText.h"
 
 namespace {
 
@@ -87,20 +89,20 @@ class CallInProgress {
 };
 
 // Tells the user in words why the call failed, the way this host allows.
-// Hosts known to show errorString get the words there and are asked to show
-// them (-30904); the code stays as it is for such hosts that give no string
-// (some read it without ever setting it). Every other host gets the words in
-// a box of the plug-in's own, its code as it is and its string untouched, so
-// that a host that does show it shows nothing twice. Under silent play no
-// window may appear: the string is the only way, in any host. Failures
-// without words (a cancel, a host's own code, a failure the user was already
-// told of) get nothing. escaped is the code of an exception that ended the
-// call, 0 for none; byHost tells that the host's fault raised it.
+// Hosts known to show errorString get the words there, and whole, in the
+// user's language, through their Unicode error channel where they offer
+// one, and are asked to show them (-30904); the code stays as it is for such
+// hosts that take neither (some read errorString without ever setting it).
+// Every other host gets the words in a box of the plug-in's own and then a
+// positive result, which tells it that the user knows: it adds no message
+// of its own and takes no output. Under silent play no window may appear:
+// the host's channels are the only way, in any host. Failures without words
+// (a cancel, a host's own code, a failure the user was already told of) get
+// nothing. escaped is the code of an exception that ended the call, 0 for
+// none; byHost tells that the host's fault raised it.
 void TellUserWhy(host::FilterRecord* record, int16_t* result, FailureScope& failures,
                  int16_t escaped, bool byHost) noexcept {
   if (*result == kNoErr) return;
-  const bool viaString = IsSilentPlay(record) || ShowsErrorString(record);
-  if (viaString && record->errorString == nullptr) return;
   try {
     if (escaped != kNoErr) {
       failures.Report(escaped == kMemFullErr ? EFailure::kNoMemory
@@ -108,11 +110,16 @@ void TellUserWhy(host::FilterRecord* record, int16_t* result, FailureScope& fail
                                              : EFailure::kPluginFault,
                       {std::to_string(escaped)});
     }
-    if (!viaString) {
-      ShowFailureBox(HostWindow(record), failures.Reported());
-    } else if (TryTellHost(record->errorString, failures.Reported())) {
-      *result = kErrReportString;
+    const FailureReport& report = failures.Reported();
+    if (!IsSilentPlay(record) && !ShowsErrorString(record)) {
+      if (ShowFailureBox(HostWindow(record), report)) *result = kReportedToUser;
+      return;
     }
+    const bool inString = TryTellHost(record->errorString, report);
+    const std::wstring words = FailureWords(report, UserLanguage());
+    const bool inSuite = TrySetHostErrorText(record, std::u16string(words.begin(), words.end()),
+                                             FailureMessage(report));
+    if (inString || inSuite) *result = kErrReportString;
   } catch (...) {
     // No memory for the words: the code alone still tells the host.
   }

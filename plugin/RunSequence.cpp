@@ -102,8 +102,9 @@ void RunRoundTrip(PluginContext* context) {
 
   // Without advanceState the host cannot hand over its image: the user is
   // told which host version the plug-in needs, and the export fails.
+  // The warning has told the user: the host is to add nothing of its own.
   const bool canTransfer = WarnIfAdvanceStateMissing(context->filterRecord->advanceState);
-  bool ready = recordResult(canTransfer ? ExportHostImage(context) : kParamErr);
+  bool ready = recordResult(canTransfer ? ExportHostImage(context) : kReportedToUser);
   // A failed export must not hand a partial image to the application.
   if (ready) ready = recordResult(WriteJobDescription(context));
   if (!recordResult(CloseExportFile(context))) return;
@@ -133,7 +134,11 @@ void RunRoundTrip(PluginContext* context) {
       FormatText(code, sizeof code, "0x%08X", static_cast<unsigned>(exitStatus));
       NoteFailure(EFailure::kApplicationCrashed, {code});
       recordResult(kPropertyUndefined);
+      return;
     }
+    // The run succeeds with the image as it was; some hosts hand out a blank
+    // output and take it whenever a run succeeds, so it gets the image back.
+    recordResult(ReturnHostImage(context));
     return;
   }
   recordResult(ImportProcessedImage(context));

@@ -794,6 +794,36 @@ TEST_F(RoundTripTest, OldResultThatCannotBeDeletedIsNeverImported) {
 // ---- failures, produced for real ------------------------------------------
 
 // Copied: the application's unchanged copy was imported (every request made).
+// Text of the ANSI code page as its reader sees it.
+std::wstring FromCodePage(const std::string& text) {
+  std::wstring words(text.size(), L'\0');
+  words.resize(
+      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                              words.data(), static_cast<int>(words.size()))));
+  return words;
+}
+
+std::string Utf8(const std::wstring& text) {
+  std::string utf8(text.size() * 3, '\0');
+  utf8.resize(static_cast<size_t>(
+      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
+                          static_cast<int>(utf8.size()), nullptr, nullptr)));
+  return utf8;
+}
+
+// The words a host with the Unicode error channel got, once every suite
+// and string the plug-in took has been given back, and never an error suite
+// left without text.
+std::wstring UnicodeWords(const TestHost& host) {
+  const testhost::SuiteUse& suites = host.Suites();
+  EXPECT_EQ(suites.held, 0) << "a suite not given back";
+  EXPECT_EQ(suites.liveStrings, 0) << "a string not released";
+  EXPECT_FALSE(suites.errorSuiteLeftEmpty);
+  EXPECT_FALSE(suites.unterminatedString);
+  EXPECT_FALSE(suites.unicodeText.empty());
+  return std::wstring(suites.unicodeText.begin(), suites.unicodeText.end());
+}
+
 enum class Image { Untouched, Copied, Inverted, Chunks };
 
 struct FaultCase {
@@ -922,6 +952,7 @@ std::vector<FaultCase> FaultCases() {
     return [abort](HostOptions& o) { o.cancelAfterAborts = abort; };
   };
   auto none = [](HostOptions&) {};
+  auto pastesBlindly = [](HostOptions& o) { o.pastesBlindly = true; };
   // The exported file takes no more writes when the last request arrives:
   // its only block cannot be written, which fails the last chunk.
   auto fullDisk = [](HostOptions& o) {
@@ -1036,7 +1067,10 @@ std::vector<FaultCase> FaultCases() {
        false},
       {"application cannot be started", "invert", none, SettingsFor(unstartable), -30901,
        Says(unstartableExe, SystemText(startError)), Image::Untouched, 0, false, false, false},
+      // Also in a host that takes a blank output whenever a run succeeds.
       {"application writes nothing", "none", none, app, 0, Says(), Image::Untouched},
+      {"application writes nothing, host pastes blindly", "none", pastesBlindly, app, 0, Says(),
+       Image::Untouched},
       {"application crashes", "crash", none, app, -30901, Says("0xC0000005"), Image::Untouched},
       {"application ends on a buffer overrun", "quit:0xC0000409", none, app, -30901,
        Says("0xC0000409"), Image::Untouched},
@@ -1047,7 +1081,8 @@ std::vector<FaultCase> FaultCases() {
       {"application's console closed", "quit:0xC000013A", none, app, 0, Says(), Image::Untouched},
       {"application crashes after saving", "crashaftersaving", none, app, 0, Says(),
        Image::Inverted},
-      {"application copies, then exits non-zero", "exit:3", none, app, 0, Says(), Image::Copied},
+      {"application copies, then exits non-zero", "exit:3", pastesBlindly, app, 0, Says(),
+       Image::Copied},
       {"wrong header", "badheader", none, app, -19, Says(processed, "16-bit PPM"),
        Image::Untouched},
       {"file of the other kind", "otherkind", none, app, -19, Says(processed, "16-bit PPM"),
@@ -1153,6 +1188,7 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeOrItsWordsAndLeavesTheHostAsItShou
       HostOptions o = testsupport::ImageOptions(2500, 3, 16, false);
       c.host(o);
       o.errorString = offered;
+      o.suites = offered;
       TestHost host(o);
       FillPattern(host, o);
       TestHost original(o);
@@ -1168,8 +1204,14 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeOrItsWordsAndLeavesTheHostAsItShou
           EXPECT_TRUE(Names(message, fact)) << fact << " in: " << message;
         // Whole, its paths shortened when it would not fit otherwise.
         EXPECT_LE(host.ErrorLength(), 255);
+        // And through the Unicode channel with every fact as it is.
+        const std::wstring words = UnicodeWords(host);
+        for (const std::string& fact : c.says)
+          EXPECT_NE(words.find(FromCodePage(fact)), std::wstring::npos)
+              << fact << " in: " << Utf8(words);
       } else if (offered) {
         EXPECT_EQ(host.ErrorLength(), 0);
+        EXPECT_EQ(host.Suites().acquired, 0) << "suites taken with nothing to say";
       }
 
       // Which chunks came back inverted, in request order.
@@ -1661,10 +1703,12 @@ TEST_F(RoundTripTest, SilentPlayStartsNothingShowsNothingAndChangesNothing) {
 }
 
 // Hosts other than Photoshop and the .NET host library show nothing for a
-// failure code, even when they offer errorString: they get the words in a
-// box owned by their window, modal to their thread, their code as it is
-// and their errorString untouched. Never a box for words those two hosts
-// show, nor for the user's cancel or the host's own code.
+// failure code, or a generic sentence, even when they offer errorString:
+// they get the words in a box owned by their window, modal to their thread,
+// their errorString untouched, and then a positive result, so that they add
+// nothing and keep the image, also one that takes a blank output whenever a
+// run succeeds. Never a box for words those two hosts show, nor for the
+// user's cancel or the host's own code.
 TEST_F(RoundTripTest, HostsThatShowNoWordsGetThemInABoxOfThePluginsOwn) {
   const HostWindow main(WS_OVERLAPPEDWINDOW | WS_VISIBLE), palette(WS_POPUP | WS_VISIBLE);
   ASSERT_NE(main.get(), nullptr);
@@ -1674,6 +1718,7 @@ TEST_F(RoundTripTest, HostsThatShowNoWordsGetThemInABoxOfThePluginsOwn) {
   const host::OSType paintShop = host::MakeOSType('P', 'S', 'P', '9');
   const host::OSType gimp = host::MakeOSType('P', 'M', 'I', 'G');
   const host::OSType dotNet = host::MakeOSType('N', 'D', 'P', '.');
+  const host::OSType paint = host::MakeOSType('G', 'R', 'P', 'T');
   struct BoxCase {
     const char* name;
     host::OSType signature;
@@ -1686,9 +1731,11 @@ TEST_F(RoundTripTest, HostsThatShowNoWordsGetThemInABoxOfThePluginsOwn) {
   };
   const auto none = [](HostOptions&) {};
   const BoxCase cases[] = {
-      {"another host offering errorString", paintShop, true, true, false, none, -30901, true},
-      {"another host without errorString", paintShop, false, true, false, none, -30901, true},
-      {"another host without a window", gimp, true, false, false, none, -30901, true},
+      {"another host offering errorString", paintShop, true, true, false, none, 1, true},
+      {"another host without errorString", paintShop, false, true, false, none, 1, true},
+      {"another host without a window", gimp, true, false, false, none, 1, true},
+      {"a host that pastes blindly", paint, false, true, false,
+       [](HostOptions& o) { o.pastesBlindly = true; }, 1, true},
       {"Photoshop", photoshop, true, true, false, none, -30904, false},
       {"Photoshop without errorString", photoshop, false, true, false, none, -30901, false},
       {"the .NET host library", dotNet, true, true, false, none, -30904, false},
@@ -2115,23 +2162,6 @@ const LanguageCase* DisplayLanguage() {
   }
 }
 
-// Text of the ANSI code page as its reader sees it.
-std::wstring FromCodePage(const std::string& text) {
-  std::wstring words(text.size(), L'\0');
-  words.resize(
-      static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                              words.data(), static_cast<int>(words.size()))));
-  return words;
-}
-
-std::string Utf8(const std::wstring& text) {
-  std::string utf8(text.size() * 3, '\0');
-  utf8.resize(static_cast<size_t>(
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), utf8.data(),
-                          static_cast<int>(utf8.size()), nullptr, nullptr)));
-  return utf8;
-}
-
 // A failing run's words for the host, with the bytes it receives.
 std::wstring FailureWordsOfARun(int16_t result, const TestHost& host) {
   EXPECT_EQ(result, -30904);
@@ -2152,6 +2182,9 @@ void MakeUserFolders() {
   CreateDirectoryA(temp, nullptr);
 }
 
+// errorString holds the words in the system's code page, in English where
+// that cannot hold the user's language; hosts with the Unicode channel get
+// them in the user's language on any system.
 TEST_F(RoundTripTest, FailuresAreToldInTheUsersLanguage) {
   const LanguageCase* display = DisplayLanguage();
   if (display == nullptr) GTEST_SKIP() << "runs in English, German or Japanese";
@@ -2159,29 +2192,31 @@ TEST_F(RoundTripTest, FailuresAreToldInTheUsersLanguage) {
   MakeUserFolders();
   HostOptions o = testsupport::ImageOptions(4, 2, 8, false);
   o.errorString = true;
+  o.suites = true;
   {
     SCOPED_TRACE("no settings file: the display language");
     SettingsFile none(std::nullopt);
     TestHost host(o);
     const std::wstring words = FailureWordsOfARun(Apply(host), host);
-    EXPECT_EQ(words.rfind(display->settingsMissing + FromCodePage(testsupport::SettingsPath()) +
-                              display->settingsMissingAfter,
-                          0),
-              0u)
-        << Utf8(words);
+    const std::wstring expected = display->settingsMissing +
+                                  FromCodePage(testsupport::SettingsPath()) +
+                                  display->settingsMissingAfter;
+    EXPECT_EQ(words.rfind(expected, 0), 0u) << Utf8(words);
+    EXPECT_EQ(UnicodeWords(host).rfind(expected, 0), 0u);
   }
   // The words for a settings file without ApplicationPath, in a language
   // named by the file, when the code page holds them.
   struct Choice {
     const char* setting;
-    const LanguageCase* language;
+    const LanguageCase* language;  // in errorString
+    const LanguageCase* unicode;   // through the Unicode channel
   };
   const Choice choices[] = {
-      {"ja", GetACP() == 932 ? &kJapanese : &kEnglish},
-      {"de-AT", GetACP() == 1252 ? &kGerman : &kEnglish},
-      {"en", &kEnglish},
+      {"ja", GetACP() == 932 ? &kJapanese : &kEnglish, &kJapanese},
+      {"de-AT", GetACP() == 1252 ? &kGerman : &kEnglish, &kGerman},
+      {"en", &kEnglish, &kEnglish},
       // No words of the module's own: the display language.
-      {"sv-SE", display},
+      {"sv-SE", display, display},
   };
   for (const Choice& choice : choices) {
     SCOPED_TRACE(choice.setting);
@@ -2191,6 +2226,9 @@ TEST_F(RoundTripTest, FailuresAreToldInTheUsersLanguage) {
     EXPECT_EQ(words.rfind(choice.language->noKey, 0), 0u)
         << "expected " << choice.language->name << ": " << Utf8(words);
     EXPECT_NE(words.find(L"ApplicationPath"), std::wstring::npos);
+    const std::wstring unicode = UnicodeWords(host);
+    EXPECT_EQ(unicode.rfind(choice.unicode->noKey, 0), 0u)
+        << "expected " << choice.unicode->name << ": " << Utf8(unicode);
   }
 }
 

@@ -14,7 +14,12 @@
 #include <string>
 #include <vector>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 #include "support/BuildPaths.h"
+#include "ui/FailureText.h"
 #include "ui/Language.h"
 
 namespace {
@@ -221,6 +226,122 @@ TEST(StringTableTest, EveryLanguageHasEveryTextWithItsPlaceholders) {
   // The tables are exactly the languages the code chooses from.
   EXPECT_EQ(languages, std::set<unsigned>(ModuleLanguages().begin(), ModuleLanguages().end()));
 }
+
+#ifdef _WIN32
+// Text of a table as the module holds it: the English table is written in
+// Windows-1252, the translations in UTF-8.
+std::wstring Decoded(const std::string& text, UINT codePage) {
+  std::wstring wide(text.size(), L'\0');
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, text.data(),
+                                                      static_cast<int>(text.size()), wide.data(),
+                                                      static_cast<int>(wide.size()))));
+  return wide;
+}
+
+// The bytes of the words in a code page; false when a character has no
+// exact form there.
+bool TryEncode(const std::wstring& words, UINT codePage, std::string& bytes) {
+  BOOL lost = FALSE;
+  bytes.assign(words.size() * 2, '\0');
+  bytes.resize(static_cast<size_t>(WideCharToMultiByte(
+      codePage, WC_NO_BEST_FIT_CHARS, words.data(), static_cast<int>(words.size()), bytes.data(),
+      static_cast<int>(bytes.size()), nullptr, &lost)));
+  return !lost && !bytes.empty();
+}
+
+// Each failure's facts as short as the plug-in can make them for the host's
+// 255 bytes (paths down to their drive, first folder and file name, sizes of
+// nine digits), and whether Windows' reason follows its words.
+struct ShortestFacts {
+  std::vector<std::wstring> facts;
+  bool reason;
+};
+const std::map<std::string, ShortestFacts>& FailureFacts() {
+  const std::wstring work = L"C:\\Users\\...\\velmorafilter";
+  const std::wstring processed = L"C:\\Users\\...\\Velmora_Processed.pfm";
+  const std::wstring settings = L"C:\\Users\\...\\plugin.ini";
+  const std::wstring application = L"C:\\Program Files\\...\\Velmora.exe";
+  const std::wstring bytes = L"123456789";
+  static const std::map<std::string, ShortestFacts> facts = {
+      {"IDS_FAILURE_NO_MEMORY", {{}, false}},
+      {"IDS_FAILURE_PLUGIN_FAULT", {{L"-1715"}, false}},
+      {"IDS_FAILURE_UNSUPPORTED_IMAGE", {{}, false}},
+      {"IDS_FAILURE_NO_TEMP_FOLDER", {{}, false}},
+      {"IDS_FAILURE_PATH_TOO_LONG", {{processed}, false}},
+      {"IDS_FAILURE_WORK_FOLDER_NOT_MADE", {{work}, true}},
+      {"IDS_FAILURE_WORK_FILE_HELD", {{processed}, true}},
+      {"IDS_FAILURE_FILE_NOT_WRITTEN", {{L"C:\\Users\\...\\Velmora.pfm"}, true}},
+      {"IDS_FAILURE_DISK_FULL", {{work, bytes, bytes}, false}},
+      {"IDS_FAILURE_SETTINGS_MISSING", {{settings, L"General", L"ApplicationPath"}, false}},
+      {"IDS_FAILURE_SETTINGS_NO_KEY", {{settings, L"General", L"ApplicationPath"}, false}},
+      {"IDS_FAILURE_SETTINGS_NOT_FULL",
+       {{settings, L"General", L"ApplicationPath", L"Velmora"}, false}},
+      {"IDS_FAILURE_APPLICATION_MISSING", {{application, settings, L"ApplicationPath"}, false}},
+      {"IDS_FAILURE_APPLICATION_NOT_STARTED", {{application, settings, L"ApplicationPath"}, true}},
+      {"IDS_FAILURE_COMMAND_TOO_LONG", {{application, L"C:\\Users\\...\\Data.lif"}, false}},
+      {"IDS_FAILURE_WAIT_FAILED", {{}, false}},
+      {"IDS_FAILURE_NO_PROFILE_FOLDER", {{}, false}},
+      {"IDS_FAILURE_APPLICATION_CRASHED", {{L"0xC0000005"}, false}},
+      {"IDS_FAILURE_NOT_AN_IMAGE", {{processed, L"PFM (float map)"}, false}},
+      {"IDS_FAILURE_WRONG_SIZE", {{processed, L"12000", L"8000", L"12000", L"8000"}, false}},
+      {"IDS_FAILURE_FILE_SHORT", {{processed, bytes, bytes}, false}},
+      {"IDS_FAILURE_TEMP_FOLDER_UNUSABLE", {{L"C:\\Users\\...\\Temp"}, true}},
+      {"IDS_FAILURE_HOST_FAULT", {{L"-1715"}, false}},
+      {"IDS_FAILURE_SILENT_PLAY", {{}, false}},
+  };
+  return facts;
+}
+
+// Hosts that read only errorString show 255 bytes of the words, in the
+// system's code page: every failure's words must fit there in their
+// language's code page, with their facts at their shortest and, where
+// Windows gives a reason, one of a usual length: between "Access is denied."
+// (17 bytes) and "The system cannot find the path specified." (42).
+TEST(StringTableTest, EveryFailureFitsTheHostsStringInItsLanguage) {
+  constexpr size_t kReasonBytes = 30;
+  std::vector<std::string> files = LanguageFiles();
+  files.insert(files.begin(), "ui/Velmora.rc");
+  for (const std::string& file : files) {
+    SCOPED_TRACE(file);
+    const StringTable table = ReadStringTable(file);
+    const bool english = file == "ui/Velmora.rc";
+    char codePageText[8] = {};
+    ASSERT_GT(GetLocaleInfoA(MAKELCID(table.language, SORT_DEFAULT), LOCALE_IDEFAULTANSICODEPAGE,
+                             codePageText, sizeof codePageText),
+              0);
+    const UINT codePage = static_cast<UINT>(std::atoi(codePageText));
+    auto text = [&](const std::string& id) {
+      const auto found = table.texts.find(id);
+      return found == table.texts.end()
+                 ? std::wstring()
+                 : Decoded(Unescaped(found->second), english ? 1252 : CP_UTF8);
+    };
+    const std::wstring says = text("IDS_FAILURE_SYSTEM_SAYS");
+    ASSERT_FALSE(says.empty());
+    for (const auto& [id, written] : table.texts) {
+      if (id.rfind("IDS_FAILURE_", 0) != 0 || id.rfind("IDS_FAILURE_SYSTEM_", 0) == 0 ||
+          id == "IDS_FAILURE_BOX_TITLE") {
+        continue;
+      }
+      SCOPED_TRACE(id);
+      const auto facts = FailureFacts().find(id);
+      if (facts == FailureFacts().end()) {
+        ADD_FAILURE() << "no shortest facts for this failure's words";
+        continue;
+      }
+      std::wstring words = FillPlaceholders(text(id), facts->second.facts);
+      std::string bytes;
+      ASSERT_TRUE(TryEncode(words, codePage, bytes)) << "not all in code page " << codePage;
+      if (facts->second.reason) {
+        words = FillPlaceholders(says, {words, L""});
+        ASSERT_TRUE(TryEncode(words, codePage, bytes));
+        bytes.append(kReasonBytes, 'x');
+      }
+      EXPECT_LE(bytes.size(), 255u) << "in code page " << codePage << ": " << written;
+    }
+  }
+}
+#endif
 
 // The languages of the installer, as its script includes them.
 std::vector<std::string> InstallerLanguages() {

@@ -134,6 +134,15 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
     play_.playInfo = options.playInfo;
     r.descriptorParameters = &play_;
   }
+  if (options.suites) {
+    basic_.acquireSuite = &TestHost::AcquireSuiteThunk;
+    basic_.releaseSuite = &TestHost::ReleaseSuiteThunk;
+    errorSuite_.setErrorFromCString = &TestHost::SetErrorFromCStringThunk;
+    errorSuite_.setErrorFromZString = &TestHost::SetErrorFromZStringThunk;
+    stringSuite_.makeFromUnicode = &TestHost::MakeStringThunk;
+    stringSuite_.release = &TestHost::ReleaseStringThunk;
+    r.sSPBasic = &basic_;
+  }
   if (options.handleProcs) {
     procs_.handleProcsVersion = 1;
     procs_.numHandleProcs = 8;
@@ -199,9 +208,77 @@ void TestHost::SetSample(int32_t x, int32_t y, int plane, double value) {
 int16_t TestHost::Call(PluginEntry entry, int16_t selector) {
   gActive = this;
   result_ = 0;
+  const bool pastes = options_.pastesBlindly && selector == host::kSelectorStart;
+  if (pastes) output_.assign(image_.size(), 0);
   entry(selector, record_, &data_, &result_);
   CommitPending();  // hosts take outData when the selector returns
+  if (pastes && result_ == 0) image_.swap(output_);
+  std::vector<uint8_t>().swap(output_);
   return result_;
+}
+
+int32_t TestHost::AcquireSuiteThunk(const char* name, int32_t version, const void** suite) {
+  TestHost* self = gActive;
+  if (self == nullptr || name == nullptr || suite == nullptr || version != 1) return -1;
+  if (std::strcmp(name, host::kErrorSuiteName) == 0) {
+    *suite = &self->errorSuite_;
+    self->errorSuiteHeld_ = true;
+    self->errorTextSet_ = false;
+  } else if (std::strcmp(name, host::kZStringSuiteName) == 0) {
+    *suite = &self->stringSuite_;
+  } else {
+    return -1;
+  }
+  ++self->suites_.acquired;
+  ++self->suites_.held;
+  return 0;
+}
+
+int32_t TestHost::ReleaseSuiteThunk(const char* name, int32_t) {
+  TestHost* self = gActive;
+  if (self == nullptr || name == nullptr) return -1;
+  if (std::strcmp(name, host::kErrorSuiteName) == 0 && self->errorSuiteHeld_) {
+    self->errorSuiteHeld_ = false;
+    if (!self->errorTextSet_) self->suites_.errorSuiteLeftEmpty = true;
+  }
+  --self->suites_.held;
+  return 0;
+}
+
+int32_t TestHost::MakeStringThunk(const uint16_t* text, size_t count, host::ZString* result) {
+  TestHost* self = gActive;
+  if (self == nullptr || text == nullptr || result == nullptr) return -1;
+  if (text[count] != 0) self->suites_.unterminatedString = true;
+  const uintptr_t id = ++self->lastString_;
+  self->strings_[id] = std::u16string(text, text + count);
+  ++self->suites_.liveStrings;
+  *result = reinterpret_cast<host::ZString>(id);
+  return 0;
+}
+
+int32_t TestHost::ReleaseStringThunk(host::ZString text) {
+  TestHost* self = gActive;
+  if (self == nullptr || self->strings_.erase(reinterpret_cast<uintptr_t>(text)) == 0) return -1;
+  --self->suites_.liveStrings;
+  return 0;
+}
+
+host::OSErr TestHost::SetErrorFromZStringThunk(host::ZString text) {
+  TestHost* self = gActive;
+  if (self == nullptr) return -1;
+  const auto found = self->strings_.find(reinterpret_cast<uintptr_t>(text));
+  if (found == self->strings_.end()) return -1;
+  self->suites_.unicodeText = found->second;  // the host keeps a copy
+  self->errorTextSet_ = true;
+  return 0;
+}
+
+host::OSErr TestHost::SetErrorFromCStringThunk(const char* text) {
+  TestHost* self = gActive;
+  if (self == nullptr || text == nullptr) return -1;
+  self->suites_.ansiText = text;
+  self->errorTextSet_ = true;
+  return 0;
 }
 
 int16_t TestHost::CallAbout(PluginEntry entry, intptr_t hwnd, bool withPlatformData) {
@@ -343,7 +420,7 @@ host::OSErr TestHost::Advance() {
       columns * planes * sampleSize + static_cast<size_t>(options_.outRowPadding);
 
   inBuffer_.assign(inRowBytes * rows + 2 * kGuard, 0xEE);
-  outBuffer_.assign(outRowBytes * rows + 2 * kGuard, 0xEE);
+  outBuffer_.assign(outRowBytes * rows + 2 * kGuard, options_.pastesBlindly ? 0 : 0xEE);
   FillGuard(inBuffer_);
   FillGuard(outBuffer_);
   // Both buffers start with the current pixels of the request.
@@ -355,8 +432,10 @@ host::OSErr TestHost::Advance() {
                                  static_cast<size_t>(q.loPlane));
       std::memcpy(inBuffer_.data() + kGuard + y * inRowBytes + x * planes * sampleSize, source,
                   run * planes * sampleSize);
-      std::memcpy(outBuffer_.data() + kGuard + y * outRowBytes + x * planes * sampleSize, source,
-                  run * planes * sampleSize);
+      if (!options_.pastesBlindly) {
+        std::memcpy(outBuffer_.data() + kGuard + y * outRowBytes + x * planes * sampleSize, source,
+                    run * planes * sampleSize);
+      }
     }
   }
   ServeMask(q);
@@ -406,9 +485,10 @@ void TestHost::CommitPending() {
   const size_t run = PixelsPerCopy(q);
   for (size_t y = 0; y < rows; ++y) {
     for (size_t x = 0; x < columns; x += run) {
+      std::vector<uint8_t>& into = output_.empty() ? image_ : output_;
       uint8_t* target =
-          image_.data() + Offset(static_cast<size_t>(q.left) + x, static_cast<size_t>(q.top) + y,
-                                 static_cast<size_t>(q.loPlane));
+          into.data() + Offset(static_cast<size_t>(q.left) + x, static_cast<size_t>(q.top) + y,
+                               static_cast<size_t>(q.loPlane));
       const uint8_t* source =
           out + y * static_cast<size_t>(pendingOutRowBytes_) + x * planes * sampleSize;
       if (std::memcmp(target, source, run * planes * sampleSize) != 0) changed = true;

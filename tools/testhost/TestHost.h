@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,6 +72,32 @@ struct HostOptions {
   // request is served like input, each row maskRowPadding bytes longer.
   std::vector<uint8_t> mask;
   int32_t maskRowPadding = 0;
+  // Offer the suite mechanism with the error suite and the string suite, as
+  // Photoshop and the .NET host library do: the plug-in's words of any
+  // length and language for -30904.
+  bool suites = false;
+  // Keep the image apart from the output, as some hosts do: every output
+  // buffer starts blank, what the plug-in leaves there goes into an output
+  // image that starts blank too, and that replaces the whole image when
+  // Start returns 0; any other result keeps the image.
+  bool pastesBlindly = false;
+};
+
+// What the plug-in did with the host's suites.
+struct SuiteUse {
+  // The Unicode words set through the error suite, and the code page's
+  // text set in their place; empty when none.
+  std::u16string unicodeText;
+  std::string ansiText;
+  int acquired = 0;     // suites taken
+  int held = 0;         // suites taken and not yet given back
+  int liveStrings = 0;  // strings made and not yet released
+  // The error suite was given back with no text set while it was taken: a
+  // host that prefers the suite's text then shows an empty message.
+  bool errorSuiteLeftEmpty = false;
+  // A string was made from a count that is not its length: the text had no
+  // zero after it.
+  bool unterminatedString = false;
 };
 
 class TestHost {
@@ -125,6 +152,7 @@ class TestHost {
   // errorString's length byte; 0 when none is offered.
   uint8_t ErrorLength() const;
   const HostOptions& Options() const { return options_; }
+  const SuiteUse& Suites() const { return suites_; }
   // Takes the plug-in's last output, as a host does when the selector
   // returns; for tests that run a pass without a selector call.
   void CommitPending();
@@ -133,6 +161,12 @@ class TestHost {
   static host::OSErr AdvanceThunk();
   static host::Boolean AbortThunk();
   static void ProgressThunk(int32_t done, int32_t total);
+  static int32_t AcquireSuiteThunk(const char* name, int32_t version, const void** suite);
+  static int32_t ReleaseSuiteThunk(const char* name, int32_t version);
+  static int32_t MakeStringThunk(const uint16_t* text, size_t count, host::ZString* result);
+  static int32_t ReleaseStringThunk(host::ZString text);
+  static host::OSErr SetErrorFromZStringThunk(host::ZString text);
+  static host::OSErr SetErrorFromCStringThunk(const char* text);
   host::OSErr Advance();
   void Notify(HostEvent event) const;
   // Byte offset of a sample in image_.
@@ -169,6 +203,16 @@ class TestHost {
   intptr_t data_ = 0;
   int16_t result_ = 0;
   std::string lastError_;
+  host::SPBasicSuite basic_{};
+  host::ErrorSuite errorSuite_{};
+  host::ZStringSuite stringSuite_{};
+  SuiteUse suites_;
+  std::map<uintptr_t, std::u16string> strings_;
+  uintptr_t lastString_ = 0;
+  bool errorSuiteHeld_ = false;
+  bool errorTextSet_ = false;
+  // The output of a host that pastes blindly, as the plug-in left it.
+  std::vector<uint8_t> output_;
 };
 
 }  // namespace testhost
