@@ -2091,14 +2091,14 @@ const LanguageCase kEnglish = {"English",
                                "open in Velmora",
                                "Show Velmora"};
 const LanguageCase kGerman = {"German",
-                              L"Weder die Einstellungsdatei ",
-                              L" von Velmora noch eine computerweite Einstellung wurde gefunden.",
+                              L"Die Einstellungsdatei ",
+                              L" von Velmora fehlt, ebenso eine computerweite Einstellung.",
                               L"In der Einstellungsdatei ",
                               "Ihr Bild ist in Velmora geöffnet.",
                               "Velmora zeigen"};
 const LanguageCase kJapanese = {"Japanese",
                                 L"Velmora の設定ファイル ",
-                                L" が見つからず、コンピューター全体の設定もありません。",
+                                L" も、コンピューター全体の設定も見つかりません。",
                                 L"Velmora の設定ファイル ",
                                 "画像は Velmora で開かれています。",
                                 "Velmora を表示"};
