@@ -32,7 +32,7 @@ std::vector<AffinityFolder> AffinityPluginFolders(const UserFolders& folders);
 enum class Outcome {
   kPlaced,
   kNoFolder,     // Affinity has not made it (not installed, or not run yet)
-  kRefusedLink,  // a link below the known folder, or in the file's place
+  kRefusedLink,  // a link below the known folder, or a link or folder in the file's place
   kFailed,       // the copy failed
 };
 
