@@ -13,8 +13,8 @@
 #include "base/PathToolkit.h"
 #include "base/TextFormat.h"
 #include "exchange/WorkFolderLock.h"
-#include "formats/IniReader.h"
 #include "host/FailureReport.h"
+#include "launch/MachineSetting.h"
 #include "launch/ModalWait.h"
 
 namespace {
@@ -92,10 +92,6 @@ class ChildProcess {
   ScopedHandle thread_;
 };
 
-std::string SettingsPathUnder(const std::string& profile) {
-  return JoinPath(JoinPath(profile, kSettingsFolderName), kSettingsFileName);
-}
-
 // The size field announces the structure's version: 68 bytes for 32-bit
 // processes, 104 for 64-bit ones.
 static_assert(sizeof(STARTUPINFOA) == (sizeof(void*) == 4 ? 68 : 104), "STARTUPINFOA size");
@@ -118,41 +114,16 @@ bool GetProfileFolder(std::string& path) {
   return true;
 }
 
-bool FindApplicationFolder(std::string& path) {
+bool FindApplicationFolder(std::string& path, std::string* source) {
   path.clear();
   std::string profile;
-  if (!GetProfileFolder(profile)) {
-    NoteFailure(EFailure::kNoProfileFolder);
-    return false;
-  }
-  const std::string settings = SettingsPathUnder(profile);
-
-  IniReader reader;
-  if (!reader.Load(settings.c_str())) {
-    // A file that is there but empty, too long or without entries has no
-    // setting either.
-    NoteFailure(PathExists(settings) ? EFailure::kSettingsNoKey : EFailure::kSettingsMissing,
-                {settings, kSettingsSection, kApplicationPathKey});
-    return false;
-  }
-  // First, so that what is wrong with the rest is told in that language.
-  const char* language = reader.Lookup(kSettingsSection, kLanguageKey, nullptr);
-  if (language != nullptr) NoteLanguageSetting(language);
-  const char* value = reader.Lookup(kSettingsSection, kApplicationPathKey, nullptr);
-  // Only a folder named in full: an empty or relative one would have the
-  // system look for Velmora.exe in the host's folder, the current folder and
-  // PATH, and run whatever it finds there.
-  const bool found = value != nullptr && IsAbsoluteFolder(value);
-  // Copied at once: the text lives in the reader.
-  if (found) {
-    path = EnsureTrailingBackslash(value);
-  } else if (value == nullptr) {
-    NoteFailure(EFailure::kSettingsNoKey, {settings, kSettingsSection, kApplicationPathKey});
-  } else {
-    NoteFailure(EFailure::kSettingsNotFull,
-                {settings, kSettingsSection, kApplicationPathKey, value});
-  }
-  reader.Reset();
+  // Without a usable profile folder the user can have no file of their own;
+  // the machine-wide setting may still serve.
+  if (!GetProfileFolder(profile)) profile.clear();
+  ApplicationSetting setting;
+  const bool found = FindApplicationSetting(profile, ReadMachineApplicationPath, setting);
+  path = setting.folder;
+  if (source != nullptr) *source = setting.source;
   return found;
 }
 
@@ -185,11 +156,9 @@ int16_t LaunchApplication(const LaunchRequest& request, bool wait, uint32_t* exi
   int16_t result = kPropertyUndefined;
   if (started != nullptr) *started = false;
   std::string folder;
-  if (!FindApplicationFolder(folder)) return result;
+  std::string settings;
+  if (!FindApplicationFolder(folder, &settings)) return result;
   const std::string executable = JoinPath(folder, kApplicationFileName);
-  std::string profile;
-  GetProfileFolder(profile);
-  const std::string settings = SettingsPathUnder(profile);
   if (!PathExists(executable)) {
     NoteFailure(EFailure::kApplicationMissing, {executable, settings, kApplicationPathKey});
     return result;

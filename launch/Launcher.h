@@ -6,19 +6,10 @@
 #include <cstdint>
 #include <string>
 
+#include "formats/ApplicationSetting.h"
+
 class IWaitNote;
 class WorkFolderLock;
-
-// The settings file is <profile folder>\VelmoraPro\plugin.ini; its section
-// General names, under ApplicationPath, the folder that holds Velmora.exe.
-constexpr const char* kSettingsFolderName = "VelmoraPro";
-constexpr const char* kSettingsFileName = "plugin.ini";
-constexpr const char* kSettingsSection = "General";
-constexpr const char* kApplicationPathKey = "ApplicationPath";
-// Optional: the language of the plug-in's words, such as "de" or "pt-BR",
-// in place of the user's display language.
-constexpr const char* kLanguageKey = "Language";
-constexpr const char* kApplicationFileName = "Velmora.exe";
 
 // The command line buffer handed to the system: at most 518 characters.
 constexpr size_t kCommandLineSize = 519;
@@ -43,13 +34,14 @@ struct LaunchRequest {
 // form.
 bool GetProfileFolder(std::string& path);
 
-// The application's folder from the settings file, with a trailing backslash.
-// False, with the path empty, when there is no profile folder, the settings
-// file cannot be loaded, it lacks the key or the value is not an absolute
-// folder (IsAbsoluteFolder). The value is taken as written: no check that the
-// folder exists. A Language value in the file is noted for the call's words
-// (NoteLanguageSetting), also when the application's folder is missing.
-bool FindApplicationFolder(std::string& path);
+// The application's folder, with a trailing backslash: from the user's
+// settings file under the profile folder, or, when the user has none, from
+// the machine-wide setting (FindApplicationSetting, ReadMachineApplicationPath).
+// False, with the path empty, when neither gives an absolute folder
+// (IsAbsoluteFolder); the failure is noted for the user. When source is not
+// null it receives what the folder was read from (or would have been), for
+// the words of a later failure.
+bool FindApplicationFolder(std::string& path, std::string* source = nullptr);
 
 // Forms `"<executable>" "<argument>"` in the zero-filled buffer. Backslashes
 // that end the argument are doubled so that the closing quote stays a quote

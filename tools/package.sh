@@ -9,6 +9,7 @@
 #
 # Signing: with VELMORA_SIGN_PKCS12 and VELMORA_SIGN_PASSWORD_FILE set (and
 # optionally VELMORA_SIGN_TIMESTAMP_URL, see tools/sign.sh), both plug-ins,
+# the per-user step (VelmoraPerUser.exe),
 # the uninstaller and the installer are signed with Authenticode (SHA-256).
 # Without them the release files are built unsigned, and it says so.
 #
@@ -81,12 +82,16 @@ if [ "$do_build" = 1 ]; then
       cmake -S "$root" -B "$build/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF -DVELMORA_WINEPREFIX="$build/wineprefix" >/dev/null
     fi
-    cmake --build "$build/$arch" -j "$(nproc)" --target velmora_plugin
+    targets=(velmora_plugin)
+    # The installer's per-user step serves Affinity, which is 64-bit only.
+    [ "$arch" = x86_64 ] && targets+=(velmora_peruser)
+    cmake --build "$build/$arch" -j "$(nproc)" --target "${targets[@]}"
   done
 fi
 x64="$build/x86_64/plugin/Velmora.8bf"
 x86="$build/i686/plugin/Velmora.8bf"
-for f in "$x64" "$x86"; do
+peruser="$build/x86_64/tools/VelmoraPerUser.exe"
+for f in "$x64" "$x86" "$peruser"; do
   [ -f "$f" ] || { echo "package.sh: $f is not built" >&2; exit 1; }
 done
 
@@ -108,6 +113,7 @@ staged_zip="$stage/release/$(basename "$zip")"
 # strip writes the header's time stamp anew: SOURCE_DATE_EPOCH's.
 x86_64-w64-mingw32-strip -o "$stage/x64/Velmora.8bf" "$x64"
 i686-w64-mingw32-strip -o "$stage/x86/Velmora.8bf" "$x86"
+x86_64-w64-mingw32-strip -o "$stage/x64/VelmoraPerUser.exe" "$peruser"
 # A signature goes after a module's bytes padded to a multiple of 8, with the
 # header's checksum made anew. Padded and summed here already, a signed
 # plug-in less its signature (osslsigncode remove-signature) is this very
@@ -129,8 +135,9 @@ pad_for_signing() {
 }
 pad_for_signing "$stage/x64/Velmora.8bf"
 pad_for_signing "$stage/x86/Velmora.8bf"
+pad_for_signing "$stage/x64/VelmoraPerUser.exe"
 if [ "$sign" = 1 ]; then
-  "$root/tools/sign.sh" "$stage/x64/Velmora.8bf" "$stage/x86/Velmora.8bf"
+  "$root/tools/sign.sh" "$stage/x64/Velmora.8bf" "$stage/x86/Velmora.8bf" "$stage/x64/VelmoraPerUser.exe"
 fi
 # Windows line ends: the plug-in reads only lines that end in CR LF.
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' >"$stage/plugin.ini"
@@ -148,8 +155,8 @@ done
 # The zip and the installer keep each file's time and the zip its mode: the
 # commit's time, in UTC (the zip's times are local times), and the same mode
 # whatever the umask.
-(cd "$stage" && chmod 0644 plugin.ini "${texts[@]}" x*/Velmora.8bf)
-(cd "$stage" && touch -d "@$SOURCE_DATE_EPOCH" plugin.ini "${texts[@]}" x*/Velmora.8bf)
+(cd "$stage" && chmod 0644 plugin.ini "${texts[@]}" x*/Velmora.8bf x64/VelmoraPerUser.exe)
+(cd "$stage" && touch -d "@$SOURCE_DATE_EPOCH" plugin.ini "${texts[@]}" x*/Velmora.8bf x64/VelmoraPerUser.exe)
 (cd "$stage" && TZ=UTC0 zip -q -X "$staged_zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini "${texts[@]}")
 
 sign_uninstaller=()
@@ -160,11 +167,12 @@ fi
 # stage, they go with it.
 TMPDIR="$stage" makensis -V2 -WX -NOCD \
   "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
-  "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" "-DOUTFILE=$staged_setup" \
+  "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" \
+  "-DX64_PERUSER=$stage/x64/VelmoraPerUser.exe" "-DOUTFILE=$staged_setup" \
   "${sign_uninstaller[@]}" "$root/tools/installer/VelmoraPlugin.nsi"
 if [ "$sign" = 1 ]; then
   "$root/tools/sign.sh" "$staged_setup"
-  echo "package.sh: signed both plug-ins, the uninstaller and the installer (Authenticode, SHA-256)"
+  echo "package.sh: signed both plug-ins, the per-user step, the uninstaller and the installer (Authenticode, SHA-256)"
 fi
 mv "$staged_setup" "$setup"
 mv "$staged_zip" "$zip"

@@ -5,19 +5,26 @@
 # stops the packaging, and no log shows the password), checks the signatures
 # of both plug-ins, the installer and the uninstaller it writes, checks the zip,
 # makes fake hosts (the shared Adobe folders, Photoshop versions whose
-# PluginPath is in the 64-bit and in the 32-bit registry view, Affinity's
-# plug-in folders in users' profiles) and fake accounts (users, one with a
-# settings file of its own, one whose profile is gone, the default profile,
-# service and virtual accounts), refuses application paths that the plug-in
-# could not read, installs silently with an application path in letters
-# outside the code page and checks that every file landed where its
-# architecture belongs and nowhere else, the settings files byte for byte,
+# PluginPath is in the 64-bit and in the 32-bit registry view, one of them
+# inside a user's profile, Affinity's plug-in folders in users' profiles) and
+# fake accounts (users, one with a settings file of its own, one whose
+# VelmoraPro and Affinity folders are links to admin-only folders, one whose
+# profile is gone, the default profile, service and virtual accounts), refuses
+# application paths that the plug-in could not read, installs silently with
+# an application path in letters outside the code page and checks that every
+# file landed where its architecture belongs and nowhere else (nothing in any
+# profile, nothing through a link), the machine-wide setting in the registry
+# view both plug-ins read and the Active Setup entry of the per-user step,
 # a round trip through each installed plug-in with the command-line host and
-# the stand-in, a reinstall while a host has a plug-in loaded (the settings
-# files kept, the file replaced at the next start of Windows), a reinstall
-# with /D= that moves the installation folder and one that keeps it, and a
-# silent uninstall that leaves exactly what was there before, plus the
-# settings files.
+# the stand-in for a user without a settings file (through the machine-wide
+# setting), the user's own settings file winning over it, the per-user step
+# run as the user (a copy into that user's Affinity folder and nowhere else,
+# none through a link), a reinstall while a host has a plug-in loaded (the
+# file replaced at the next start of Windows), a reinstall with /D= that
+# moves the installation folder and one that keeps it, and a silent
+# uninstall that leaves exactly what was there before, plus the user's own
+# copy for Affinity, and deletes nothing through a link that an earlier
+# release's record points into.
 # Usage: InstallerTest.sh SOURCE_DIR BUILD_DIR (the folder of i686/ and x86_64/)
 set -euo pipefail
 src="$(cd "$1" && pwd)"
@@ -32,7 +39,7 @@ seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
 built64="$build/x86_64/plugin/Velmora.8bf"
 built86="$build/i686/plugin/Velmora.8bf"
 for f in "$built64" "$built86" "$build/x86_64/tools/VelmoraHost.exe" "$build/i686/tools/VelmoraHost.exe" \
-    "$build/x86_64/app/Velmora.exe"; do
+    "$build/x86_64/app/Velmora.exe" "$build/x86_64/tools/VelmoraPerUser.exe"; do
   [ -f "$f" ] || fail "$f is not built (both architectures are needed)"
 done
 
@@ -207,11 +214,13 @@ esac
 settings="$C/$profile_rel/VelmoraPro/plugin.ini"
 [ -d "$C/$profile_rel" ] || fail "no profile folder $profile_win"
 
-# The accounts of the machine, beside Wine's own user: two more users (one
-# with a Japanese name, one with a settings file of its own), a user whose
-# profile folder is gone, the default profile, the three service accounts and
-# a virtual account, each with a profile folder. The reg calls run directly:
-# batch files cannot carry Japanese letters.
+# The accounts of the machine, beside Wine's own user: three more users (one
+# with a Japanese name, one with a settings file of its own, one who made
+# their VelmoraPro and Affinity plug-in folders links to folders only
+# administrators may write), a user whose profile folder is gone, the default
+# profile, the three service accounts and a virtual account, each with a
+# profile folder. The reg calls run directly: batch files cannot carry
+# Japanese letters.
 profile_list='HKLM\SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList'
 add_profile() {
   wine reg add "$profile_list\\$1" /v ProfileImagePath /t REG_EXPAND_SZ /d "$2" /f /reg:64 >/dev/null ||
@@ -221,6 +230,7 @@ sid="S-1-5-21-3405691582-3735928559-2343432205"
 add_profile "$sid-1001" '%SystemDrive%\users\花子'
 add_profile "$sid-1002" 'C:\users\bob'
 add_profile "$sid-1003" 'C:\users\gone'
+add_profile "$sid-1005" 'C:\users\mallory'
 add_profile S-1-5-18 '%systemroot%\system32\config\systemprofile'
 add_profile S-1-5-19 '%systemroot%\ServiceProfiles\LocalService'
 add_profile S-1-5-20 '%systemroot%\ServiceProfiles\NetworkService'
@@ -242,6 +252,25 @@ affinity2b="$hanako/.affinity/Photo/2.0/Plugins"
 affinity3="users/bob/.affinity/Affinity/3.0/Plugins"
 mkdir -p "$C/$affinity2" "$C/$affinity2b" "$C/$affinity3" "$C/users/Default/AppData/Roaming/Affinity/Photo/2.0/Plugins" \
   "$C/windows/system32/config/systemprofile/AppData/Roaming/Affinity/Photo/2.0/Plugins"
+# Mallory's links: Wine has Unix symbolic links where Windows has junctions,
+# and reports them as reparse points as Windows does.
+mallory_plugins="users/mallory/AppData/Roaming/Affinity/Photo/2.0/Plugins"
+mkdir -p "$C/AdminOnly" "$C/AdminOnly2" "$C/AdminOnly3" "$(dirname "$C/$mallory_plugins")"
+ln -s ../../AdminOnly "$C/users/mallory/VelmoraPro"
+ln -s ../../../../../../../AdminOnly2 "$C/$mallory_plugins"
+[ -d "$C/users/mallory/VelmoraPro/" ] && [ -d "$C/$mallory_plugins/" ] || fail "mallory's links lead nowhere"
+# An unrelated file of the plug-in's name, and an earlier release's record of
+# a copy it placed in mallory's Affinity folder, which mallory can point
+# anywhere before the uninstaller runs.
+printf 'not the plug-in' >"$C/AdminOnly3/Velmora.8bf"
+wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin\PlacedFiles' \
+  /v 'C:\users\mallory\AppData\Roaming\Affinity\Photo\2.0\Plugins\Velmora.8bf' /d '1.00 1' /f /reg:64 >/dev/null ||
+  fail "could not add an earlier release's record"
+# A Photoshop whose plug-in folder an administrator named inside bob's profile.
+mkdir -p "$C/users/bob/Photoshop Plug-ins"
+wine reg add 'HKLM\SOFTWARE\Adobe\Photoshop\170.0' /v PluginPath /d 'C:\users\bob\Photoshop Plug-ins' /f /reg:64 \
+  >/dev/null || fail "could not add a Photoshop inside a profile"
+wineserver -w
 
 # Every folder and file of drive C: with its checksum, but Windows and the
 # temporary folders, which Wine itself and the programs' runs change.
@@ -296,42 +325,56 @@ install_time="$(seconds "$start" "$(now)")"
 snapshot >"$work/installed.txt"
 
 own="Program Files/Velmora Plugin"
-user_dir="$profile_rel/VelmoraPro"
-# Settings files for Wine's user, the other user without one and the default
-# profile; none for bob, who has one, the profile that is gone, the service
-# and virtual accounts.
-new_settings="$(printf '%s/VelmoraPro\n' "$profile_rel" "$hanako" users/Default)"
-settings_paths=()
-while read -r folder; do settings_paths+=("$folder" "$folder/plugin.ini"); done <<<"$new_settings"
-expected="$(printf '+ %s\n' "$own" "$own/x64" "$own/x86" "$own/Uninstall.exe" "$own/x64/Velmora.8bf" \
-  "$own/x86/Velmora.8bf" "$ps64/Velmora.8bf" "$cc64/Velmora.8bf" "$ps32/Velmora.8bf" "$cc32/Velmora.8bf" \
-  "$affinity2/Velmora.8bf" "$affinity2b/Velmora.8bf" "$affinity3/Velmora.8bf" \
-  "${settings_paths[@]}" | sort -k2)"
+# The installation folder and the hosts' folders outside the profiles, and
+# nothing else: no settings file and no Affinity copy in any profile, none
+# in the Photoshop folder inside bob's, nothing through mallory's links.
+expected="$(printf '+ %s\n' "$own" "$own/x64" "$own/x86" "$own/Uninstall.exe" "$own/VelmoraPerUser.exe" \
+  "$own/x64/Velmora.8bf" "$own/x86/Velmora.8bf" "$ps64/Velmora.8bf" "$cc64/Velmora.8bf" "$ps32/Velmora.8bf" \
+  "$cc32/Velmora.8bf" | sort -k2)"
 placed="$(changes "$work/before.txt" "$work/installed.txt")"
 [ "$placed" = "$expected" ] || fail "the install changed other paths than expected:
 $(diff <(echo "$expected") <(echo "$placed") | sed -n 's/^< + /  missing: /p; s/^> [+-] /  unexpected: /p')"
-for folder in "$own/x64" "$ps64" "$cc64" "$affinity2" "$affinity2b" "$affinity3"; do
+for folder in "$own/x64" "$ps64" "$cc64"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x64" || fail "$folder/Velmora.8bf is not the 64-bit build"
 done
 for folder in "$own/x86" "$ps32" "$cc32"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x86" || fail "$folder/Velmora.8bf is not the 32-bit build"
 done
+[ -z "$(find "$C/AdminOnly" "$C/AdminOnly2" -mindepth 1)" ] || fail "the install wrote through mallory's links"
 # Drive C: below windows\ is left out of the snapshots: the service accounts'
 # profiles there are looked at by themselves.
 [ -z "$(find "$C/windows/system32/config/systemprofile" "$C/windows/ServiceProfiles" -iname 'velmora*')" ] ||
   fail "the install wrote into a service account's profile"
-# The application's folder by its short name, which the plug-in can read:
-# ASCII, and the round trips below find Velmora.exe through it.
-app_line="$(sed -n 's/^ApplicationPath=\(.*\)\r$/\1/p' "$settings")"
-printf '[General]\r\nApplicationPath=%s\r\n' "$app_line" | cmp -s - "$settings" ||
-  fail "plugin.ini is not as expected: $(od -c "$settings" | head -5)"
-[[ "$app_line" == 'C:\Apps\'*'\' ]] && [ "$app_line" != 'C:\Apps\ベルモラ\' ] &&
-  ! LC_ALL=C grep -q '[^ -~]' <<<"$app_line" ||
-  fail "plugin.ini names the application's folder as $app_line, not by its short name"
-while read -r folder; do
-  cmp -s "$settings" "$C/$folder/plugin.ini" || fail "$folder/plugin.ini differs from $user_dir/plugin.ini"
-done <<<"$new_settings"
+[ ! -e "$settings" ] || fail "the install wrote a settings file into the installing account's profile"
 cmp -s "$C/users/bob/VelmoraPro/plugin.ini" "$work/bob.ini" || fail "bob's own plugin.ini was changed"
+
+# $1 = a key, $2 = a value's name, $3 = the view (32 or 64): the value's data,
+# empty when there is none.
+reg_value() {
+  run_cmd "reg query \"$1\" /v \"$2\" /reg:$3 > $(winpath "$work/value.txt") 2>nul" 'exit /b 0' >/dev/null
+  wineserver -w
+  tr -d '\r' <"$work/value.txt" | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
+}
+# The machine-wide setting: the application's folder by its short name, which
+# the plug-in can read (ASCII), in the 64-bit view, where both plug-ins read
+# it; the round trips below find Velmora.exe through it.
+setting_key='HKLM\SOFTWARE\Velmora Plugin'
+app_setting="$(reg_value "$setting_key" ApplicationPath 64)"
+[[ "$app_setting" == 'C:\Apps\'*'\' ]] && [ "$app_setting" != 'C:\Apps\ベルモラ\' ] &&
+  ! LC_ALL=C grep -q '[^ -~]' <<<"$app_setting" ||
+  fail "the machine-wide setting names the application's folder as \"$app_setting\", not by its short name"
+[ -z "$(reg_value "$setting_key" ApplicationPath 32)" ] ||
+  fail "the machine-wide setting is in the 32-bit view too, where it could go its own way"
+# The per-user step, for Windows to start at each user's sign-in.
+active_setup='HKLM\SOFTWARE\Microsoft\Active Setup\Installed Components\{6F1B3C2E-8D4A-4B7F-9E21-5A7C0D3E9B14}'
+stub="$(reg_value "$active_setup" StubPath 64)"
+[ "$stub" = "\"C:\\${own//\//\\}\\VelmoraPerUser.exe\" /place" ] || fail "the Active Setup entry runs $stub"
+[[ "$(reg_value "$active_setup" Version 64)" =~ ^20[0-9][0-9],[0-9]+,[0-9]+,0$ ]] ||
+  fail "the Active Setup entry has no version of this install: $(reg_value "$active_setup" Version 64)"
+[ "$(reg_value "$active_setup" IsInstalled 64)" = 0x1 ] || fail "the Active Setup entry is not switched on"
+check_signature "$C/$own/VelmoraPerUser.exe" VelmoraPerUser.exe
+[ "$(x86_64-w64-mingw32-objdump -p "$C/$own/VelmoraPerUser.exe" | sed -n 's/^\tDLL Name: //p' | sort -f | tr '\n' ' ')" = \
+  "KERNEL32.dll msvcrt.dll ole32.dll SHELL32.dll " ] || fail "VelmoraPerUser.exe imports more than the system's DLLs"
 
 # Apps and Features: version and publisher, in the 64-bit view only.
 uninstall_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin'
@@ -343,6 +386,7 @@ grep -q 'QuietUninstallString' "$work/entry64.txt" || fail "no QuietUninstallStr
 ! grep -q DisplayName "$work/entry32.txt" || fail "an Apps and Features entry in the 32-bit view too"
 
 # --- Each installed plug-in runs a round trip -----------------------------------
+# For Wine's user, who has no settings file: through the machine-wide setting.
 for arch in x86_64 i686; do
   if [ "$arch" = x86_64 ]; then plugin="C:\\${ps64//\//\\}\\Velmora.8bf"; else plugin="C:\\${ps32//\//\\}\\Velmora.8bf"; fi
   result="$work/result-$arch.ppm"
@@ -351,17 +395,58 @@ for arch in x86_64 i686; do
     fail "the installed $arch plug-in failed its round trip: $(cat "$work/host-$arch.txt")"
   difference="$(pnminvert "$src/samples/sample.ppm" | pamarith -difference - "$result" | pamsumm -max -brief)"
   [ "$difference" -le 2 ] || fail "the $arch round trip is not the inverted sample (difference $difference)"
+
+  # The user's own settings file wins: one that names a folder without the
+  # application is what the words name, and nothing runs.
+  mkdir -p "$(dirname "$settings")"
+  printf '[General]\r\nApplicationPath=C:\\Nowhere\\\r\n' >"$settings"
+  set +e
+  VELMORA_STANDIN_MODE=invert wine "$build/$arch/tools/VelmoraHost.exe" "$plugin" \
+    "$(winpath "$src/samples/sample.ppm")" "$(winpath "$work/own-$arch.ppm")" >"$work/own-$arch.txt" 2>&1
+  rc=$?
+  set -e
+  rm -r "$(dirname "$settings")"
+  [ "$rc" = 1 ] && grep -q 'Velmora.exe was not found at C:\\Nowhere\\Velmora.exe' "$work/own-$arch.txt" &&
+    [ ! -e "$work/own-$arch.ppm" ] ||
+    fail "the $arch plug-in did not take the user's own settings file: $(cat "$work/own-$arch.txt")"
 done
 wineserver -w
 # The uninstaller the installer wrote was signed as the installer was built.
 check_signature "$C/$own/Uninstall.exe" Uninstall.exe
+
+# --- The per-user step, run as the user -------------------------------------------
+# As Active Setup runs it at Wine's user's sign-in: its StubPath, started by
+# that user without elevation. Wine's user has made one of Affinity's folders
+# a link to a folder of administrators.
+affinity3_own="$profile_rel/.affinity/Affinity/3.0"
+mkdir -p "$C/$affinity3_own"
+ln -s ../../../../../AdminOnly3 "$C/$affinity3_own/Plugins"
+[ -d "$C/$affinity3_own/Plugins/" ] || fail "the link in Wine's user's .affinity leads nowhere"
+snapshot >"$work/before-step.txt"
+printf '%s\r\n' '@echo off' "$stub" >"$work/step.cmd"
+set +e
+wine cmd /c "$(winpath "$work/step.cmd")" >"$work/step.txt" 2>&1
+rc=$?
+set -e
+wineserver -w
+# 1: a folder was refused, the link; the others are served all the same.
+[ "$rc" = 1 ] || fail "the per-user step gave exit code $rc: $(cat "$work/step.txt")"
+grep -q 'refused, a link on the way: .*\\\.affinity\\Affinity\\3\.0\\Plugins' "$work/step.txt" ||
+  fail "the per-user step does not say that it refused the link: $(cat "$work/step.txt")"
+snapshot >"$work/after-step.txt"
+[ "$(changes "$work/before-step.txt" "$work/after-step.txt")" = "+ $affinity2/Velmora.8bf" ] ||
+  fail "the per-user step did not copy into exactly Wine's user's Affinity folder:
+$(changes "$work/before-step.txt" "$work/after-step.txt")"
+cmp -s "$C/$affinity2/Velmora.8bf" "$x64" || fail "the per-user step's copy is not the 64-bit build"
+[ "$(cat "$C/AdminOnly3/Velmora.8bf")" = 'not the plug-in' ] || fail "the per-user step wrote through a link"
+rm -r "$C/$profile_rel/.affinity"
+snapshot >"$work/installed.txt"
 
 # --- Reinstall while a host has a plug-in loaded ---------------------------------
 # An older build in the 64-bit Photoshop's folder, loaded by a host whose
 # application is still open: the file cannot be replaced now.
 printf 'older' >>"$C/$ps64/Velmora.8bf"
 cp "$C/$ps64/Velmora.8bf" "$work/older.8bf"
-cp "$settings" "$work/settings.ini"
 VELMORA_STANDIN_MODE="until:$(winpath "$work/done")" VELMORA_STANDIN_LOG="$(winpath "$work/busy.log")" \
   wine "$build/x86_64/tools/VelmoraHost.exe" "C:\\${ps64//\//\\}\\Velmora.8bf" \
   "$(winpath "$src/samples/sample.ppm")" "$(winpath "$work/busy.ppm")" >"$work/busy.txt" 2>&1 &
@@ -381,7 +466,8 @@ touch "$work/done"  # the application's run ends, and with it the host
 [ "$rc" = $((3010 % 256)) ] || fail "the install over a file in use gave exit code $rc, not 3010"
 cmp -s "$C/$ps64/Velmora.8bf" "$work/older.8bf" || fail "the file in use changed under the host"
 cmp -s "$C/$ps64/Velmora.8bf.new" "$x64" || fail "the new build does not wait beside the file in use"
-cmp -s "$settings" "$work/settings.ini" || fail "the existing plugin.ini was changed"
+[ "$(reg_value "$setting_key" ApplicationPath 64)" = 'C:\Elsewhere\' ] ||
+  fail "the reinstall did not record its APPLICATIONPATH: $(reg_value "$setting_key" ApplicationPath 64)"
 wait "$host_pid" || fail "the host with the file in use failed: $(cat "$work/busy.txt")"
 wineboot -r >/dev/null 2>&1
 wineserver -w
@@ -399,13 +485,16 @@ wineserver -w
 snapshot >"$work/moved.txt"
 moved="Velmora Tools/Velmora Plugin"
 expected="$(
-  printf -- '- %s\n' "$own" "$own/x64" "$own/x86" "$own/Uninstall.exe" "$own/x64/Velmora.8bf" "$own/x86/Velmora.8bf"
-  printf '+ %s\n' "$moved" "$moved/x64" "$moved/x86" "$moved/Uninstall.exe" "$moved/x64/Velmora.8bf" \
-    "$moved/x86/Velmora.8bf"
+  printf -- '- %s\n' "$own" "$own/x64" "$own/x86" "$own/Uninstall.exe" "$own/VelmoraPerUser.exe" \
+    "$own/x64/Velmora.8bf" "$own/x86/Velmora.8bf"
+  printf '+ %s\n' "$moved" "$moved/x64" "$moved/x86" "$moved/Uninstall.exe" "$moved/VelmoraPerUser.exe" \
+    "$moved/x64/Velmora.8bf" "$moved/x86/Velmora.8bf"
 )"
 [ "$(changes "$work/restarted.txt" "$work/moved.txt")" = "$(sort -k2 <<<"$expected")" ] ||
   fail "the install with /D= did not move the installation folder:
 $(changes "$work/restarted.txt" "$work/moved.txt")"
+[ "$(reg_value "$active_setup" StubPath 64)" = "\"C:\\${moved//\//\\}\\VelmoraPerUser.exe\" /place" ] ||
+  fail "the Active Setup entry still runs $(reg_value "$active_setup" StubPath 64)"
 # Without /D= a reinstall stays where the last one went; so does one whose
 # /D= names the same folder in another form (short names, other case).
 wine "$setup" /S || fail "the reinstall into the moved folder failed (exit code $?)"
@@ -420,6 +509,11 @@ $(changes "$work/moved.txt" "$work/reinstalled.txt")"
 own="$moved"
 
 # --- Silent uninstall ------------------------------------------------------------
+# Mallory points the Affinity link, which an earlier release's record names,
+# at a folder that holds an unrelated file of the plug-in's name.
+rm "$C/$mallory_plugins"
+ln -s ../../../../../../../AdminOnly3 "$C/$mallory_plugins"
+[ -f "$C/$mallory_plugins/Velmora.8bf" ] || fail "mallory's new link leads nowhere"
 start="$(now)"
 wine "C:\\${own//\//\\}\\Uninstall.exe" /S || fail "the silent uninstall failed (exit code $?)"
 # The uninstaller runs on from a copy in the temporary folder.
@@ -427,20 +521,22 @@ wineserver -w
 uninstall_time="$(seconds "$start" "$(now)")"
 snapshot >"$work/uninstalled.txt"
 left="$(changes "$work/before.txt" "$work/uninstalled.txt")"
-[ "$left" = "$(printf '+ %s\n' "${settings_paths[@]}" | sort -k2)" ] ||
-  fail "the uninstall left other changes than the settings files:
+# The copy that the per-user step made is the user's, and stays with them.
+[ "$left" = "+ $affinity2/Velmora.8bf" ] || fail "the uninstall left other changes than the user's own copy:
 $left"
-cmp -s "$settings" "$work/settings.ini" || fail "the uninstall changed plugin.ini"
+[ "$(cat "$C/AdminOnly3/Velmora.8bf")" = 'not the plug-in' ] || fail "the uninstall deleted through mallory's link"
 run_cmd "reg query \"$uninstall_key\" /reg:64 > $(winpath "$work/entry64.txt") 2>nul" 'exit /b 0'
 ! grep -q DisplayName "$work/entry64.txt" || fail "the Apps and Features entry is still there"
 wineserver -w
+[ -z "$(reg_value "$setting_key" ApplicationPath 64)" ] || fail "the machine-wide setting is still there"
+[ -z "$(reg_value "$active_setup" StubPath 64)" ] || fail "the Active Setup entry is still there"
 
 echo "installer: $(basename "$setup"), $(stat -c %s "$setup") bytes; zip $(stat -c %s "$zip") bytes"
 echo "signed and verified (test certificate $subject, records in $signatures):"
 grep '^=== osslsigncode verify' "$signatures" | sed 's/^=== osslsigncode verify /  /'
 echo "placed:"
 echo "$placed" | sed 's/^+ /  /'
-echo "settings files written into the profiles:"
-echo "$new_settings" | sed 's|/VelmoraPro$||; s|^|  C:/|'
+echo "machine-wide setting: $setting_key ApplicationPath=$app_setting (64-bit view); Active Setup: $stub"
+echo "written into profiles by the install: none; through mallory's links: none; deleted through them: none"
 echo "silent install ${install_time} s, silent uninstall ${uninstall_time} s (each with Wine's start and settling)"
 echo "installer test: 1 passed, 0 failed"

@@ -2131,18 +2131,21 @@ struct LanguageCase {
   const char* noteButton;
 };
 
-const LanguageCase kEnglish = {"English",          L"Velmora's settings file ",
-                               L" was not found.", L"Velmora's settings file ",
-                               "open in Velmora",  "Show Velmora"};
+const LanguageCase kEnglish = {"English",
+                               L"Velmora's settings file ",
+                               L" was not found, and no machine-wide setting exists either.",
+                               L"Velmora's settings file ",
+                               "open in Velmora",
+                               "Show Velmora"};
 const LanguageCase kGerman = {"German",
                               L"Die Einstellungsdatei ",
-                              L" von Velmora wurde nicht gefunden.",
+                              L" von Velmora fehlt, ebenso eine computerweite Einstellung.",
                               L"In der Einstellungsdatei ",
                               "Ihr Bild ist in Velmora geöffnet.",
                               "Velmora zeigen"};
 const LanguageCase kJapanese = {"Japanese",
                                 L"Velmora の設定ファイル ",
-                                L" が見つかりません。",
+                                L" も、コンピューター全体の設定も見つかりません。",
                                 L"Velmora の設定ファイル ",
                                 "画像は Velmora で開かれています。",
                                 "Velmora を表示"};

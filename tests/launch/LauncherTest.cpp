@@ -14,6 +14,7 @@
 #include "base/Error.h"
 #include "base/PathToolkit.h"
 #include "launch/Launcher.h"
+#include "launch/MachineSetting.h"
 
 namespace {
 
@@ -153,6 +154,84 @@ TEST_F(LauncherTest, ApplicationFolderIsMissingWithoutAUsableSetting) {
   }
   WriteSettings("[General]\r\nApplicationPath=" + std::string(1100, 'a') + "\r\n");
   EXPECT_FALSE(FindApplicationFolder(folder)) << "a file over 1022 bytes";
+}
+
+// The machine-wide setting in one registry view (KEY_WOW64_64KEY or
+// KEY_WOW64_32KEY), removed again afterwards. Wine's user may write HKLM.
+class ScopedMachineSetting {
+ public:
+  ScopedMachineSetting(REGSAM view, DWORD type, const std::wstring& value) : view_(view) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, kMachineSettingKey, 0, nullptr, 0,
+                              KEY_SET_VALUE | view_, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    if (key == nullptr) return;
+    EXPECT_EQ(RegSetValueExW(key, kMachineSettingValue, 0, type,
+                             reinterpret_cast<const BYTE*>(value.c_str()),
+                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  ~ScopedMachineSetting() { RegDeleteKeyExW(HKEY_LOCAL_MACHINE, kMachineSettingKey, view_, 0); }
+  ScopedMachineSetting(const ScopedMachineSetting&) = delete;
+  ScopedMachineSetting& operator=(const ScopedMachineSetting&) = delete;
+
+ private:
+  REGSAM view_;
+};
+
+std::wstring Wide(const std::string& narrow) {
+  std::wstring wide(narrow.size(), L'\0');
+  wide.resize(static_cast<size_t>(MultiByteToWideChar(CP_ACP, 0, narrow.data(),
+                                                      static_cast<int>(narrow.size()), wide.data(),
+                                                      static_cast<int>(wide.size()))));
+  return wide;
+}
+
+TEST_F(LauncherTest, AUserWithoutAFileStartsTheApplicationOfTheMachineWideSetting) {
+  EXPECT_EQ(ReadMachineApplicationPath(), std::nullopt);
+  const PreparedJob job = PrepareJob(work_, false);
+  const LaunchRequest request{job.jobPath, true};
+  {
+    // Both the 32-bit and the 64-bit plug-in read the 64-bit view: a value
+    // only in the other one does not count.
+    ScopedMachineSetting other(KEY_WOW64_32KEY, REG_SZ, L"C:\\Elsewhere");
+    ScopedMachineSetting machine(KEY_WOW64_64KEY, REG_SZ, Wide(appFolder_));
+    EXPECT_EQ(ReadMachineApplicationPath(), appFolder_);
+    std::string folder;
+    std::string source;
+    EXPECT_TRUE(FindApplicationFolder(folder, &source));
+    EXPECT_EQ(folder, appFolder_ + "\\");
+    EXPECT_EQ(source, kMachineSettingName);
+    EXPECT_EQ(LaunchApplication(request, true), kNoErr);
+    EXPECT_TRUE(FileExists(logPath_));
+
+    // The user's own file wins, also when it names no usable folder.
+    DeleteFileA(logPath_.c_str());
+    const std::string emptyFolder = scratch_.Subfolder("folder without the application");
+    PointSettingsAt(emptyFolder);
+    EXPECT_TRUE(FindApplicationFolder(folder, &source));
+    EXPECT_EQ(folder, emptyFolder + "\\");
+    EXPECT_EQ(source, profile_ + "VelmoraPro\\plugin.ini");
+    EXPECT_EQ(LaunchApplication(request, true), kPropertyUndefined);
+    WriteSettings("[General]\r\n");
+    EXPECT_EQ(LaunchApplication(request, true), kPropertyUndefined);
+    EXPECT_FALSE(AnythingStarted());
+  }
+  DeleteFileA(settingsPath_.c_str());
+  {
+    // An expandable value is expanded.
+    ScopedEnvironment where("VELMORA_TEST_APP", appFolder_.c_str());
+    ScopedMachineSetting machine(KEY_WOW64_64KEY, REG_EXPAND_SZ, L"%VELMORA_TEST_APP%");
+    EXPECT_EQ(ReadMachineApplicationPath(), appFolder_);
+  }
+  {
+    // A value of another type is none.
+    ScopedMachineSetting machine(KEY_WOW64_64KEY, REG_MULTI_SZ, Wide(appFolder_) + L'\0');
+    EXPECT_EQ(ReadMachineApplicationPath(), std::nullopt);
+    EXPECT_EQ(LaunchApplication(request, true), kPropertyUndefined);
+  }
+  EXPECT_FALSE(AnythingStarted());
 }
 
 TEST(CommandLineTest, BothPartsAreQuotedAndTheBufferNeverOverruns) {

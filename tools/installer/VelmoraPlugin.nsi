@@ -3,22 +3,29 @@
 ; It puts both builds into its own folder under Program Files (x64\ and x86\),
 ; copies the matching build into every host plug-in folder it finds (the
 ; shared Adobe folders and the PluginPath of each installed Photoshop version,
-; read in the registry view of that build's architecture, and the plug-in
-; folders of Affinity Photo 2 and later in each user's profile), writes
-; plugin.ini into every user's profile and the default profile where there is
-; none, and registers an uninstaller that removes exactly the files it placed:
-; every placed file is recorded in the registry the moment it is written.
+; read in the registry view of that build's architecture), records the folder
+; of Velmora.exe machine-wide (HKLM\SOFTWARE\Velmora Plugin, ApplicationPath,
+; in the 64-bit view, where both plug-ins read it), and registers an
+; uninstaller that removes exactly the files it placed: every placed file is
+; recorded in the registry the moment it is written.
+;
+; It runs elevated, often as the system account, so it writes and deletes
+; nothing in the folder of the users' profiles: every folder there belongs to
+; its user, who could turn it into a link to any file. What a user needs in
+; their own profile (the plug-in in Affinity's folders, which are per user)
+; is done by VelmoraPerUser.exe, as that user: Windows' Active Setup starts it
+; at each user's next sign-in.
 ;
 ; Built on Debian by tools/package.sh:
 ;   makensis -DVERSION=1.01 -DVERSION4=1.1.0.0 -DPUBLISHER=... \
-;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DOUTFILE=... \
+;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DX64_PERUSER=... -DOUTFILE=... \
 ;            [-DSIGN_UNINSTALLER=tools/sign.sh] VelmoraPlugin.nsi
 ; The files' times stored in the installer are those of the files given:
 ; tools/package.sh sets them to the commit's time, so that the same commit
 ; gives the same installer.
 ;
 ; Command line: /S installs silently; APPLICATIONPATH=<folder of Velmora.exe>
-; names the application for a new plugin.ini (quote it when it has spaces:
+; names the application for the machine-wide setting (quote it when it has spaces:
 ; "APPLICATIONPATH=C:\Program Files\Velmora"); /D=<folder> (last, unquoted)
 ; chooses the installation folder, also over an earlier install, whose folder
 ; is then emptied of what it placed there. Exit codes: 0 done, 3010 a file in
@@ -48,7 +55,14 @@ SetCompressor /SOLID lzma
 ; One value per placed file: its full path as the name, the run that placed
 ; it as the data.
 !define PLACED_KEY "${UNINSTALL_KEY}\PlacedFiles"
-; Every account's profile folder, and the default profile's.
+; The machine-wide setting: the folder of Velmora.exe for every user who has
+; no VelmoraPro\plugin.ini of their own. In the 64-bit view on 64-bit Windows
+; (the native one, as the installer's record), where the 32-bit plug-in reads
+; it too.
+!define SETTING_KEY "SOFTWARE\Velmora Plugin"
+; The per-user step, started by Windows at each user's sign-in.
+!define ACTIVE_SETUP_KEY "SOFTWARE\Microsoft\Active Setup\Installed Components\{6F1B3C2E-8D4A-4B7F-9E21-5A7C0D3E9B14}"
+; Where the users' profiles are: nothing is written or deleted below.
 !define PROFILE_LIST "SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
 !define ERROR_SHARING_VIOLATION 32
 !define ERROR_LOCK_VIOLATION 33
@@ -72,14 +86,10 @@ VIAddVersionKey /LANG=1033 CompanyName "${PUBLISHER}"
 VIAddVersionKey /LANG=1033 FileDescription "${PRODUCT} ${VERSION} Setup"
 VIAddVersionKey /LANG=1033 LegalCopyright "${PUBLISHER}"
 
-Var AppFolder       ; folder of Velmora.exe for a new plugin.ini, no trailing backslash
+Var AppFolder       ; folder of Velmora.exe for the machine-wide setting, no trailing backslash
 Var AppFolderGiven  ; 1 when APPLICATIONPATH= was on the command line
-Var SettingsMissing ; how many profiles have no plugin.ini yet
 Var OldInstDir      ; the folder of an earlier install, "" when there is none
-Var ProfileIndex    ; ForEachProfile's place in the profile list
-Var ProfileFolder   ; the profile folder ForEachProfile hands to its callback
-Var ProfileIsDefault ; 1 when that is the default profile
-Var ProfileCallback ; the function ForEachProfile calls
+Var ProfilesDir     ; the folder of the users' profiles (C:\Users), "" when unknown
 Var RunId           ; marks the files this run placed
 Var PlaceFailed     ; 1 when a file could not be placed
 
@@ -119,8 +129,10 @@ Var PlaceFailed     ; 1 when a file could not be placed
   ${EndIf}
 !macroend
 
+; The installer and the uninstaller each have their own of these.
+!macro PathFunctions UN
 ; $R0 = a path; strips trailing backslashes (a drive root keeps its own).
-Function TrimBackslashes
+Function ${UN}TrimBackslashes
   ${Do}
     StrLen $0 $R0
     ${If} $0 <= 3
@@ -142,7 +154,7 @@ FunctionEnd
 ; names are the same folder: full, with long names where the folder exists
 ; (/D= may name the earlier folder by its short name), without a trailing
 ; backslash.
-Function NormalizeFolder
+Function ${UN}NormalizeFolder
   System::Call 'kernel32::GetFullPathNameW(w R0, i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
   ${If} $1 > 0
   ${AndIf} $1 < ${NSIS_MAX_STRLEN}
@@ -153,8 +165,30 @@ Function NormalizeFolder
   ${AndIf} $1 < ${NSIS_MAX_STRLEN}
     StrCpy $R0 $0
   ${EndIf}
-  Call TrimBackslashes
+  Call ${UN}TrimBackslashes
 FunctionEnd
+
+; $R1 = a folder. Sets $0 to 1 when it lies in the folder of the users'
+; profiles, whose folders belong to their users: an elevated process writes
+; and deletes nothing there.
+Function ${UN}IsInProfiles
+  StrCpy $0 0
+  ${If} $ProfilesDir == ""
+    Return
+  ${EndIf}
+  Push $R0
+  StrCpy $R0 $R1
+  Call ${UN}NormalizeFolder
+  StrLen $1 "$ProfilesDir\"
+  StrCpy $2 "$R0\" $1
+  Pop $R0
+  ${If} $2 == "$ProfilesDir\"  ; case-insensitive, as paths are
+    StrCpy $0 1
+  ${EndIf}
+FunctionEnd
+!macroend
+!insertmacro PathFunctions ""
+!insertmacro PathFunctions "un."
 
 ; $R0 = the command line's parameters, $R1 = an option's name with its "=".
 ; Gives in $R2 the option's value and sets $R3 to 1 when the option is there.
@@ -327,61 +361,15 @@ Function Complain
   ${EndIf}
 FunctionEnd
 
-; Calls the function at $ProfileCallback once for each profile folder that a
-; settings file belongs in, the folder in $ProfileFolder: that of every user
-; account of the machine or its domain (security identifiers S-1-5-21-...),
-; and the default profile that Windows copies for each new account
-; ($ProfileIsDefault 1). Service accounts (the system, local and network
-; service), virtual accounts, profiles that Windows set aside (.bak) and
-; folders that are gone are left out.
-Function ForEachProfile
-  StrCpy $ProfileIsDefault 0
-  StrCpy $ProfileIndex 0
-  ${Do}
-    EnumRegKey $0 HKLM "${PROFILE_LIST}" $ProfileIndex
-    ${If} $0 == ""
-      ${Break}
-    ${EndIf}
-    IntOp $ProfileIndex $ProfileIndex + 1
-    StrCpy $1 $0 9
-    StrCpy $2 $0 4 -4
-    ${If} $1 != "S-1-5-21-"
-    ${OrIf} $2 == ".bak"
-      ${Continue}
-    ${EndIf}
-    ReadRegStr $1 HKLM "${PROFILE_LIST}\$0" "ProfileImagePath"
-    ${If} $1 != ""
-      ExpandEnvStrings $R0 $1
-      Call TrimBackslashes
-      StrCpy $ProfileFolder $R0
-      ${If} ${FileExists} "$ProfileFolder\*.*"
-        Call $ProfileCallback
-      ${EndIf}
-    ${EndIf}
-  ${Loop}
-  ReadRegStr $1 HKLM "${PROFILE_LIST}" "Default"
-  ${If} $1 == ""
-    ReadRegStr $1 HKLM "${PROFILE_LIST}" "ProfilesDirectory"
-    ${If} $1 != ""
-      StrCpy $1 "$1\Default"
-    ${EndIf}
+; The folder of the users' profiles, in the form NormalizeFolder gives.
+!macro FindProfilesDir UN
+  ReadRegStr $R0 HKLM "${PROFILE_LIST}" "ProfilesDirectory"
+  ${If} $R0 != ""
+    ExpandEnvStrings $R0 $R0
+    Call ${UN}NormalizeFolder
   ${EndIf}
-  ${If} $1 != ""
-    ExpandEnvStrings $R0 $1
-    Call TrimBackslashes
-    StrCpy $ProfileFolder $R0
-    ${If} ${FileExists} "$ProfileFolder\*.*"
-      StrCpy $ProfileIsDefault 1
-      Call $ProfileCallback
-    ${EndIf}
-  ${EndIf}
-FunctionEnd
-
-Function CountMissingSettings
-  ${IfNot} ${FileExists} "$ProfileFolder\VelmoraPro\plugin.ini"
-    IntOp $SettingsMissing $SettingsMissing + 1
-  ${EndIf}
-FunctionEnd
+  StrCpy $ProfilesDir $R0
+!macroend
 
 Function .onInit
   !insertmacro VelmoraChooseLanguage
@@ -401,9 +389,7 @@ Function .onInit
     StrCpy $INSTDIR $OldInstDir
   ${EndIf}
 
-  StrCpy $SettingsMissing 0
-  GetFunctionAddress $ProfileCallback CountMissingSettings
-  Call ForEachProfile
+  !insertmacro FindProfilesDir ""
 
   ${GetParameters} $R0
   StrCpy $R1 "APPLICATIONPATH="
@@ -427,20 +413,26 @@ Function .onInit
       Quit
     ${EndIf}
     StrCpy $AppFolder $R0
+  ${Else}
+    ; A reinstall keeps the machine-wide setting unless told another.
+    ReadRegStr $R0 HKLM "${SETTING_KEY}" "ApplicationPath"
+    Call TrimBackslashes
+    StrCpy $AppFolder $R0
+  ${EndIf}
+  ${If} $AppFolder != ""
   ${ElseIf} ${FileExists} "$PROGRAMFILES64\Velmora\Velmora.exe"
     StrCpy $AppFolder "$PROGRAMFILES64\Velmora"
   ${ElseIf} ${FileExists} "$PROGRAMFILES32\Velmora\Velmora.exe"
     StrCpy $AppFolder "$PROGRAMFILES32\Velmora"
   ${ElseIfNot} ${Silent}
     ; Only a proposal on the folder page: a silent install without the
-    ; application writes no settings file.
+    ; application writes no setting.
     StrCpy $AppFolder "$PROGRAMFILES64\Velmora"
   ${EndIf}
 FunctionEnd
 
 Function AppFolderPagePre
-  ${If} $SettingsMissing = 0
-  ${OrIf} $AppFolderGiven = 1
+  ${If} $AppFolderGiven = 1
     Abort  ; skips the page
   ${EndIf}
 FunctionEnd
@@ -530,7 +522,10 @@ Function PlaceIntoFolder
   Call TrimBackslashes
   StrCpy $R1 $R0
   Pop $R0
-  ${If} ${FileExists} "$R1\*.*"
+  Call IsInProfiles
+  ${If} $0 = 1
+    DetailPrint "$(VELMORA_IN_A_PROFILE)"
+  ${ElseIf} ${FileExists} "$R1\*.*"
     StrCpy $R1 "$R1\Velmora.8bf"
     Call PlaceFile
   ${Else}
@@ -564,51 +559,26 @@ Function PlaceIntoPhotoshops
   !insertmacro NativeRegView
 FunctionEnd
 
-; $ProfileFolder = a profile folder; writes its plugin.ini when it has none.
-; The folder of Velmora.exe is written in the system's code page, as the
-; plug-in reads it (FitCodePage has made sure it can).
-Function WriteSettingsInto
-  StrCpy $R6 "$ProfileFolder\VelmoraPro\plugin.ini"
-  ${If} ${FileExists} $R6
-    DetailPrint "$(VELMORA_SETTINGS_KEPT)"
-    Return
-  ${EndIf}
-  CreateDirectory "$ProfileFolder\VelmoraPro"
-  ClearErrors
-  FileOpen $0 $R6 w
-  ${If} ${Errors}
-    MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_SETTINGS_NOT_WRITTEN)" /SD IDOK
-    StrCpy $PlaceFailed 1
-  ${Else}
-    FileWrite $0 "[General]$\r$\nApplicationPath=$AppFolder\$\r$\n"
-    FileClose $0
-    DetailPrint "$(VELMORA_SETTINGS_WRITTEN)"
-  ${EndIf}
-FunctionEnd
-
-; $ProfileFolder = a profile folder. Affinity Photo 2 and later read none of
-; Photoshop's folders but a plug-in folder of their own in each user's
-; profile (Edit > Settings > Photoshop Plugins, "Open Default Folder"): where
-; it exists, the 64-bit build goes there too. Affinity Photo 2 keeps it under
-; the roaming application data, later releases of it and Affinity 3 under
-; .affinity in the profile.
-Function PlaceIntoAffinity
-  ${If} $ProfileIsDefault = 1
-    Return  ; copies made for new accounts could not be removed again
-  ${EndIf}
-  StrCpy $R0 "$PLUGINSDIR\x64.8bf"
-  ${ForEach} $R7 0 2 + 1
-    ${If} $R7 = 0
-      StrCpy $R1 "$ProfileFolder\AppData\Roaming\Affinity\Photo\2.0\Plugins"
-    ${ElseIf} $R7 = 1
-      StrCpy $R1 "$ProfileFolder\.affinity\Photo\2.0\Plugins"
-    ${Else}
-      StrCpy $R1 "$ProfileFolder\.affinity\Affinity\3.0\Plugins"
-    ${EndIf}
-    ${If} ${FileExists} "$R1\*.*"
-      Call PlaceIntoFolder
-    ${EndIf}
-  ${Next}
+; Registers the per-user step: Windows' Active Setup runs StubPath at each
+; user's sign-in, as that user, while the user's own copy of Version (in
+; HKCU) is lower than this one. The version is this install's time (UTC), so
+; that every install, also of the same release (say once Affinity has come),
+; serves every user once more.
+Function RegisterUserStep
+  System::Call '*(&i2 0, &i2 0, &i2 0, &i2 0, &i2 0, &i2 0, &i2 0, &i2 0) p .r0'
+  System::Call 'kernel32::GetSystemTime(p r0)'
+  ; SYSTEMTIME: year, month, day of the week, day, hour, minute, ...
+  System::Call '*$0(&i2 .r1, &i2 .r2, &i2 .r6, &i2 .r3, &i2 .r4, &i2 .r5)'
+  System::Free $0
+  IntOp $2 $2 * 100
+  IntOp $2 $2 + $3
+  IntOp $4 $4 * 100
+  IntOp $4 $4 + $5
+  WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "" "${PRODUCT}"
+  WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "StubPath" '"$INSTDIR\VelmoraPerUser.exe" /place'
+  WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "Version" "$1,$2,$4,0"
+  WriteRegDWORD HKLM "${ACTIVE_SETUP_KEY}" "IsInstalled" 1
+  DetailPrint "$(VELMORA_USER_STEP)"
 FunctionEnd
 
 ; Removes from $OldInstDir, the folder of an earlier install, the files that
@@ -643,6 +613,7 @@ Function RemoveOldFolder
     DeleteRegValue HKLM "${PLACED_KEY}" $R4  ; the next value takes this index
   ${Loop}
   Delete "$OldInstDir\Uninstall.exe"
+  Delete "$OldInstDir\VelmoraPerUser.exe"
   ${If} $R2 = 1
     ; The folders go after the files, when Windows next starts.
     RMDir /REBOOTOK "$OldInstDir\x64"
@@ -684,8 +655,9 @@ Section "-Plug-in"
     Call PlaceIntoFolder
     StrCpy $R2 64
     Call PlaceIntoPhotoshops
-    GetFunctionAddress $ProfileCallback PlaceIntoAffinity
-    Call ForEachProfile
+    ; Affinity, 64-bit only, reads its plug-ins from each user's profile:
+    ; the per-user step copies them there.
+    File "/oname=$INSTDIR\VelmoraPerUser.exe" "${X64_PERUSER}"
   ${EndIf}
   ; A 32-bit Windows has only the 32-bit view and the one Common Files.
   StrCpy $R0 "$PLUGINSDIR\x86.8bf"
@@ -709,12 +681,15 @@ Section "-Plug-in"
     ${EndIf}
   ${EndIf}
 
-  ; The settings file is Velmora's and the user's: never changed once there.
+  ; For every user without a plugin.ini of their own, which always wins.
   ${If} $AppFolder != ""
-    GetFunctionAddress $ProfileCallback WriteSettingsInto
-    Call ForEachProfile
-  ${ElseIf} $SettingsMissing <> 0
+    WriteRegStr HKLM "${SETTING_KEY}" "ApplicationPath" "$AppFolder\"
+    DetailPrint "$(VELMORA_SETTING_WRITTEN)"
+  ${Else}
     DetailPrint "$(VELMORA_NO_SETTINGS)"
+  ${EndIf}
+  ${If} ${RunningX64}
+    Call RegisterUserStep
   ${EndIf}
 
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
@@ -730,11 +705,13 @@ SectionEnd
 Function un.onInit
   !insertmacro VelmoraChooseLanguage
   !insertmacro NativeRegView
+  !insertmacro FindProfilesDir "un."
 FunctionEnd
 
 Section "Uninstall"
   ; Exactly the files that any install recorded, wherever they are; folders
-  ; of hosts stay as they are.
+  ; of hosts stay as they are. Earlier releases also placed copies in users'
+  ; profiles: those are the users' now, left as the per-user step's are.
   StrCpy $R3 0
   ${Do}
     EnumRegValue $R4 HKLM "${PLACED_KEY}" $R3
@@ -742,6 +719,11 @@ Section "Uninstall"
       ${Break}
     ${EndIf}
     IntOp $R3 $R3 + 1
+    StrCpy $R1 $R4
+    Call un.IsInProfiles
+    ${If} $0 = 1
+      ${Continue}
+    ${EndIf}
     ${IfNot} ${FileExists} $R4
       ${Continue}
     ${EndIf}
@@ -756,6 +738,11 @@ Section "Uninstall"
     ${EndIf}
   ${Loop}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  DeleteRegKey HKLM "${SETTING_KEY}"
+  ; No user's step runs again; the copies it made stay with their users.
+  DeleteRegKey HKLM "${ACTIVE_SETUP_KEY}"
+  DetailPrint "$(VELMORA_USER_COPIES_KEPT)"
+  Delete "$INSTDIR\VelmoraPerUser.exe"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR\x64"
   RMDir "$INSTDIR\x86"
