@@ -261,6 +261,7 @@ const std::map<std::string, ShortestFacts>& FailureFacts() {
   const std::wstring processed = L"C:\\Users\\...\\Velmora_Processed.pfm";
   const std::wstring settings = L"C:\\Users\\...\\plugin.ini";
   const std::wstring application = L"C:\\Program Files\\...\\Velmora.exe";
+  const std::wstring machine = L"HKLM\\SOFTWARE\\Velmora Plugin";
   const std::wstring bytes = L"123456789";
   static const std::map<std::string, ShortestFacts> facts = {
       {"IDS_FAILURE_NO_MEMORY", {{}, false}},
@@ -276,8 +277,10 @@ const std::map<std::string, ShortestFacts>& FailureFacts() {
       {"IDS_FAILURE_SETTINGS_NO_KEY", {{settings, L"General", L"ApplicationPath"}, false}},
       {"IDS_FAILURE_SETTINGS_NOT_FULL",
        {{settings, L"General", L"ApplicationPath", L"Velmora"}, false}},
-      {"IDS_FAILURE_APPLICATION_MISSING", {{application, settings, L"ApplicationPath"}, false}},
-      {"IDS_FAILURE_APPLICATION_NOT_STARTED", {{application, settings, L"ApplicationPath"}, true}},
+      // The folder may come from the machine-wide setting, whose name is
+      // the longer one.
+      {"IDS_FAILURE_APPLICATION_MISSING", {{application, machine, L"ApplicationPath"}, false}},
+      {"IDS_FAILURE_APPLICATION_NOT_STARTED", {{application, machine, L"ApplicationPath"}, true}},
       {"IDS_FAILURE_COMMAND_TOO_LONG", {{application, L"C:\\Users\\...\\Data.lif"}, false}},
       {"IDS_FAILURE_WAIT_FAILED", {{}, false}},
       {"IDS_FAILURE_NO_PROFILE_FOLDER", {{}, false}},
