@@ -168,7 +168,7 @@ fi
 TMPDIR="$stage" makensis -V2 -WX -NOCD \
   "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
   "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" \
-  "-DX64_PERUSER=$stage/x64/VelmoraPerUser.exe" "-DOUTFILE=$staged_setup" \
+  "-DX64_PERUSER=$stage/x64/VelmoraPerUser.exe" "-DTEXTS=$stage" "-DOUTFILE=$staged_setup" \
   "${sign_uninstaller[@]}" "$root/tools/installer/VelmoraPlugin.nsi"
 if [ "$sign" = 1 ]; then
   "$root/tools/sign.sh" "$staged_setup"
