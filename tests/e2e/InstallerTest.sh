@@ -391,18 +391,18 @@ grep -qxF 'Left out, a link on the way: C:\Program Files\Serif\PhotoPlus X7\Plug
   fail "the install does not say that it left out the folder behind a link:
 $install_out"
 # The finish page's words (a silent install writes them to its output): a
-# line for each host found, in the order of the page.
-finish_lines() {
-  sed -n '/^Start your image editor again/,/^Every editor, step by step:/p' <<<"$1" |
-    grep -oE '^(Photoshop Elements|Photoshop|Paint\.NET|PhotoPlus|IrfanView|Affinity|PaintShop Pro|PhotoLine|XnView|GIMP)[^:]*:'
-}
+# line for each host placed into, in the order of the page, then the hosts
+# that are told which folder to add, and Affinity's tick.
+finish_text() { sed -n '/^Start your image editor again/,/^Menus and steps for each editor:/p' <<<"$1"; }
+finish_lines() { finish_text "$1" | sed -n 's/^\(Photoshop[^:]*\|Paint\.NET\|PhotoPlus\|IrfanView\|Affinity\): .*/\1/p'; }
+told="Add C:\\${own//\//\\}\\x64 (32-bit editors: x86) as a plug-in folder in:"
 [ "$(finish_lines "$install_out" | tr '\n' '|')" = \
-  'Photoshop:|Photoshop Elements (Expert mode):|Paint.NET:|PhotoPlus:|IrfanView:|Affinity:|PaintShop Pro:|PhotoLine:|XnView:|GIMP with pspi:|' ] ||
+  'Photoshop|Photoshop Elements (Expert mode)|Paint.NET|PhotoPlus|IrfanView|Affinity|' ] &&
+  grep -qxF "$told Affinity, PaintShop Pro, PhotoLine, XnView, GIMP (pspi)" <<<"$(finish_text "$install_out")" &&
+  grep -qxF 'IrfanView: Ctrl+K (Adobe 8BF filters)' <<<"$(finish_text "$install_out")" ||
   fail "the finish page does not name each host found:
 $install_out"
-grep -qxF 'IrfanView: Ctrl+K (Adobe 8BF filters)' <<<"$install_out" ||
-  fail "the finish page does not say where IrfanView shows the filter: $install_out"
-grep -qxF "Every editor, step by step: C:\\${own//\//\\}\\Install.txt" <<<"$install_out" ||
+grep -qxF "Menus and steps for each editor: C:\\${own//\//\\}\\Install.txt" <<<"$install_out" ||
   fail "the finish page does not name the install text: $install_out"
 # Drive C: below windows\ is left out of the snapshots: the service accounts'
 # profiles there are looked at by themselves.
@@ -608,7 +608,10 @@ wineserver -w
 wine "$setup" /S >"$work/two-hosts-out.txt" || fail "the install with two hosts failed (exit code $?)"
 wineserver -w
 two_hosts_out="$(tr -d '\r' <"$work/two-hosts-out.txt")"
-[ "$(finish_lines "$two_hosts_out" | tr '\n' '|')" = 'Photoshop:|Affinity:|' ] ||
+told="Add C:\\Program Files\\Velmora Plugin\\x64 (32-bit editors: x86) as a plug-in folder in:"
+[ "$(finish_lines "$two_hosts_out" | tr '\n' '|')" = 'Photoshop|Affinity|' ] &&
+  grep -qxF "$told Affinity" <<<"$(finish_text "$two_hosts_out")" &&
+  ! grep -qE 'Elements|Paint\.NET|PhotoPlus|IrfanView|PaintShop|PhotoLine|XnView|GIMP' <<<"$(finish_text "$two_hosts_out")" ||
   fail "the finish page for a machine with Photoshop and Affinity names other hosts:
 $two_hosts_out"
 wine "C:\\Program Files\\Velmora Plugin\\Uninstall.exe" /S || fail "the second uninstall failed (exit code $?)"

@@ -1019,6 +1019,13 @@ Function FindToldHosts
   ${EndIf}
 FunctionEnd
 
+!macro ToldHost NAME
+  ${If} $R7 != ""
+    StrCpy $R7 "$R7, "
+  ${EndIf}
+  StrCpy $R7 "$R7${NAME}"
+!macroend
+
 !macro FinishLine TEXT
   StrCpy $FinishText "$FinishText$\r$\n${TEXT}"
 !macroend
@@ -1026,7 +1033,7 @@ FunctionEnd
 ; The finish page: one line for each host found on this machine, where the
 ; filter is in those it was placed for and what to set in the others.
 Function ComposeFinishText
-  StrCpy $FinishText "$(VELMORA_FINISH_INTRO)$\r$\n"
+  StrCpy $FinishText "$(VELMORA_FINISH_INTRO)"
   ${If} $HostPhotoshop != ""
     !insertmacro FinishLine "$(VELMORA_FINISH_PHOTOSHOP)"
   ${EndIf}
@@ -1044,32 +1051,33 @@ Function ComposeFinishText
   ${ElseIf} $HostIrfanView != ""
     !insertmacro FinishLine "$(VELMORA_FINISH_IRFANVIEW_PLUGIN)"
   ${EndIf}
-  ; The folder to add is named once, for all the hosts below.
+  ; The hosts whose plug-in folders each user sets, by name in one line: the
+  ; page has room for no more (the menus are in the install text).
+  StrCpy $R7 ""
   ${If} $HostPaintNet == 1
-  ${OrIf} $HostAffinity != ""
-  ${OrIf} $HostPaintShop != ""
-  ${OrIf} $HostPhotoLine != ""
-  ${OrIf} $HostXnView != ""
-  ${OrIf} $HostGimp != ""
-    StrCpy $FinishText "$FinishText$\r$\n$\r$\n$(VELMORA_FINISH_TOLD)"
-  ${EndIf}
-  ${If} $HostPaintNet == 1
-    !insertmacro FinishLine "$(VELMORA_FINISH_PAINTNET_ADD)"
+    !insertmacro ToldHost "Paint.NET (8bf Filter)"
   ${EndIf}
   ${If} $HostAffinity != ""
-    !insertmacro FinishLine "$(VELMORA_FINISH_AFFINITY)"
+    !insertmacro ToldHost "Affinity"
   ${EndIf}
   ${If} $HostPaintShop != ""
-    !insertmacro FinishLine "$(VELMORA_FINISH_PAINTSHOP)"
+    !insertmacro ToldHost "PaintShop Pro"
   ${EndIf}
   ${If} $HostPhotoLine != ""
-    !insertmacro FinishLine "$(VELMORA_FINISH_PHOTOLINE)"
+    !insertmacro ToldHost "PhotoLine"
   ${EndIf}
   ${If} $HostXnView != ""
-    !insertmacro FinishLine "$(VELMORA_FINISH_XNVIEW)"
+    !insertmacro ToldHost "XnView"
   ${EndIf}
   ${If} $HostGimp != ""
-    !insertmacro FinishLine "$(VELMORA_FINISH_GIMP)"
+    !insertmacro ToldHost "GIMP (pspi)"
+  ${EndIf}
+  ${If} $R7 != ""
+    StrCpy $FinishText "$FinishText$\r$\n$\r$\n$(VELMORA_FINISH_TOLD) $R7"
+  ${EndIf}
+  ; Affinity loads no plug-in it does not know without this tick.
+  ${If} $HostAffinity != ""
+    !insertmacro FinishLine "$(VELMORA_FINISH_AFFINITY)"
   ${EndIf}
   StrCpy $FinishText "$FinishText$\r$\n$\r$\n$(VELMORA_FINISH_MORE) $INSTDIR\$(VELMORA_TEXT_FILE)"
 FunctionEnd
