@@ -23,7 +23,8 @@
 ; Built on Debian by tools/package.sh:
 ;   makensis -DVERSION=1.01 -DVERSION4=1.1.0.0 -DPUBLISHER=... \
 ;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DX64_PERUSER=... -DTEXTS=<folder of
-;            the Install*.txt files> -DOUTFILE=... \
+;            the Install*.txt files> -DHOST_FOLDER_CHECK=<VelmoraHostFolder.exe>
+;            -DOUTFILE=... \
 ;            [-DSIGN_UNINSTALLER=tools/sign.sh] VelmoraPlugin.nsi
 ; The files' times stored in the installer are those of the files given:
 ; tools/package.sh sets them to the commit's time, so that the same commit
@@ -76,7 +77,6 @@ SetCompressor /SOLID lzma
 !define ERROR_LOCK_VIOLATION 33
 !define ERROR_USER_MAPPED_FILE 1224
 !define ERROR_SUCCESS_REBOOT_REQUIRED 3010
-!define FILE_ATTRIBUTE_REPARSE_POINT 0x400
 !define UNINSTALL_LIST "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
 
 Name "${PRODUCT} ${VERSION}"
@@ -603,73 +603,26 @@ Function PlaceIntoFolder
   ${EndIf}
 FunctionEnd
 
-; $R1 = a folder; gives in $R1 the folder that holds it, "" for a root.
-Function ParentFolder
-  StrLen $1 $R1
-  ${Do}
-    IntOp $1 $1 - 1
-    ${If} $1 < 3
-      StrCpy $R1 ""
-      Return
-    ${EndIf}
-    StrCpy $2 $R1 1 $1
-  ${LoopUntil} $2 == "\"
-  StrCpy $R1 $R1 $1
-FunctionEnd
-
 ; $R1 = a host's plug-in folder, as the registry names it. Sets $0 to 0 when
-; administrators own it, checked on the disk: it lies in a Program Files
-; folder, whose folders only administrators can make or change, and none of
-; its folders from there down is a link (a junction or symbolic link), which
-; could lead anywhere. Else $0 is 1, outside Program Files, or 2, a link on
-; the way. $R1 comes back in its full form.
+; administrators own it, checked on the disk by VelmoraHostFolder.exe: it
+; lies in a Program Files folder, whose folders only administrators can make
+; or change, and none of its folders from there down is a link (a junction
+; or symbolic link), which could lead anywhere. Else $0 is 1, outside
+; Program Files, 2, a link on the way, or 3, no such folder (any other
+; answer counts as a link: nothing is written). $R1 comes back in full.
 Function CheckHostFolder
   Push $R0
   StrCpy $R0 $R1
   Call NormalizeFolder
   StrCpy $R1 $R0
-  StrCpy $3 ""
-  StrCpy $R0 $PROGRAMFILES64
-  Call NormalizeFolder
-  StrLen $4 "$R0\"
-  StrCpy $5 "$R1\" $4
-  ${If} $5 == "$R0\"  ; case-insensitive, as paths are
-    StrCpy $3 $R0
-  ${Else}
-    StrCpy $R0 $PROGRAMFILES32
-    Call NormalizeFolder
-    StrLen $4 "$R0\"
-    StrCpy $5 "$R1\" $4
-    ${If} $5 == "$R0\"
-      StrCpy $3 $R0
-    ${EndIf}
-  ${EndIf}
   Pop $R0
-  StrCpy $0 1
-  ${If} $3 == ""
-    Return
+  nsExec::Exec '"$PLUGINSDIR\VelmoraHostFolder.exe" "$R1" "$PROGRAMFILES64" "$PROGRAMFILES32"'
+  Pop $0
+  ${If} $0 != 0
+  ${AndIf} $0 != 1
+  ${AndIf} $0 != 3
+    StrCpy $0 2
   ${EndIf}
-  ; Each folder from the host's up to Program Files itself.
-  StrLen $4 $3
-  Push $R1
-  ${Do}
-    StrLen $5 $R1
-    ${If} $5 <= $4
-      ${Break}
-    ${EndIf}
-    System::Call 'kernel32::GetFileAttributesW(w R1) i .r6'
-    ${If} $6 <> -1
-      IntOp $6 $6 & ${FILE_ATTRIBUTE_REPARSE_POINT}
-      ${If} $6 <> 0
-        Pop $R1
-        StrCpy $0 2
-        Return
-      ${EndIf}
-    ${EndIf}
-    Call ParentFolder
-  ${Loop}
-  Pop $R1
-  StrCpy $0 0
 FunctionEnd
 
 ; $R0 = the source build, $R1 = a host's plug-in folder: placed into only
@@ -691,6 +644,8 @@ Function PlaceIntoHostFolder
   ${ElseIf} $0 = 2
     StrCpy $R9 "$(VELMORA_LINK_ON_THE_WAY)"
     Call Say
+  ${ElseIf} $0 = 3
+    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
   ${Else}
     Call PlaceIntoFolder
   ${EndIf}
@@ -847,6 +802,9 @@ Function PlaceIntoPaintNet
   ${ElseIf} $0 = 2
     StrCpy $R9 "$(VELMORA_LINK_ON_THE_WAY)"
     Call Say
+    Return
+  ${ElseIf} $0 <> 0
+    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
     Return
   ${EndIf}
   StrCpy $R5 "$R1\${PRODUCT}"
@@ -1100,6 +1058,7 @@ Section "-Plug-in"
   InitPluginsDir
   File "/oname=$PLUGINSDIR\x64.8bf" "${X64_PLUGIN}"
   File "/oname=$PLUGINSDIR\x86.8bf" "${X86_PLUGIN}"
+  File "/oname=$PLUGINSDIR\VelmoraHostFolder.exe" "${HOST_FOLDER_CHECK}"
 
   ${If} ${RunningX64}
     StrCpy $R0 "$PLUGINSDIR\x64.8bf"
