@@ -44,7 +44,8 @@ seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
 built64="$build/x86_64/plugin/Velmora.8bf"
 built86="$build/i686/plugin/Velmora.8bf"
 for f in "$built64" "$built86" "$build/x86_64/tools/VelmoraHost.exe" "$build/i686/tools/VelmoraHost.exe" \
-    "$build/x86_64/app/Velmora.exe" "$build/x86_64/tools/VelmoraPerUser.exe" "$build/i686/tools/VelmoraHostFolder.exe"; do
+    "$build/x86_64/app/Velmora.exe" "$build/x86_64/tools/VelmoraPerUser.exe" \
+    "$build/i686/tools/VelmoraHostFolder.exe"; do
   [ -f "$f" ] || fail "$f is not built (both architectures are needed)"
 done
 
