@@ -9,7 +9,8 @@
 #
 # Signing: with VELMORA_SIGN_PKCS12 and VELMORA_SIGN_PASSWORD_FILE set (and
 # optionally VELMORA_SIGN_TIMESTAMP_URL, see tools/sign.sh), both plug-ins,
-# the per-user step (VelmoraPerUser.exe),
+# the per-user step (VelmoraPerUser.exe), the installer's check of a host
+# folder (VelmoraHostFolder.exe),
 # the uninstaller and the installer are signed with Authenticode (SHA-256).
 # Without them the release files are built unsigned, and it says so.
 #
@@ -83,15 +84,18 @@ if [ "$do_build" = 1 ]; then
         -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF -DVELMORA_WINEPREFIX="$build/wineprefix" >/dev/null
     fi
     targets=(velmora_plugin)
-    # The installer's per-user step serves Affinity, which is 64-bit only.
+    # The installer's per-user step serves Affinity, which is 64-bit only;
+    # its check of a host folder is 32-bit, to run on any Windows.
     [ "$arch" = x86_64 ] && targets+=(velmora_peruser)
+    [ "$arch" = i686 ] && targets+=(velmora_hostfolder)
     cmake --build "$build/$arch" -j "$(nproc)" --target "${targets[@]}"
   done
 fi
 x64="$build/x86_64/plugin/Velmora.8bf"
 x86="$build/i686/plugin/Velmora.8bf"
 peruser="$build/x86_64/tools/VelmoraPerUser.exe"
-for f in "$x64" "$x86" "$peruser"; do
+hostfolder="$build/i686/tools/VelmoraHostFolder.exe"
+for f in "$x64" "$x86" "$peruser" "$hostfolder"; do
   [ -f "$f" ] || { echo "package.sh: $f is not built" >&2; exit 1; }
 done
 
@@ -114,6 +118,9 @@ staged_zip="$stage/release/$(basename "$zip")"
 x86_64-w64-mingw32-strip -o "$stage/x64/Velmora.8bf" "$x64"
 i686-w64-mingw32-strip -o "$stage/x86/Velmora.8bf" "$x86"
 x86_64-w64-mingw32-strip -o "$stage/x64/VelmoraPerUser.exe" "$peruser"
+# In the installer only (it runs from its temporary folder), never installed.
+mkdir "$stage/installer"
+i686-w64-mingw32-strip -o "$stage/installer/VelmoraHostFolder.exe" "$hostfolder"
 # A signature goes after a module's bytes padded to a multiple of 8, with the
 # header's checksum made anew. Padded and summed here already, a signed
 # plug-in less its signature (osslsigncode remove-signature) is this very
@@ -136,8 +143,10 @@ pad_for_signing() {
 pad_for_signing "$stage/x64/Velmora.8bf"
 pad_for_signing "$stage/x86/Velmora.8bf"
 pad_for_signing "$stage/x64/VelmoraPerUser.exe"
+pad_for_signing "$stage/installer/VelmoraHostFolder.exe"
 if [ "$sign" = 1 ]; then
-  "$root/tools/sign.sh" "$stage/x64/Velmora.8bf" "$stage/x86/Velmora.8bf" "$stage/x64/VelmoraPerUser.exe"
+  "$root/tools/sign.sh" "$stage/x64/Velmora.8bf" "$stage/x86/Velmora.8bf" "$stage/x64/VelmoraPerUser.exe" \
+    "$stage/installer/VelmoraHostFolder.exe"
 fi
 # Windows line ends: the plug-in reads only lines that end in CR LF.
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' >"$stage/plugin.ini"
@@ -155,8 +164,9 @@ done
 # The zip and the installer keep each file's time and the zip its mode: the
 # commit's time, in UTC (the zip's times are local times), and the same mode
 # whatever the umask.
-(cd "$stage" && chmod 0644 plugin.ini "${texts[@]}" x*/Velmora.8bf x64/VelmoraPerUser.exe)
-(cd "$stage" && touch -d "@$SOURCE_DATE_EPOCH" plugin.ini "${texts[@]}" x*/Velmora.8bf x64/VelmoraPerUser.exe)
+(cd "$stage" && chmod 0644 plugin.ini "${texts[@]}" x*/Velmora.8bf x64/VelmoraPerUser.exe installer/VelmoraHostFolder.exe)
+(cd "$stage" && touch -d "@$SOURCE_DATE_EPOCH" plugin.ini "${texts[@]}" x*/Velmora.8bf x64/VelmoraPerUser.exe \
+  installer/VelmoraHostFolder.exe)
 (cd "$stage" && TZ=UTC0 zip -q -X "$staged_zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini "${texts[@]}")
 
 sign_uninstaller=()
@@ -168,7 +178,8 @@ fi
 TMPDIR="$stage" makensis -V2 -WX -NOCD \
   "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
   "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" \
-  "-DX64_PERUSER=$stage/x64/VelmoraPerUser.exe" "-DOUTFILE=$staged_setup" \
+  "-DX64_PERUSER=$stage/x64/VelmoraPerUser.exe" "-DTEXTS=$stage" \
+  "-DHOST_FOLDER_CHECK=$stage/installer/VelmoraHostFolder.exe" "-DOUTFILE=$staged_setup" \
   "${sign_uninstaller[@]}" "$root/tools/installer/VelmoraPlugin.nsi"
 if [ "$sign" = 1 ]; then
   "$root/tools/sign.sh" "$staged_setup"

@@ -6,14 +6,18 @@
 # of both plug-ins, the installer and the uninstaller it writes, checks the zip,
 # makes fake hosts (the shared Adobe folders, Photoshop versions whose
 # PluginPath is in the 64-bit and in the 32-bit registry view, one of them
-# inside a user's profile, Affinity's plug-in folders in users' profiles) and
+# inside a user's profile, Photoshop Elements, Paint.NET with PSFilterPdn,
+# PhotoPlus and IrfanView of both architectures, host folders outside Program
+# Files and behind a link, hosts that are only told where to look, Affinity's
+# plug-in folders in users' profiles) and
 # fake accounts (users, one with a settings file of its own, one whose
 # VelmoraPro and Affinity folders are links to admin-only folders, one whose
 # profile is gone, the default profile, service and virtual accounts), refuses
 # application paths that the plug-in could not read, installs silently with
 # an application path in letters outside the code page and checks that every
 # file landed where its architecture belongs and nowhere else (nothing in any
-# profile, nothing through a link), the machine-wide setting in the registry
+# profile, nothing through a link, nothing outside Program Files, each refusal
+# said), the finish page's words for the hosts found, the machine-wide setting in the registry
 # view both plug-ins read and the Active Setup entry of the per-user step,
 # a round trip through each installed plug-in with the command-line host and
 # the stand-in for a user without a settings file (through the machine-wide
@@ -24,7 +28,8 @@
 # moves the installation folder and one that keeps it, and a silent
 # uninstall that leaves exactly what was there before, plus the user's own
 # copy for Affinity, and deletes nothing through a link that an earlier
-# release's record points into.
+# release's record points into; last, on a machine with only Photoshop and
+# Affinity, the finish page's words name only those two.
 # Usage: InstallerTest.sh SOURCE_DIR BUILD_DIR (the folder of i686/ and x86_64/)
 set -euo pipefail
 src="$(cd "$1" && pwd)"
@@ -39,7 +44,8 @@ seconds() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.1f", b - a }'; }
 built64="$build/x86_64/plugin/Velmora.8bf"
 built86="$build/i686/plugin/Velmora.8bf"
 for f in "$built64" "$built86" "$build/x86_64/tools/VelmoraHost.exe" "$build/i686/tools/VelmoraHost.exe" \
-    "$build/x86_64/app/Velmora.exe" "$build/x86_64/tools/VelmoraPerUser.exe"; do
+    "$build/x86_64/app/Velmora.exe" "$build/x86_64/tools/VelmoraPerUser.exe" \
+    "$build/i686/tools/VelmoraHostFolder.exe"; do
   [ -f "$f" ] || fail "$f is not built (both architectures are needed)"
 done
 
@@ -190,7 +196,22 @@ cc64="Program Files/Common Files/Adobe/Plug-Ins/CC"
 cc32="Program Files (x86)/Common Files/Adobe/Plug-Ins/CC"
 # The application in a folder whose name the code page cannot hold.
 app="Apps/ベルモラ"
-mkdir -p "$C/$ps64" "$C/$ps32" "$C/$cc64" "$C/$cc32" "$C/$app" "$C/Velmora Tools"
+# Hosts placed into: Photoshop Elements (64-bit only), Paint.NET with
+# PSFilterPdn in its Effects folder, PhotoPlus and IrfanView's Adobe 8BF
+# folder in both architectures. Refused: an Elements folder outside Program
+# Files and a PhotoPlus folder behind a link to a folder outside.
+el64="Program Files/Adobe/Photoshop Elements 2024/Plug-Ins"
+el_outside="Elements 2021/Plug-Ins"
+pdn="Program Files/paint.net/Effects"
+pp64="Program Files/Serif/PhotoPlus X8/Plugins"
+pp32="Program Files (x86)/Serif/PhotoPlus X8/Plugins"
+iv64="Program Files/IrfanView/Plugins/Adobe 8BF"
+iv32="Program Files (x86)/IrfanView/Plugins/Adobe 8BF"
+mkdir -p "$C/$ps64" "$C/$ps32" "$C/$cc64" "$C/$cc32" "$C/$app" "$C/Velmora Tools" "$C/$el64" "$C/$el_outside" \
+  "$C/$pdn/PSFilterPdn" "$C/$pp64" "$C/$pp32" "$C/$iv64" "$C/$iv32" "$C/AdminOnly4/Plugins"
+printf 'not PSFilterPdn' >"$C/$pdn/PSFilterPdn/PSFilterPdn.dll"
+ln -s ../../AdminOnly4 "$C/Program Files/Serif/PhotoPlus X7"
+[ -d "$C/Program Files/Serif/PhotoPlus X7/Plugins/" ] || fail "the link of PhotoPlus X7 leads nowhere"
 cp "$build/x86_64/app/Velmora.exe" "$C/$app/"
 # Batch files keep the quoting of reg's arguments away from the shell.
 run_cmd() {
@@ -204,6 +225,18 @@ run_cmd \
   'reg add "HKLM\SOFTWARE\Adobe\Photoshop\110.0" /f /reg:64 >nul' \
   'reg add "HKLM\SOFTWARE\Adobe\Photoshop\60.0" /v PluginPath /d "C:\Program Files (x86)\Adobe\Adobe Photoshop CS6\Plug-ins" /f /reg:32 >nul' \
   'reg add "HKLM\SOFTWARE\Adobe\Photoshop\55.0" /v PluginPath /d "C:\Old Photoshop\Plug-ins" /f /reg:32 >nul' \
+  'reg add "HKLM\SOFTWARE\Adobe\Photoshop Elements\22.0\PluginPath" /ve /d "C:\Program Files\Adobe\Photoshop Elements 2024\Plug-Ins" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Adobe\Photoshop Elements\19.0\PluginPath" /ve /d "C:\Elements 2021\Plug-Ins" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Paint.NET" /v TARGETDIR /d "C:\Program Files\paint.net" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Serif\PhotoPlus\18.0\Directories" /v PluginRootDir /d "C:\Program Files\Serif\PhotoPlus X8\Plugins" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Serif\PhotoPlus\17.0\Directories" /v PluginRootDir /d "C:\Program Files\Serif\PhotoPlus X7\Plugins" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Serif\PhotoPlus\18.0\Directories" /v PluginRootDir /d "C:\Program Files (x86)\Serif\PhotoPlus X8\Plugins" /f /reg:32 >nul' \
+  'reg add "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\IrfanView64" /v InstallLocation /d "C:\Program Files\IrfanView" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\IrfanView" /v InstallLocation /d "C:\Program Files (x86)\IrfanView\\" /f /reg:32 >nul' \
+  'reg add "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\PaintShop Pro 2023" /v DisplayName /d "Corel PaintShop Pro 2023 (64-bit)" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\XnView MP (x64)_is1" /v DisplayName /d "XnView MP (x64)" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\GIMP-2_is1" /v DisplayName /d "GIMP 2.10.38" /f /reg:64 >nul' \
+  'reg add "HKCU\Software\Computerinsel\PhotoLine\Settings" /v PlugInPathNew1 /d "" /f >nul' \
   "echo %USERPROFILE%> $(winpath "$work/profile.txt")"
 wineserver -w
 profile_win="$(tr -d '\r\n' <"$work/profile.txt")"
@@ -319,7 +352,7 @@ snapshot >"$work/refused.txt"
 
 # --- Silent install ------------------------------------------------------------
 start="$(now)"
-wine "$setup" /S "APPLICATIONPATH=C:\\${app//\//\\}" || fail "the silent install failed (exit code $?)"
+wine "$setup" /S "APPLICATIONPATH=C:\\${app//\//\\}" >"$work/install-out.txt" || fail "the silent install failed (exit code $?)"
 wineserver -w
 install_time="$(seconds "$start" "$(now)")"
 snapshot >"$work/installed.txt"
@@ -328,19 +361,50 @@ own="Program Files/Velmora Plugin"
 # The installation folder and the hosts' folders outside the profiles, and
 # nothing else: no settings file and no Affinity copy in any profile, none
 # in the Photoshop folder inside bob's, nothing through mallory's links.
-expected="$(printf '+ %s\n' "$own" "$own/x64" "$own/x86" "$own/Uninstall.exe" "$own/VelmoraPerUser.exe" \
-  "$own/x64/Velmora.8bf" "$own/x86/Velmora.8bf" "$ps64/Velmora.8bf" "$cc64/Velmora.8bf" "$ps32/Velmora.8bf" \
-  "$cc32/Velmora.8bf" | sort -k2)"
+# The install texts go beside the plug-ins' folders, never into them.
+own_files() {
+  printf '%s\n' "$1" "$1/x64" "$1/x86" "$1/Uninstall.exe" "$1/VelmoraPerUser.exe" "$1/x64/Velmora.8bf" \
+    "$1/x86/Velmora.8bf"
+  for text in $texts; do printf '%s/%s\n' "$1" "$text"; done
+}
+pdn_own="$pdn/Velmora Plugin"
+expected="$( (own_files "$own"; printf '%s\n' "$ps64/Velmora.8bf" "$cc64/Velmora.8bf" "$ps32/Velmora.8bf" \
+  "$cc32/Velmora.8bf" "$el64/Velmora.8bf" "$pp64/Velmora.8bf" "$pp32/Velmora.8bf" "$iv64/Velmora.8bf" \
+  "$iv32/Velmora.8bf" "$pdn_own" "$pdn_own/x64" "$pdn_own/x86" "$pdn_own/x64/Velmora.8bf" \
+  "$pdn_own/x86/Velmora.8bf") | sed 's/^/+ /' | sort -k2)"
 placed="$(changes "$work/before.txt" "$work/installed.txt")"
 [ "$placed" = "$expected" ] || fail "the install changed other paths than expected:
 $(diff <(echo "$expected") <(echo "$placed") | sed -n 's/^< + /  missing: /p; s/^> [+-] /  unexpected: /p')"
-for folder in "$own/x64" "$ps64" "$cc64"; do
+for folder in "$own/x64" "$ps64" "$cc64" "$el64" "$pp64" "$iv64" "$pdn_own/x64"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x64" || fail "$folder/Velmora.8bf is not the 64-bit build"
 done
-for folder in "$own/x86" "$ps32" "$cc32"; do
+for folder in "$own/x86" "$ps32" "$cc32" "$pp32" "$iv32" "$pdn_own/x86"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x86" || fail "$folder/Velmora.8bf is not the 32-bit build"
 done
 [ -z "$(find "$C/AdminOnly" "$C/AdminOnly2" -mindepth 1)" ] || fail "the install wrote through mallory's links"
+[ -z "$(find "$C/AdminOnly4" -mindepth 2)" ] || fail "the install wrote through the link of PhotoPlus X7"
+# It says which host folders it left out, and why.
+install_out="$(tr -d '\r' <"$work/install-out.txt")"
+grep -qxF 'Left out, not in a Program Files folder: C:\Elements 2021\Plug-Ins' <<<"$install_out" ||
+  fail "the install does not say that it left out the folder outside Program Files:
+$install_out"
+grep -qxF 'Left out, a link on the way: C:\Program Files\Serif\PhotoPlus X7\Plugins' <<<"$install_out" ||
+  fail "the install does not say that it left out the folder behind a link:
+$install_out"
+# The finish page's words (a silent install writes them to its output): a
+# line for each host placed into, in the order of the page, then the hosts
+# that are told which folder to add, and Affinity's tick.
+finish_text() { sed -n '/^Start your image editor again/,/^Menus and steps for each editor:/p' <<<"$1"; }
+finish_lines() { finish_text "$1" | sed -n 's/^\(Photoshop[^:]*\|Paint\.NET\|PhotoPlus\|IrfanView\|Affinity\): .*/\1/p'; }
+told="Add C:\\${own//\//\\}\\x64 (32-bit editors: x86) as a plug-in folder in:"
+[ "$(finish_lines "$install_out" | tr '\n' '|')" = \
+  'Photoshop|Photoshop Elements (Expert mode)|Paint.NET|PhotoPlus|IrfanView|Affinity|' ] &&
+  grep -qxF "$told Affinity, PaintShop Pro, PhotoLine, XnView, GIMP (pspi)" <<<"$(finish_text "$install_out")" &&
+  grep -qxF 'IrfanView: Ctrl+K (Adobe 8BF filters)' <<<"$(finish_text "$install_out")" ||
+  fail "the finish page does not name each host found:
+$install_out"
+grep -qxF "Menus and steps for each editor: C:\\${own//\//\\}\\Install.txt" <<<"$install_out" ||
+  fail "the finish page does not name the install text: $install_out"
 # Drive C: below windows\ is left out of the snapshots: the service accounts'
 # profiles there are looked at by themselves.
 [ -z "$(find "$C/windows/system32/config/systemprofile" "$C/windows/ServiceProfiles" -iname 'velmora*')" ] ||
@@ -485,10 +549,8 @@ wineserver -w
 snapshot >"$work/moved.txt"
 moved="Velmora Tools/Velmora Plugin"
 expected="$(
-  printf -- '- %s\n' "$own" "$own/x64" "$own/x86" "$own/Uninstall.exe" "$own/VelmoraPerUser.exe" \
-    "$own/x64/Velmora.8bf" "$own/x86/Velmora.8bf"
-  printf '+ %s\n' "$moved" "$moved/x64" "$moved/x86" "$moved/Uninstall.exe" "$moved/VelmoraPerUser.exe" \
-    "$moved/x64/Velmora.8bf" "$moved/x86/Velmora.8bf"
+  own_files "$own" | sed 's/^/- /'
+  own_files "$moved" | sed 's/^/+ /'
 )"
 [ "$(changes "$work/restarted.txt" "$work/moved.txt")" = "$(sort -k2 <<<"$expected")" ] ||
   fail "the install with /D= did not move the installation folder:
@@ -531,11 +593,38 @@ wineserver -w
 [ -z "$(reg_value "$setting_key" ApplicationPath 64)" ] || fail "the machine-wide setting is still there"
 [ -z "$(reg_value "$active_setup" StubPath 64)" ] || fail "the Active Setup entry is still there"
 
+# --- A machine with Photoshop and Affinity only ------------------------------------
+run_cmd \
+  'reg delete "HKLM\SOFTWARE\Adobe\Photoshop Elements" /f /reg:64 >nul' \
+  'reg delete "HKLM\SOFTWARE\Paint.NET" /f /reg:64 >nul' \
+  'reg delete "HKLM\SOFTWARE\Serif" /f /reg:64 >nul' \
+  'reg delete "HKLM\SOFTWARE\Serif" /f /reg:32 >nul' \
+  'reg delete "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\IrfanView64" /f /reg:64 >nul' \
+  'reg delete "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\IrfanView" /f /reg:32 >nul' \
+  'reg delete "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\PaintShop Pro 2023" /f /reg:64 >nul' \
+  'reg delete "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\XnView MP (x64)_is1" /f /reg:64 >nul' \
+  'reg delete "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\GIMP-2_is1" /f /reg:64 >nul' \
+  'reg delete "HKCU\Software\Computerinsel" /f >nul'
+wineserver -w
+wine "$setup" /S >"$work/two-hosts-out.txt" || fail "the install with two hosts failed (exit code $?)"
+wineserver -w
+two_hosts_out="$(tr -d '\r' <"$work/two-hosts-out.txt")"
+told="Add C:\\Program Files\\Velmora Plugin\\x64 (32-bit editors: x86) as a plug-in folder in:"
+[ "$(finish_lines "$two_hosts_out" | tr '\n' '|')" = 'Photoshop|Affinity|' ] &&
+  grep -qxF "$told Affinity" <<<"$(finish_text "$two_hosts_out")" &&
+  ! grep -qE 'Elements|Paint\.NET|PhotoPlus|IrfanView|PaintShop|PhotoLine|XnView|GIMP' <<<"$(finish_text "$two_hosts_out")" ||
+  fail "the finish page for a machine with Photoshop and Affinity names other hosts:
+$two_hosts_out"
+wine "C:\\Program Files\\Velmora Plugin\\Uninstall.exe" /S || fail "the second uninstall failed (exit code $?)"
+wineserver -w
+
 echo "installer: $(basename "$setup"), $(stat -c %s "$setup") bytes; zip $(stat -c %s "$zip") bytes"
 echo "signed and verified (test certificate $subject, records in $signatures):"
 grep '^=== osslsigncode verify' "$signatures" | sed 's/^=== osslsigncode verify /  /'
 echo "placed:"
 echo "$placed" | sed 's/^+ /  /'
+echo "the installer's output:"
+sed 's/^/  /' <<<"$install_out"
 echo "machine-wide setting: $setting_key ApplicationPath=$app_setting (64-bit view); Active Setup: $stub"
 echo "written into profiles by the install: none; through mallory's links: none; deleted through them: none"
 echo "silent install ${install_time} s, silent uninstall ${uninstall_time} s (each with Wine's start and settling)"

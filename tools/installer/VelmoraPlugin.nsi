@@ -1,9 +1,13 @@
 ; Installer of the Velmora filter plug-in, for every machine's users.
 ;
-; It puts both builds into its own folder under Program Files (x64\ and x86\),
-; copies the matching build into every host plug-in folder it finds (the
-; shared Adobe folders and the PluginPath of each installed Photoshop version,
-; read in the registry view of that build's architecture), records the folder
+; It puts both builds into its own folder under Program Files, each in a
+; folder of its own that holds nothing else (x64\ and x86\: GIMP's bridge
+; loads every DLL of a folder it scans), copies the matching build into every
+; host plug-in folder it finds that administrators own (the shared Adobe
+; folders, the PluginPath of each installed Photoshop and Photoshop Elements
+; version, Paint.NET's Effects folder where PSFilterPdn is installed,
+; PhotoPlus's plug-in folder and IrfanView's Adobe 8BF folder, each read in
+; the registry view of that build's architecture), records the folder
 ; of Velmora.exe machine-wide (HKLM\SOFTWARE\Velmora Plugin, ApplicationPath,
 ; in the 64-bit view, where both plug-ins read it), and registers an
 ; uninstaller that removes exactly the files it placed: every placed file is
@@ -18,7 +22,9 @@
 ;
 ; Built on Debian by tools/package.sh:
 ;   makensis -DVERSION=1.01 -DVERSION4=1.1.0.0 -DPUBLISHER=... \
-;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DX64_PERUSER=... -DOUTFILE=... \
+;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DX64_PERUSER=... -DTEXTS=<folder of
+;            the Install*.txt files> -DHOST_FOLDER_CHECK=<VelmoraHostFolder.exe>
+;            -DOUTFILE=... \
 ;            [-DSIGN_UNINSTALLER=tools/sign.sh] VelmoraPlugin.nsi
 ; The files' times stored in the installer are those of the files given:
 ; tools/package.sh sets them to the commit's time, so that the same commit
@@ -55,6 +61,9 @@ SetCompressor /SOLID lzma
 ; One value per placed file: its full path as the name, the run that placed
 ; it as the data.
 !define PLACED_KEY "${UNINSTALL_KEY}\PlacedFiles"
+; One value per folder the installer made in a host's folder, to hold its
+; builds side by side (Paint.NET's Effects folder): removed when empty.
+!define PLACED_FOLDERS_KEY "${UNINSTALL_KEY}\PlacedFolders"
 ; The machine-wide setting: the folder of Velmora.exe for every user who has
 ; no VelmoraPro\plugin.ini of their own. In the 64-bit view on 64-bit Windows
 ; (the native one, as the installer's record), where the 32-bit plug-in reads
@@ -68,6 +77,7 @@ SetCompressor /SOLID lzma
 !define ERROR_LOCK_VIOLATION 33
 !define ERROR_USER_MAPPED_FILE 1224
 !define ERROR_SUCCESS_REBOOT_REQUIRED 3010
+!define UNINSTALL_LIST "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
 
 Name "${PRODUCT} ${VERSION}"
 OutFile "${OUTFILE}"
@@ -92,9 +102,23 @@ Var OldInstDir      ; the folder of an earlier install, "" when there is none
 Var ProfilesDir     ; the folder of the users' profiles (C:\Users), "" when unknown
 Var RunId           ; marks the files this run placed
 Var PlaceFailed     ; 1 when a file could not be placed
+Var FinishText      ; the finish page's words: the hosts found, each in its line
+; 1 when the host was found; for those placed into, 2 once a copy is there.
+Var HostPhotoshop
+Var HostElements
+Var HostPaintNet
+Var HostPhotoPlus
+Var HostIrfanView
+Var HostPaintShop
+Var HostPhotoLine
+Var HostXnView
+Var HostAffinity
+Var HostGimp
 
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_NOAUTOCLOSE
+; No boxes to tick on it: its words have the whole page.
+!define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_UNFINISHPAGE_NOAUTOCLOSE
 
 !insertmacro MUI_PAGE_DIRECTORY
@@ -109,7 +133,7 @@ Var PlaceFailed     ; 1 when a file could not be placed
 !insertmacro MUI_PAGE_DIRECTORY
 
 !insertmacro MUI_PAGE_INSTFILES
-!define MUI_FINISHPAGE_TEXT "$(VELMORA_FINISH_TEXT)"
+!define MUI_FINISHPAGE_TEXT "$FinishText"
 !insertmacro MUI_PAGE_FINISH
 
 !insertmacro MUI_UNPAGE_CONFIRM
@@ -127,6 +151,38 @@ Var PlaceFailed     ; 1 when a file could not be placed
   ${Else}
     SetRegView default
   ${EndIf}
+!macroend
+
+; The install text in every language, beside the plug-ins' folders (never
+; in them), for the steps the finish page has no room for.
+!macro VelmoraInstallTexts
+  File "/oname=$INSTDIR\Install.de.txt" "${TEXTS}\Install.de.txt"
+  File "/oname=$INSTDIR\Install.es.txt" "${TEXTS}\Install.es.txt"
+  File "/oname=$INSTDIR\Install.fr.txt" "${TEXTS}\Install.fr.txt"
+  File "/oname=$INSTDIR\Install.it.txt" "${TEXTS}\Install.it.txt"
+  File "/oname=$INSTDIR\Install.ja.txt" "${TEXTS}\Install.ja.txt"
+  File "/oname=$INSTDIR\Install.ko.txt" "${TEXTS}\Install.ko.txt"
+  File "/oname=$INSTDIR\Install.nl.txt" "${TEXTS}\Install.nl.txt"
+  File "/oname=$INSTDIR\Install.pl.txt" "${TEXTS}\Install.pl.txt"
+  File "/oname=$INSTDIR\Install.pt-BR.txt" "${TEXTS}\Install.pt-BR.txt"
+  File "/oname=$INSTDIR\Install.ru.txt" "${TEXTS}\Install.ru.txt"
+  File "/oname=$INSTDIR\Install.zh-CN.txt" "${TEXTS}\Install.zh-CN.txt"
+  File "/oname=$INSTDIR\Install.zh-TW.txt" "${TEXTS}\Install.zh-TW.txt"
+!macroend
+!macro DeleteInstallTexts DIR
+  Delete "${DIR}\Install.txt"
+  Delete "${DIR}\Install.de.txt"
+  Delete "${DIR}\Install.es.txt"
+  Delete "${DIR}\Install.fr.txt"
+  Delete "${DIR}\Install.it.txt"
+  Delete "${DIR}\Install.ja.txt"
+  Delete "${DIR}\Install.ko.txt"
+  Delete "${DIR}\Install.nl.txt"
+  Delete "${DIR}\Install.pl.txt"
+  Delete "${DIR}\Install.pt-BR.txt"
+  Delete "${DIR}\Install.ru.txt"
+  Delete "${DIR}\Install.zh-CN.txt"
+  Delete "${DIR}\Install.zh-TW.txt"
 !macroend
 
 ; The installer and the uninstaller each have their own of these.
@@ -328,16 +384,15 @@ Function FitCodePage
   ${EndIf}
 FunctionEnd
 
-; $R9 = why the install stops. Shown in a box; a silent install, which shows
-; none, writes it to the standard error it was started with, if any, for the
-; log of whoever deployed it.
-Function Complain
-  MessageBox MB_OK|MB_ICONSTOP "$R9" /SD IDOK
+; $R9 = a text, $R8 = -11 for the standard output or -12 for the standard
+; error. A silent install shows no window, so what its pages would say goes
+; to the output it was started with, if any, for the log of whoever deployed
+; it: a console gets it as it is, anything else UTF-8.
+Function WriteStandard
   ${IfNot} ${Silent}
     Return
   ${EndIf}
-  ; STD_ERROR_HANDLE
-  System::Call 'kernel32::GetStdHandle(i -12) p .r0'
+  System::Call 'kernel32::GetStdHandle(i R8) p .r0'
   ${If} $0 = 0
   ${OrIf} $0 = -1
     Return
@@ -349,7 +404,6 @@ Function Complain
     System::Call 'kernel32::WriteConsoleW(p r0, w r1, i r2, *i 0, p 0)'
     Return
   ${EndIf}
-  ; Anything else gets UTF-8.
   System::Call 'kernel32::WideCharToMultiByte(i 65001, i 0, w r1, i -1, p 0, i 0, p 0, p 0) i .r2'
   ${If} $2 > 1
     System::Alloc $2
@@ -359,6 +413,24 @@ Function Complain
     System::Call 'kernel32::WriteFile(p r0, p r3, i r2, *i 0, p 0)'
     System::Free $3
   ${EndIf}
+FunctionEnd
+
+; $R9 = why the install stops. Shown in a box, or in a silent install
+; written to the standard error.
+Function Complain
+  MessageBox MB_OK|MB_ICONSTOP "$R9" /SD IDOK
+  StrCpy $R8 -12
+  Call WriteStandard
+FunctionEnd
+
+; $R9 = a line for the details, and in a silent install for its standard
+; output: a host folder left out, and why.
+Function Say
+  DetailPrint "$R9"
+  Push $R8
+  StrCpy $R8 -11
+  Call WriteStandard
+  Pop $R8
 FunctionEnd
 
 ; The folder of the users' profiles, in the form NormalizeFolder gives.
@@ -514,18 +586,16 @@ Function PlaceFile
   ${Loop}
 FunctionEnd
 
-; $R0 = the source build, $R1 = a host's plug-in folder. Hosts that are gone
-; may leave their keys behind: a folder that does not exist is not created.
+; $R0 = the source build, $R1 = a folder. Places the build there as
+; Velmora.8bf. Hosts that are gone may leave their keys behind: a folder that
+; does not exist is not created.
 Function PlaceIntoFolder
   Push $R0
   StrCpy $R0 $R1
   Call TrimBackslashes
   StrCpy $R1 $R0
   Pop $R0
-  Call IsInProfiles
-  ${If} $0 = 1
-    DetailPrint "$(VELMORA_IN_A_PROFILE)"
-  ${ElseIf} ${FileExists} "$R1\*.*"
+  ${If} ${FileExists} "$R1\*.*"
     StrCpy $R1 "$R1\Velmora.8bf"
     Call PlaceFile
   ${Else}
@@ -533,30 +603,224 @@ Function PlaceIntoFolder
   ${EndIf}
 FunctionEnd
 
+; $R1 = a host's plug-in folder, as the registry names it. Sets $0 to 0 when
+; administrators own it, checked on the disk by VelmoraHostFolder.exe: it
+; lies in a Program Files folder, whose folders only administrators can make
+; or change, and none of its folders from there down is a link (a junction
+; or symbolic link), which could lead anywhere. Else $0 is 1, outside
+; Program Files, 2, a link on the way, or 3, no such folder (any other
+; answer counts as a link: nothing is written). $R1 comes back in full.
+Function CheckHostFolder
+  Push $R0
+  StrCpy $R0 $R1
+  Call NormalizeFolder
+  StrCpy $R1 $R0
+  Pop $R0
+  nsExec::Exec '"$PLUGINSDIR\VelmoraHostFolder.exe" "$R1" "$PROGRAMFILES64" "$PROGRAMFILES32"'
+  Pop $0
+  ${If} $0 != 0
+  ${AndIf} $0 != 1
+  ${AndIf} $0 != 3
+    StrCpy $0 2
+  ${EndIf}
+FunctionEnd
+
+; $R0 = the source build, $R1 = a host's plug-in folder: placed into only
+; where administrators own it, and the installer says why not elsewhere.
+Function PlaceIntoHostFolder
+  Call IsInProfiles
+  ${If} $0 = 1
+    DetailPrint "$(VELMORA_IN_A_PROFILE)"
+    Return
+  ${EndIf}
+  ${IfNot} ${FileExists} "$R1\*.*"
+    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
+    Return
+  ${EndIf}
+  Call CheckHostFolder
+  ${If} $0 = 1
+    StrCpy $R9 "$(VELMORA_NOT_IN_PROGRAM_FILES)"
+    Call Say
+  ${ElseIf} $0 = 2
+    StrCpy $R9 "$(VELMORA_LINK_ON_THE_WAY)"
+    Call Say
+  ${ElseIf} $0 = 3
+    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
+  ${Else}
+    Call PlaceIntoFolder
+  ${EndIf}
+FunctionEnd
+
+; $R1 = a folder the installer makes in a checked host folder, to hold a
+; build beside the other one. Recorded when made here, so that the
+; uninstaller removes it, and only then.
+Function MakeOwnSubfolder
+  ${IfNot} ${FileExists} "$R1\*.*"
+    CreateDirectory $R1
+    ${If} ${FileExists} "$R1\*.*"
+      WriteRegStr HKLM "${PLACED_FOLDERS_KEY}" $R1 $RunId
+    ${EndIf}
+  ${EndIf}
+FunctionEnd
+
+; $R2 = 64 or 32: the registry view to read.
+!macro HostRegView
+  ${If} $R2 == 64
+    SetRegView 64
+  ${Else}
+    SetRegView 32
+  ${EndIf}
+!macroend
+
 ; $R0 = the source build, $R2 = 64 or 32: the registry view in which a host
 ; of the build's architecture registers. Places the build into the PluginPath
 ; of every Photoshop version found there.
 Function PlaceIntoPhotoshops
   StrCpy $R3 0
   ${Do}
-    ${If} $R2 == 64
-      SetRegView 64
-    ${Else}
-      SetRegView 32
-    ${EndIf}
+    !insertmacro HostRegView
     EnumRegKey $R4 HKLM "SOFTWARE\Adobe\Photoshop" $R3
     ${If} $R4 == ""
       ${Break}
     ${EndIf}
     ReadRegStr $R5 HKLM "SOFTWARE\Adobe\Photoshop\$R4" "PluginPath"
     !insertmacro NativeRegView
+    StrCpy $HostPhotoshop 1
     ${If} $R5 != ""
       ExpandEnvStrings $R1 $R5
-      Call PlaceIntoFolder
+      Call PlaceIntoHostFolder
     ${EndIf}
     IntOp $R3 $R3 + 1
   ${Loop}
   !insertmacro NativeRegView
+FunctionEnd
+
+; $R0 = the 64-bit build: Photoshop Elements loads 64-bit plug-ins only, from
+; the folder each version names as the default value of its PluginPath key.
+Function PlaceIntoElements
+  StrCpy $R3 0
+  ${Do}
+    SetRegView 64
+    EnumRegKey $R4 HKLM "SOFTWARE\Adobe\Photoshop Elements" $R3
+    ${If} $R4 == ""
+      ${Break}
+    ${EndIf}
+    ReadRegStr $R5 HKLM "SOFTWARE\Adobe\Photoshop Elements\$R4\PluginPath" ""
+    !insertmacro NativeRegView
+    StrCpy $HostElements 1
+    ${If} $R5 != ""
+      ExpandEnvStrings $R1 $R5
+      Call PlaceIntoHostFolder
+    ${EndIf}
+    IntOp $R3 $R3 + 1
+  ${Loop}
+  !insertmacro NativeRegView
+FunctionEnd
+
+; $R0 = the source build, $R2 = 64 or 32: PhotoPlus names its plug-in folder
+; per version, in the view of its architecture.
+Function PlaceIntoPhotoPlus
+  StrCpy $R3 0
+  ${Do}
+    !insertmacro HostRegView
+    EnumRegKey $R4 HKLM "SOFTWARE\Serif\PhotoPlus" $R3
+    ${If} $R4 == ""
+      ${Break}
+    ${EndIf}
+    ReadRegStr $R5 HKLM "SOFTWARE\Serif\PhotoPlus\$R4\Directories" "PluginRootDir"
+    !insertmacro NativeRegView
+    StrCpy $HostPhotoPlus 1
+    ${If} $R5 != ""
+      ExpandEnvStrings $R1 $R5
+      Call PlaceIntoHostFolder
+    ${EndIf}
+    IntOp $R3 $R3 + 1
+  ${Loop}
+  !insertmacro NativeRegView
+FunctionEnd
+
+; $R0 = the source build, $R2 = 64 or 32, $R6 = the name of IrfanView's
+; uninstall entry in that view (IrfanView64 or IrfanView). Its Adobe 8BF
+; PlugIn loads filters from Plugins\Adobe 8BF in IrfanView's folder, which
+; exists once that PlugIn is installed.
+Function PlaceIntoIrfanView
+  !insertmacro HostRegView
+  ReadRegStr $R5 HKLM "${UNINSTALL_LIST}\$R6" "InstallLocation"
+  !insertmacro NativeRegView
+  ${If} $R5 == ""
+    Return
+  ${EndIf}
+  ${If} $HostIrfanView == ""
+    StrCpy $HostIrfanView 1
+  ${EndIf}
+  StrCpy $R1 "$R5\Plugins\Adobe 8BF"
+  StrCpy $R5 $R1
+  ${IfNot} ${FileExists} "$R1\*.*"
+    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
+    Return
+  ${EndIf}
+  Call PlaceIntoHostFolder
+  ${If} ${FileExists} "$R5\Velmora.8bf"
+    StrCpy $HostIrfanView 2
+  ${EndIf}
+FunctionEnd
+
+; Paint.NET with PSFilterPdn in its Effects folder searches that folder and
+; the folders below it for filters, and of two with the same name prefers
+; the 64-bit one: both builds go into a folder of their own there, each in
+; its own folder below. $R2 = 64 on 64-bit Windows (both builds), 32 on
+; 32-bit Windows (the 32-bit one).
+Function PlaceIntoPaintNet
+  !insertmacro HostRegView
+  ReadRegStr $R5 HKLM "SOFTWARE\Paint.NET" "TARGETDIR"
+  !insertmacro NativeRegView
+  ${If} $R5 == ""
+    Return
+  ${EndIf}
+  StrCpy $HostPaintNet 1
+  StrCpy $R0 $R5
+  Call TrimBackslashes
+  StrCpy $R5 "$R0\Effects"
+  ${IfNot} ${FileExists} "$R5\PSFilterPdn.dll"
+  ${AndIfNot} ${FileExists} "$R5\PSFilterPdn\PSFilterPdn.dll"
+    StrCpy $R9 "$(VELMORA_NO_PSFILTERPDN)"
+    Call Say
+    Return
+  ${EndIf}
+  ; The folders are made only inside a checked Effects folder.
+  StrCpy $R1 $R5
+  Call IsInProfiles
+  ${If} $0 = 1
+    DetailPrint "$(VELMORA_IN_A_PROFILE)"
+    Return
+  ${EndIf}
+  Call CheckHostFolder
+  ${If} $0 = 1
+    StrCpy $R9 "$(VELMORA_NOT_IN_PROGRAM_FILES)"
+    Call Say
+    Return
+  ${ElseIf} $0 = 2
+    StrCpy $R9 "$(VELMORA_LINK_ON_THE_WAY)"
+    Call Say
+    Return
+  ${ElseIf} $0 <> 0
+    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
+    Return
+  ${EndIf}
+  StrCpy $R5 "$R1\${PRODUCT}"
+  StrCpy $R1 $R5
+  Call MakeOwnSubfolder
+  ${If} $R2 == 64
+    StrCpy $R1 "$R5\x64"
+    Call MakeOwnSubfolder
+    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
+    Call PlaceIntoHostFolder
+  ${EndIf}
+  StrCpy $R1 "$R5\x86"
+  Call MakeOwnSubfolder
+  StrCpy $R0 "$PLUGINSDIR\x86.8bf"
+  Call PlaceIntoHostFolder
+  StrCpy $HostPaintNet 2
 FunctionEnd
 
 ; Registers the per-user step: Windows' Active Setup runs StubPath at each
@@ -614,6 +878,7 @@ Function RemoveOldFolder
   ${Loop}
   Delete "$OldInstDir\Uninstall.exe"
   Delete "$OldInstDir\VelmoraPerUser.exe"
+  !insertmacro DeleteInstallTexts $OldInstDir
   ${If} $R2 = 1
     ; The folders go after the files, when Windows next starts.
     RMDir /REBOOTOK "$OldInstDir\x64"
@@ -625,6 +890,154 @@ Function RemoveOldFolder
     RMDir "$OldInstDir"
   ${EndIf}
   DetailPrint "$(VELMORA_MOVED_FROM)"
+FunctionEnd
+
+; $R0 = a text, $R1 = what to look for: $R2 is 1 when the text holds it,
+; in any case.
+Function Contains
+  StrCpy $R2 0
+  StrLen $0 $R1
+  StrLen $1 $R0
+  IntOp $1 $1 - $0
+  StrCpy $2 0
+  ${DoWhile} $2 <= $1
+    StrCpy $3 $R0 $0 $2
+    ${If} $3 == $R1
+      StrCpy $R2 1
+      Return
+    ${EndIf}
+    IntOp $2 $2 + 1
+  ${Loop}
+FunctionEnd
+
+; $R3 = a display name from an uninstall entry: marks the hosts that name it.
+!macro FindHostIn NAME VAR
+  StrCpy $R1 "${NAME}"
+  Call Contains
+  ${If} $R2 = 1
+  ${AndIf} ${VAR} == ""
+    StrCpy ${VAR} 1
+  ${EndIf}
+!macroend
+Function FindHostsInEntries
+  StrCpy $R4 0
+  ${Do}
+    ${If} $R5 == HKCU
+      EnumRegKey $R6 HKCU "${UNINSTALL_LIST}" $R4
+    ${Else}
+      EnumRegKey $R6 HKLM "${UNINSTALL_LIST}" $R4
+    ${EndIf}
+    ${If} $R6 == ""
+      ${Break}
+    ${EndIf}
+    ${If} $R5 == HKCU
+      ReadRegStr $R0 HKCU "${UNINSTALL_LIST}\$R6" "DisplayName"
+    ${Else}
+      ReadRegStr $R0 HKLM "${UNINSTALL_LIST}\$R6" "DisplayName"
+    ${EndIf}
+    !insertmacro FindHostIn "PaintShop Pro" $HostPaintShop
+    !insertmacro FindHostIn "PhotoLine" $HostPhotoLine
+    !insertmacro FindHostIn "XnView" $HostXnView
+    !insertmacro FindHostIn "Affinity" $HostAffinity
+    !insertmacro FindHostIn "GIMP" $HostGimp
+    IntOp $R4 $R4 + 1
+  ${Loop}
+FunctionEnd
+
+; The hosts that read their plug-in folders from each user's settings, for
+; the finish page: found by their uninstall entries (in both registry views,
+; the machine's and the installing account's), by the keys PaintShop Pro and
+; PhotoLine keep for the installing account, and Affinity by its folders in
+; that account's profile. Only read here, never written.
+Function FindToldHosts
+  SetRegView 64
+  StrCpy $R5 HKLM
+  Call FindHostsInEntries
+  StrCpy $R5 HKCU
+  Call FindHostsInEntries
+  SetRegView 32
+  StrCpy $R5 HKLM
+  Call FindHostsInEntries
+  StrCpy $R5 HKCU
+  Call FindHostsInEntries
+  !insertmacro NativeRegView
+  EnumRegKey $0 HKCU "Software\Corel\PaintShop Pro" 0
+  ${If} $0 != ""
+    StrCpy $HostPaintShop 1
+  ${EndIf}
+  EnumRegKey $0 HKCU "Software\Computerinsel\PhotoLine" 0
+  ${If} $0 != ""
+    StrCpy $HostPhotoLine 1
+  ${EndIf}
+  ExpandEnvStrings $0 "%APPDATA%\Affinity"
+  ExpandEnvStrings $1 "%USERPROFILE%\.affinity"
+  ${If} ${FileExists} "$0\*.*"
+  ${OrIf} ${FileExists} "$1\*.*"
+    StrCpy $HostAffinity 1
+  ${EndIf}
+FunctionEnd
+
+!macro ToldHost NAME
+  ${If} $R7 != ""
+    StrCpy $R7 "$R7, "
+  ${EndIf}
+  StrCpy $R7 "$R7${NAME}"
+!macroend
+
+!macro FinishLine TEXT
+  StrCpy $FinishText "$FinishText$\r$\n${TEXT}"
+!macroend
+
+; The finish page: one line for each host found on this machine, where the
+; filter is in those it was placed for and what to set in the others.
+Function ComposeFinishText
+  StrCpy $FinishText "$(VELMORA_FINISH_INTRO)"
+  ${If} $HostPhotoshop != ""
+    !insertmacro FinishLine "$(VELMORA_FINISH_PHOTOSHOP)"
+  ${EndIf}
+  ${If} $HostElements != ""
+    !insertmacro FinishLine "$(VELMORA_FINISH_ELEMENTS)"
+  ${EndIf}
+  ${If} $HostPaintNet == 2
+    !insertmacro FinishLine "$(VELMORA_FINISH_PAINTNET)"
+  ${EndIf}
+  ${If} $HostPhotoPlus != ""
+    !insertmacro FinishLine "$(VELMORA_FINISH_PHOTOPLUS)"
+  ${EndIf}
+  ${If} $HostIrfanView == 2
+    !insertmacro FinishLine "$(VELMORA_FINISH_IRFANVIEW)"
+  ${ElseIf} $HostIrfanView != ""
+    !insertmacro FinishLine "$(VELMORA_FINISH_IRFANVIEW_PLUGIN)"
+  ${EndIf}
+  ; The hosts whose plug-in folders each user sets, by name in one line: the
+  ; page has room for no more (the menus are in the install text).
+  StrCpy $R7 ""
+  ${If} $HostPaintNet == 1
+    !insertmacro ToldHost "Paint.NET (8bf Filter)"
+  ${EndIf}
+  ${If} $HostAffinity != ""
+    !insertmacro ToldHost "Affinity"
+  ${EndIf}
+  ${If} $HostPaintShop != ""
+    !insertmacro ToldHost "PaintShop Pro"
+  ${EndIf}
+  ${If} $HostPhotoLine != ""
+    !insertmacro ToldHost "PhotoLine"
+  ${EndIf}
+  ${If} $HostXnView != ""
+    !insertmacro ToldHost "XnView"
+  ${EndIf}
+  ${If} $HostGimp != ""
+    !insertmacro ToldHost "GIMP (pspi)"
+  ${EndIf}
+  ${If} $R7 != ""
+    StrCpy $FinishText "$FinishText$\r$\n$\r$\n$(VELMORA_FINISH_TOLD) $R7"
+  ${EndIf}
+  ; Affinity loads no plug-in it does not know without this tick.
+  ${If} $HostAffinity != ""
+    !insertmacro FinishLine "$(VELMORA_FINISH_AFFINITY)"
+  ${EndIf}
+  StrCpy $FinishText "$FinishText$\r$\n$\r$\n$(VELMORA_FINISH_MORE) $INSTDIR\$(VELMORA_TEXT_FILE)"
 FunctionEnd
 
 Section "-Plug-in"
@@ -645,6 +1058,7 @@ Section "-Plug-in"
   InitPluginsDir
   File "/oname=$PLUGINSDIR\x64.8bf" "${X64_PLUGIN}"
   File "/oname=$PLUGINSDIR\x86.8bf" "${X86_PLUGIN}"
+  File "/oname=$PLUGINSDIR\VelmoraHostFolder.exe" "${HOST_FOLDER_CHECK}"
 
   ${If} ${RunningX64}
     StrCpy $R0 "$PLUGINSDIR\x64.8bf"
@@ -652,9 +1066,17 @@ Section "-Plug-in"
     StrCpy $R1 "$INSTDIR\x64"
     Call PlaceIntoFolder
     StrCpy $R1 "$COMMONFILES64\Adobe\Plug-Ins\CC"
-    Call PlaceIntoFolder
+    Call PlaceIntoHostFolder
     StrCpy $R2 64
     Call PlaceIntoPhotoshops
+    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
+    Call PlaceIntoElements
+    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
+    Call PlaceIntoPhotoPlus
+    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
+    StrCpy $R6 IrfanView64
+    Call PlaceIntoIrfanView
+    Call PlaceIntoPaintNet
     ; Affinity, 64-bit only, reads its plug-ins from each user's profile:
     ; the per-user step copies them there.
     File "/oname=$INSTDIR\VelmoraPerUser.exe" "${X64_PERUSER}"
@@ -665,10 +1087,21 @@ Section "-Plug-in"
   StrCpy $R1 "$INSTDIR\x86"
   Call PlaceIntoFolder
   StrCpy $R1 "$COMMONFILES32\Adobe\Plug-Ins\CC"
-  Call PlaceIntoFolder
+  Call PlaceIntoHostFolder
   StrCpy $R2 32
   Call PlaceIntoPhotoshops
+  StrCpy $R0 "$PLUGINSDIR\x86.8bf"
+  Call PlaceIntoPhotoPlus
+  StrCpy $R0 "$PLUGINSDIR\x86.8bf"
+  StrCpy $R6 IrfanView
+  Call PlaceIntoIrfanView
+  ${IfNot} ${RunningX64}
+    Call PlaceIntoPaintNet
+  ${EndIf}
 
+  ; The install texts, for the finish page's last line.
+  File "/oname=$INSTDIR\Install.txt" "${TEXTS}\Install.txt"
+  !insertmacro VelmoraInstallTexts
   ; An install over an earlier one in another folder leaves nothing there.
   ${If} $OldInstDir != ""
     StrCpy $R0 $OldInstDir
@@ -691,6 +1124,12 @@ Section "-Plug-in"
   ${If} ${RunningX64}
     Call RegisterUserStep
   ${EndIf}
+
+  Call FindToldHosts
+  Call ComposeFinishText
+  StrCpy $R9 $FinishText
+  StrCpy $R8 -11
+  Call WriteStandard
 
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
@@ -737,12 +1176,25 @@ Section "Uninstall"
       DetailPrint "$(VELMORA_REMOVED)"
     ${EndIf}
   ${Loop}
+  ; The folders it made in hosts' folders, when empty: the deeper first.
+  ${For} $R5 1 2
+    StrCpy $R3 0
+    ${Do}
+      EnumRegValue $R4 HKLM "${PLACED_FOLDERS_KEY}" $R3
+      ${If} $R4 == ""
+        ${Break}
+      ${EndIf}
+      IntOp $R3 $R3 + 1
+      RMDir $R4
+    ${Loop}
+  ${Next}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegKey HKLM "${SETTING_KEY}"
   ; No user's step runs again; the copies it made stay with their users.
   DeleteRegKey HKLM "${ACTIVE_SETUP_KEY}"
   DetailPrint "$(VELMORA_USER_COPIES_KEPT)"
   Delete "$INSTDIR\VelmoraPerUser.exe"
+  !insertmacro DeleteInstallTexts $INSTDIR
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR\x64"
   RMDir "$INSTDIR\x86"
