@@ -21,7 +21,9 @@ namespace {
 
 using Entry = void (*)(int16_t, void*, intptr_t*, int16_t*);
 
-#ifdef _WIN64
+#if defined(__aarch64__)
+const char* const kEntryKey = "wa64";
+#elif defined(_WIN64)
 const char* const kEntryKey = "8664";
 #else
 const char* const kEntryKey = "wx86";
