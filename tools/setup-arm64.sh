@@ -130,11 +130,13 @@ EOF
   for tool in ar ranlib dlltool nm strip objcopy objdump readobj; do
     ln -s "/usr/bin/llvm-$tool-19" "$w/bin/$triple-$tool"
   done
-  # llvm-windres preprocesses with the driver beside it, by that name.
+  # llvm-windres preprocesses with the driver beside it, given the whole
+  # command as GNU windres takes it.
   cat >"$w/bin/$triple-windres" <<EOF
 #!/bin/sh
 here="\$(cd "\$(dirname "\$0")" && pwd)"
-exec llvm-windres-19 --target=$triple --preprocessor="\$here/$triple-clang" "\$@"
+exec llvm-windres-19 --target=$triple --preprocessor="\$here/$triple-clang" \\
+  --preprocessor-arg=-E --preprocessor-arg=-xc --preprocessor-arg=-DRC_INVOKED "\$@"
 EOF
   chmod +x "$w/bin/$triple-windres"
   export PATH="$w/bin:$PATH"

@@ -96,7 +96,7 @@ std::vector<uint8_t> Bytes(const std::string& text) {
 TEST(PluginModuleTest, PropertyListIsWhatHostsExpect) {
   Module module;
   ASSERT_NE(module.get(), nullptr);
-  HRSRC resource = FindResourceA(module.get(), MAKEINTRESOURCEA(16000), "PIPL");
+  HRSRC resource = FindResourceW(module.get(), MAKEINTRESOURCEW(16000), L"PIPL");
   ASSERT_NE(resource, nullptr);
   EXPECT_NE(FindResourceExA(module.get(), "PIPL", MAKEINTRESOURCEA(16000), 1033), nullptr);
   const auto* p = static_cast<const uint8_t*>(LockResource(LoadResource(module.get(), resource)));
@@ -137,7 +137,7 @@ TEST(PluginModuleTest, PropertyListIsWhatHostsExpect) {
 TEST(PluginModuleTest, EntryPointNamedByThePropertyListRunsSelectors) {
   Module module;
   ASSERT_NE(module.get(), nullptr);
-  HRSRC resource = FindResourceA(module.get(), MAKEINTRESOURCEA(16000), "PIPL");
+  HRSRC resource = FindResourceW(module.get(), MAKEINTRESOURCEW(16000), L"PIPL");
   ASSERT_NE(resource, nullptr);
   const auto* p = static_cast<const uint8_t*>(LockResource(LoadResource(module.get(), resource)));
   int32_t count = 0;

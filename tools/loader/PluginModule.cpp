@@ -43,7 +43,11 @@ PluginModule::PluginModule(const std::string& path) : path_(path) {
   if (loaded == nullptr) throw LoadError(path + ": cannot load: " + SystemMessage(loadError));
   ModuleGuard guard{loaded};
 
-  HRSRC resource = FindResourceA(loaded, MAKEINTRESOURCEA(kPropertyListId), "PIPL");
+  // The wide form: Debian 12's arm64 Wine returns from FindResourceA with the
+  // register that holds the thread's TEB on ARM64 (x18) cleared, and the
+  // next thread-local access, such as the C++ runtime's when it throws,
+  // faults. Windows itself keeps x18 for every call.
+  HRSRC resource = FindResourceW(loaded, MAKEINTRESOURCEW(kPropertyListId), L"PIPL");
   if (resource == nullptr) {
     throw LoadError(path + ": no plug-in property list (resource PIPL " +
                     std::to_string(kPropertyListId) + "): not a plug-in module");
