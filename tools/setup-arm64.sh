@@ -31,7 +31,9 @@ mingw_version=10.0.0-3
 llvm_version=1:19.1.7-3~deb12u1
 # Debian 12's Wine 8: Debian 13's arm64 Wine does not start under qemu-user.
 root_suite=bookworm
-script_version=1
+# Raised when this script builds the toolchain or the root differently.
+toolchain_version=2
+root_version=1
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -80,7 +82,7 @@ build_toolchain() {
   local key
   key="mingw-w64=$mingw_version llvm-toolchain-19=$llvm_version"
   key+=" clang-19=$(dpkg-query -W -f='${Version}' clang-19) lld-19=$(dpkg-query -W -f='${Version}' lld-19)"
-  key+=" script=$script_version"
+  key+=" script=$toolchain_version"
   if [ -f "$toolchain/stamp" ] && [ "$(cat "$toolchain/stamp")" = "$key" ]; then
     echo "setup-arm64: toolchain present ($toolchain)"
     return
@@ -150,11 +152,17 @@ EOF
     --prefix="$prefix" --with-default-msvcrt=msvcrt && quietly "$w/headers.log" make install)
   (cd "$src/crt" && quietly "$w/crt.log" "$mingw/mingw-w64-crt/configure" --host=$triple \
     --prefix="$prefix" --disable-lib32 --disable-lib64 --disable-libarm32 --enable-libarm64 \
-    --with-default-msvcrt=msvcrt CC=$triple-clang AR=llvm-ar-19 RANLIB=llvm-ranlib-19 \
+    --with-default-msvcrt=msvcrt CC=$triple-clang CFLAGS="-O2 -g -ffile-prefix-map=$w=/arm64-toolchain" \
+    AR=llvm-ar-19 RANLIB=llvm-ranlib-19 \
     DLLTOOL=llvm-dlltool-19 &&
     quietly "$w/crt.log" make -j "$(nproc)" && quietly "$w/crt.log" make install)
 
+  # The runtimes' assertions name their source files, which end up in every
+  # module: named from a fixed folder, not the toolchain's, so that a module
+  # is the same bytes whichever folder its toolchain was built in.
+  local map="-ffile-prefix-map=$w=/arm64-toolchain"
   local common=(-G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_SYSTEM_NAME=Windows
+    -DCMAKE_C_FLAGS="$map" -DCMAKE_CXX_FLAGS="$map" -DCMAKE_ASM_FLAGS="$map"
     -DCMAKE_SYSTEM_PROCESSOR=ARM64 -DCMAKE_AR=/usr/bin/llvm-ar-19 -DCMAKE_RANLIB=/usr/bin/llvm-ranlib-19
     -DCMAKE_C_COMPILER="$w/bin/$triple-clang" -DCMAKE_CXX_COMPILER="$w/bin/$triple-clang++"
     -DCMAKE_ASM_COMPILER="$w/bin/$triple-clang" -DCMAKE_C_COMPILER_WORKS=1 -DCMAKE_CXX_COMPILER_WORKS=1 -Wno-dev --no-warn-unused-cli
@@ -202,7 +210,7 @@ enable_binfmt() {
 
 make_root() {
   enable_binfmt
-  local key="suite=$root_suite wine script=$script_version"
+  local key="suite=$root_suite wine script=$root_version"
   if [ -f "$armroot/.velmora-stamp" ] && [ "$(cat "$armroot/.velmora-stamp")" = "$key" ]; then
     echo "setup-arm64: arm64 root present ($armroot)"
     return
