@@ -3,7 +3,9 @@
 
 #include <cstddef>
 
-#if defined(__MINGW32__)
+// MinGW's C99 printf (the build asks for it), as GCC names it; clang checks
+// its plain printf against the same C99 rules.
+#if defined(__MINGW32__) && !defined(__clang__)
 #define VELMORA_PRINTF_FORMAT(f, a) __attribute__((format(gnu_printf, f, a)))
 #elif defined(__GNUC__)
 #define VELMORA_PRINTF_FORMAT(f, a) __attribute__((format(printf, f, a)))

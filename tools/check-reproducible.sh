@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # Checks that the release rebuilds bit for bit: packages the plug-ins of this
-# checkout's build (build/i686 and build/x86_64, made by tools/build.sh), then
+# checkout's build (build/i686, build/x86_64 and build/aarch64, made by
+# tools/build.sh --arm64), then
 # builds and packages the same sources again from a copy in another, deeper
 # folder, with a build folder of its own and without the compiler cache, and
 # compares the SHA-256 of every unsigned release file of the two, printing
-# them. The copy builds only the plug-ins.
+# them. The copy builds only the plug-ins, the ARM64 one with this checkout's
+# ARM64 toolchain: the same Debian packages, built once.
 # Usage: tools/check-reproducible.sh
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -35,7 +37,8 @@ echo "=== reproducible release: packaging $build"
 "$root/tools/package.sh" --no-build --build "$build" --out "$work/first"
 echo "=== reproducible release: building and packaging a copy in $copy"
 start="$(date +%s)"
-if ! CCACHE_DISABLE=1 "$copy/tools/package.sh" --out "$work/second" >"$work/second.log" 2>&1; then
+if ! CCACHE_DISABLE=1 VELMORA_ARM64_TOOLCHAIN="${VELMORA_ARM64_TOOLCHAIN:-$build/arm64-toolchain}" \
+    "$copy/tools/package.sh" --out "$work/second" >"$work/second.log" 2>&1; then
   tail -n 40 "$work/second.log"
   echo "FAIL: the second build failed (all of its words in $work/second.log)" >&2
   exit 1
@@ -45,11 +48,12 @@ seconds=$(($(date +%s) - start))
 
 # The files that a release publishes, and the plug-ins in them unsigned.
 for side in first second; do
-  unzip -q "$work/$side"/VelmoraPlugin-*.zip x64/Velmora.8bf x86/Velmora.8bf -d "$work/$side"
+  unzip -q "$work/$side"/VelmoraPlugin-*.zip x64/Velmora.8bf x86/Velmora.8bf arm64/Velmora.8bf \
+    -d "$work/$side"
 done
 status=0
 echo "SHA-256 of the release files (SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH):"
-for file in x64/Velmora.8bf x86/Velmora.8bf \
+for file in x64/Velmora.8bf x86/Velmora.8bf arm64/Velmora.8bf \
     "$(cd "$work/first" && ls VelmoraPlugin-*.zip)" "$(cd "$work/first" && ls VelmoraPlugin-*-setup.exe)"; do
   one="$(sha256sum <"$work/first/$file" | cut -d' ' -f1)"
   two="$(sha256sum <"$work/second/$file" 2>/dev/null | cut -d' ' -f1)"

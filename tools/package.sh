@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Builds both plug-ins and writes the release files:
 #   dist/VelmoraPlugin-<version>-setup.exe  the installer, both architectures
-#   dist/VelmoraPlugin-<version>.zip        x64/ and x86/Velmora.8bf, an
-#                                           example plugin.ini and the install
-#                                           text, for copying by hand
+#   dist/VelmoraPlugin-<version>.zip        x64/, x86/ and arm64/Velmora.8bf,
+#                                           an example plugin.ini and the
+#                                           install text, for copying by hand
 # The version and the publisher are the ones of the plug-in's version
 # resource (ui/Version.h).
 #
@@ -19,7 +19,9 @@
 # the zip and in the installer) is the commit's, SOURCE_DATE_EPOCH when set.
 # Usage: tools/package.sh [--no-build] [--build DIR] [--out DIR]
 #   --no-build  package the plug-ins as they are in build/<arch>/plugin
-#   --build DIR the build folder that holds i686/ and x86_64/ (build/)
+#   --build DIR the build folder that holds i686/, x86_64/ and aarch64/ (build/)
+# The ARM64 build's toolchain is tools/setup-arm64.sh's, in build/ of this
+# checkout or where VELMORA_ARM64_TOOLCHAIN says.
 #   --out DIR   write into DIR instead of dist/
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -78,10 +80,13 @@ fi
 
 if [ "$do_build" = 1 ]; then
   "$root/tools/setup.sh"
-  for arch in i686 x86_64; do
+  "$root/tools/setup-arm64.sh" toolchain
+  for arch in i686 x86_64 aarch64; do
     if [ ! -f "$build/$arch/CMakeCache.txt" ]; then
+      prefix="$build/wineprefix"
+      [ "$arch" = aarch64 ] && prefix="$build/wineprefix-arm64"
       cmake -S "$root" -B "$build/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF -DVELMORA_WINEPREFIX="$build/wineprefix" >/dev/null
+        -DCMAKE_BUILD_TYPE=Release -DVELMORA_TESTS=OFF -DVELMORA_WINEPREFIX="$prefix" >/dev/null
     fi
     targets=(velmora_plugin)
     # The installer's per-user step serves Affinity, which is 64-bit only;
@@ -95,7 +100,8 @@ x64="$build/x86_64/plugin/Velmora.8bf"
 x86="$build/i686/plugin/Velmora.8bf"
 peruser="$build/x86_64/tools/VelmoraPerUser.exe"
 hostfolder="$build/i686/tools/VelmoraHostFolder.exe"
-for f in "$x64" "$x86" "$peruser" "$hostfolder"; do
+arm64="$build/aarch64/plugin/Velmora.8bf"
+for f in "$x64" "$x86" "$arm64" "$peruser" "$hostfolder"; do
   [ -f "$f" ] || { echo "package.sh: $f is not built" >&2; exit 1; }
 done
 
@@ -109,7 +115,7 @@ rm -f "$setup" "$zip"
 # packaging that fails, signing too, leaves none.
 stage="$(mktemp -d "$out/.stage.XXXXXX")"
 trap 'rm -rf "$stage"' EXIT
-mkdir "$stage/x64" "$stage/x86" "$stage/release"
+mkdir "$stage/x64" "$stage/x86" "$stage/arm64" "$stage/release"
 staged_setup="$stage/release/$(basename "$setup")"
 staged_zip="$stage/release/$(basename "$zip")"
 # The released plug-ins carry no symbols or debug information (a third of
@@ -121,6 +127,19 @@ x86_64-w64-mingw32-strip -o "$stage/x64/VelmoraPerUser.exe" "$peruser"
 # In the installer only (it runs from its temporary folder), never installed.
 mkdir "$stage/installer"
 i686-w64-mingw32-strip -o "$stage/installer/VelmoraHostFolder.exe" "$hostfolder"
+# llvm-strip keeps the linker's time stamp, none: the header gets the same
+# SOURCE_DATE_EPOCH as the other two.
+llvm-strip-19 -o "$stage/arm64/Velmora.8bf" "$arm64"
+perl -e '
+  use strict; use warnings;
+  my ($name, $time) = @ARGV;
+  open(my $file, "+<:raw", $name) or die "$name: $!\n";
+  local $/; my $pe = <$file>;
+  my $at = unpack("V", substr($pe, 0x3c, 4));
+  die "$name: no PE image\n" unless substr($pe, $at, 4) eq "PE\0\0";
+  substr($pe, $at + 8, 4) = pack("V", $time);  # TimeDateStamp in the file header
+  seek($file, 0, 0) or die; print $file $pe or die; close($file) or die "$name: $!\n";
+' "$stage/arm64/Velmora.8bf" "$SOURCE_DATE_EPOCH"
 # A signature goes after a module's bytes padded to a multiple of 8, with the
 # header's checksum made anew. Padded and summed here already, a signed
 # plug-in less its signature (osslsigncode remove-signature) is this very
@@ -144,9 +163,10 @@ pad_for_signing "$stage/x64/Velmora.8bf"
 pad_for_signing "$stage/x86/Velmora.8bf"
 pad_for_signing "$stage/x64/VelmoraPerUser.exe"
 pad_for_signing "$stage/installer/VelmoraHostFolder.exe"
+pad_for_signing "$stage/arm64/Velmora.8bf"
 if [ "$sign" = 1 ]; then
-  "$root/tools/sign.sh" "$stage/x64/Velmora.8bf" "$stage/x86/Velmora.8bf" "$stage/x64/VelmoraPerUser.exe" \
-    "$stage/installer/VelmoraHostFolder.exe"
+  "$root/tools/sign.sh" "$stage/x64/Velmora.8bf" "$stage/x86/Velmora.8bf" "$stage/arm64/Velmora.8bf" \
+    "$stage/x64/VelmoraPerUser.exe" "$stage/installer/VelmoraHostFolder.exe"
 fi
 # Windows line ends: the plug-in reads only lines that end in CR LF.
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' >"$stage/plugin.ini"
@@ -164,10 +184,12 @@ done
 # The zip and the installer keep each file's time and the zip its mode: the
 # commit's time, in UTC (the zip's times are local times), and the same mode
 # whatever the umask.
-(cd "$stage" && chmod 0644 plugin.ini "${texts[@]}" x*/Velmora.8bf x64/VelmoraPerUser.exe installer/VelmoraHostFolder.exe)
-(cd "$stage" && touch -d "@$SOURCE_DATE_EPOCH" plugin.ini "${texts[@]}" x*/Velmora.8bf x64/VelmoraPerUser.exe \
+(cd "$stage" && chmod 0644 plugin.ini "${texts[@]}" x*/Velmora.8bf arm64/Velmora.8bf x64/VelmoraPerUser.exe \
   installer/VelmoraHostFolder.exe)
-(cd "$stage" && TZ=UTC0 zip -q -X "$staged_zip" x64/Velmora.8bf x86/Velmora.8bf plugin.ini "${texts[@]}")
+(cd "$stage" && touch -d "@$SOURCE_DATE_EPOCH" plugin.ini "${texts[@]}" x*/Velmora.8bf arm64/Velmora.8bf \
+  x64/VelmoraPerUser.exe installer/VelmoraHostFolder.exe)
+(cd "$stage" && TZ=UTC0 zip -q -X "$staged_zip" x64/Velmora.8bf x86/Velmora.8bf arm64/Velmora.8bf \
+  plugin.ini "${texts[@]}")
 
 sign_uninstaller=()
 if [ "$sign" = 1 ]; then
@@ -183,7 +205,7 @@ TMPDIR="$stage" makensis -V2 -WX -NOCD \
   "${sign_uninstaller[@]}" "$root/tools/installer/VelmoraPlugin.nsi"
 if [ "$sign" = 1 ]; then
   "$root/tools/sign.sh" "$staged_setup"
-  echo "package.sh: signed both plug-ins, the per-user step, the uninstaller and the installer (Authenticode, SHA-256)"
+  echo "package.sh: signed the three plug-ins, the per-user step, the uninstaller and the installer (Authenticode, SHA-256)"
 fi
 mv "$staged_setup" "$setup"
 mv "$staged_zip" "$zip"

@@ -14,6 +14,11 @@ packages=(
   nsis zip unzip osslsigncode openssl
   clang libclang-rt-14-dev llvm-14
   locales
+  # ARM64: the compiler, linker and tools tools/setup-arm64.sh builds the
+  # runtimes with (dpkg-dev unpacks the source packages), and qemu-user,
+  # binfmt and mmdebstrap for the emulated arm64 root its tests run in.
+  clang-19 lld-19 llvm-19 dpkg-dev
+  qemu-user-static binfmt-support mmdebstrap arch-test
 )
 
 as_root() {

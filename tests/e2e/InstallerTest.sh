@@ -123,7 +123,7 @@ zip="$work/dist/VelmoraPlugin-$version.zip"
 texts="Install.de.txt Install.es.txt Install.fr.txt Install.it.txt Install.ja.txt Install.ko.txt"
 texts+=" Install.nl.txt Install.pl.txt Install.pt-BR.txt Install.ru.txt Install.txt"
 texts+=" Install.zh-CN.txt Install.zh-TW.txt"
-[ "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')" = "$texts plugin.ini x64/Velmora.8bf x86/Velmora.8bf " ] ||
+[ "$(unzip -Z1 "$zip" | LC_ALL=C sort | tr '\n' ' ')" = "$texts arm64/Velmora.8bf plugin.ini x64/Velmora.8bf x86/Velmora.8bf " ] ||
   fail "the zip holds $(unzip -Z1 "$zip" | tr '\n' ' ')"
 [ "$(TZ=UTC0 unzip -Z -T "$zip" | awk '/^-/ { print $7 }' | sort -u)" = 20231114.221320 ] ||
   fail "the zip's entries do not carry the release's time: $(TZ=UTC0 unzip -Z -T "$zip")"
@@ -145,7 +145,7 @@ $report"
 
 # The released builds: this build's plug-ins without their symbols, each of
 # its own architecture, then signed. The installed files must be these.
-unzip -q "$zip" x64/Velmora.8bf x86/Velmora.8bf -d "$work/release"
+unzip -q "$zip" x64/Velmora.8bf x86/Velmora.8bf arm64/Velmora.8bf -d "$work/release"
 x64="$work/release/x64/Velmora.8bf"
 x86="$work/release/x86/Velmora.8bf"
 # strip stamps the header with SOURCE_DATE_EPOCH, as package.sh's does.
@@ -165,8 +165,10 @@ same_module "$work/unsigned/x64/Velmora.8bf" "$work/stripped64.8bf" || fail "the
 same_module "$work/unsigned/x86/Velmora.8bf" "$work/stripped86.8bf" || fail "the zip's x86/Velmora.8bf is not this build's 32-bit plug-in"
 check_signature "$x64" x64/Velmora.8bf
 check_signature "$x86" x86/Velmora.8bf
+check_signature "$work/release/arm64/Velmora.8bf" arm64/Velmora.8bf
 check_signature "$setup" "$(basename "$setup")"
-for arch in x64 x86; do
+unzip -q "$work/unsigned/VelmoraPlugin-$version.zip" arm64/Velmora.8bf -d "$work/unsigned"
+for arch in x64 x86 arm64; do
   osslsigncode remove-signature -in "$work/release/$arch/Velmora.8bf" -out "$work/removed-$arch.8bf" >/dev/null ||
     fail "osslsigncode could not remove the signature of $arch/Velmora.8bf"
   cmp -s "$work/removed-$arch.8bf" "$work/unsigned/$arch/Velmora.8bf" ||
@@ -174,6 +176,8 @@ for arch in x64 x86; do
 done
 [[ "$(x86_64-w64-mingw32-objdump -f "$x64")" == *"file format pei-x86-64"* ]] || fail "x64/Velmora.8bf is no x86-64 DLL"
 [[ "$(x86_64-w64-mingw32-objdump -f "$x86")" == *"file format pei-i386"* ]] || fail "x86/Velmora.8bf is no i386 DLL"
+[[ "$(llvm-readobj-19 --file-headers "$work/release/arm64/Velmora.8bf")" == *"IMAGE_FILE_MACHINE_ARM64 (0xAA64)"* ]] ||
+  fail "arm64/Velmora.8bf is no ARM64 DLL"
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' | cmp -s - <(unzip -p "$zip" plugin.ini) ||
   fail "the zip's plugin.ini is not the example with CR LF line ends"
 install_text="$(unzip -p "$zip" Install.txt)"

@@ -21,7 +21,9 @@ namespace {
 
 using Entry = void (*)(int16_t, void*, intptr_t*, int16_t*);
 
-#ifdef _WIN64
+#if defined(__aarch64__)
+const char* const kEntryKey = "wa64";
+#elif defined(_WIN64)
 const char* const kEntryKey = "8664";
 #else
 const char* const kEntryKey = "wx86";
@@ -94,7 +96,7 @@ std::vector<uint8_t> Bytes(const std::string& text) {
 TEST(PluginModuleTest, PropertyListIsWhatHostsExpect) {
   Module module;
   ASSERT_NE(module.get(), nullptr);
-  HRSRC resource = FindResourceA(module.get(), MAKEINTRESOURCEA(16000), "PIPL");
+  HRSRC resource = FindResourceW(module.get(), MAKEINTRESOURCEW(16000), L"PIPL");
   ASSERT_NE(resource, nullptr);
   EXPECT_NE(FindResourceExA(module.get(), "PIPL", MAKEINTRESOURCEA(16000), 1033), nullptr);
   const auto* p = static_cast<const uint8_t*>(LockResource(LoadResource(module.get(), resource)));
@@ -135,7 +137,7 @@ TEST(PluginModuleTest, PropertyListIsWhatHostsExpect) {
 TEST(PluginModuleTest, EntryPointNamedByThePropertyListRunsSelectors) {
   Module module;
   ASSERT_NE(module.get(), nullptr);
-  HRSRC resource = FindResourceA(module.get(), MAKEINTRESOURCEA(16000), "PIPL");
+  HRSRC resource = FindResourceW(module.get(), MAKEINTRESOURCEW(16000), L"PIPL");
   ASSERT_NE(resource, nullptr);
   const auto* p = static_cast<const uint8_t*>(LockResource(LoadResource(module.get(), resource)));
   int32_t count = 0;

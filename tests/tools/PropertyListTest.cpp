@@ -163,9 +163,16 @@ TEST(PropertyList, FilterEntryPointNameForEachArchitecture) {
     return loader::FilterEntryPointName(loader::DecodePropertyList(b.bytes.data(), b.bytes.size()),
                                         key);
   };
+  const ListBuilder arm64 = FilterList("wa64", std::string("ArmMain\0", 8));
   EXPECT_EQ(name(x86, loader::kKeyEntryX86), "PluginMain");
   EXPECT_EQ(name(x64, loader::kKeyEntryX64), "Entry");
-  EXPECT_NE(EntryError(x86, loader::kKeyEntryX64).find("other architecture"), std::string::npos);
+  EXPECT_EQ(name(arm64, loader::kKeyEntryArm64), "ArmMain");
+  EXPECT_NE(EntryError(x86, loader::kKeyEntryX64).find("'wx86': built for another architecture"),
+            std::string::npos);
+  // A native ARM64 host finds no entry point in an x64 build, and says whose it is.
+  EXPECT_NE(EntryError(x64, loader::kKeyEntryArm64).find("'8664': built for another architecture"),
+            std::string::npos);
+  EXPECT_NE(EntryError(arm64, loader::kKeyEntryX64).find("'wa64'"), std::string::npos);
 }
 
 TEST(PropertyList, RefusesModulesOfAnotherKind) {

@@ -8,13 +8,15 @@ namespace loader {
 namespace {
 
 // The system's text for an error code, without its trailing line break.
+// Into a buffer of its own: Debian 12's arm64 Wine returns from LocalFree
+// with x18, the register that holds the thread's TEB on ARM64, cleared, and
+// the throw that follows, which reaches the C++ runtime's thread-local
+// state, would fault there (Windows keeps x18 for every call).
 std::string SystemMessage(DWORD code) {
-  char* buffer = nullptr;
-  const DWORD length = FormatMessageA(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
-  std::string text = length > 0 && buffer != nullptr ? std::string(buffer, length) : std::string();
-  if (buffer != nullptr) LocalFree(buffer);
+  char buffer[1024] = {};
+  const DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                                      nullptr, code, 0, buffer, sizeof buffer, nullptr);
+  std::string text = length > 0 ? std::string(buffer, length) : std::string();
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
     text.pop_back();
   }
@@ -43,7 +45,9 @@ PluginModule::PluginModule(const std::string& path) : path_(path) {
   if (loaded == nullptr) throw LoadError(path + ": cannot load: " + SystemMessage(loadError));
   ModuleGuard guard{loaded};
 
-  HRSRC resource = FindResourceA(loaded, MAKEINTRESOURCEA(kPropertyListId), "PIPL");
+  // The wide form: Debian 12's arm64 Wine returns from FindResourceA with x18
+  // cleared, as from LocalFree above.
+  HRSRC resource = FindResourceW(loaded, MAKEINTRESOURCEW(kPropertyListId), L"PIPL");
   if (resource == nullptr) {
     throw LoadError(path + ": no plug-in property list (resource PIPL " +
                     std::to_string(kPropertyListId) + "): not a plug-in module");

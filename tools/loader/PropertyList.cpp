@@ -134,11 +134,13 @@ std::string FilterEntryPointName(const PropertyList& list, uint32_t entryKey) {
   }
   const Property* entry = list.Find(entryKey);
   if (entry == nullptr) {
-    const uint32_t other = entryKey == kKeyEntryX64 ? kKeyEntryX86 : kKeyEntryX64;
     std::string why =
         "no entry point for this architecture: property '" + FourCCText(entryKey) + "' missing";
-    if (list.Find(other) != nullptr) {
-      why += " (the module has '" + FourCCText(other) + "': built for the other architecture)";
+    for (const uint32_t other : {kKeyEntryX86, kKeyEntryX64, kKeyEntryArm64}) {
+      if (other != entryKey && list.Find(other) != nullptr) {
+        why += " (the module has '" + FourCCText(other) + "': built for another architecture)";
+        break;
+      }
     }
     throw LoadError(why);
   }

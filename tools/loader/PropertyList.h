@@ -25,11 +25,14 @@ constexpr uint32_t kKeyKind = FourCC("kind");
 constexpr uint32_t kKeyVersion = FourCC("vers");
 constexpr uint32_t kKeyEntryX86 = FourCC("wx86");
 constexpr uint32_t kKeyEntryX64 = FourCC("8664");
+constexpr uint32_t kKeyEntryArm64 = FourCC("wa64");
 constexpr uint32_t kKindFilter = FourCC("8BFM");
 
 // The key under which a host of this build's architecture finds the entry
 // point's name.
-#if defined(__x86_64__) || defined(_M_X64)
+#if defined(__aarch64__) || defined(_M_ARM64)
+constexpr uint32_t kEntryPointKey = kKeyEntryArm64;
+#elif defined(__x86_64__) || defined(_M_X64)
 constexpr uint32_t kEntryPointKey = kKeyEntryX64;
 #else
 constexpr uint32_t kEntryPointKey = kKeyEntryX86;
