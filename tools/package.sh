@@ -200,6 +200,7 @@ fi
 TMPDIR="$stage" makensis -V2 -WX -NOCD \
   "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
   "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" \
+  "-DARM64_PLUGIN=$stage/arm64/Velmora.8bf" \
   "-DX64_PERUSER=$stage/x64/VelmoraPerUser.exe" "-DTEXTS=$stage" \
   "-DHOST_FOLDER_CHECK=$stage/installer/VelmoraHostFolder.exe" "-DOUTFILE=$staged_setup" \
   "${sign_uninstaller[@]}" "$root/tools/installer/VelmoraPlugin.nsi"

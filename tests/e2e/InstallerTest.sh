@@ -194,6 +194,35 @@ grep -q "Velmora Plugin $version, Installation von Hand" <<<"$german" && ! grep 
 # --- A fresh prefix with fake hosts -------------------------------------------
 wineboot -i >/dev/null 2>&1 || fail "wineboot could not create the prefix"
 wineserver -w
+
+# The installer cannot run on Windows on ARM here, but its choices there are
+# the answers of its helper program, read from real modules' headers: which
+# build a host of each kind loads, and which build Adobe's 64-bit shared
+# folder, read by ARM64 and x64 Photoshops alike, gets.
+built_arm64="$build/aarch64/plugin/Velmora.8bf"
+[ -f "$built_arm64" ] || fail "$built_arm64 is not built"
+build_answer() {
+  local status=0
+  wine "$build/i686/tools/VelmoraHostFolder.exe" "$@" >/dev/null 2>&1 || status=$?
+  echo "$status"
+}
+expect_build() {
+  local expected="$1"; shift
+  [ "$(build_answer "$@")" = "$expected" ] || fail "VelmoraHostFolder.exe $* answers $(build_answer "$@"), not $expected"
+}
+a64="$(winpath "$built_arm64")" x64m="$(winpath "$built64")" x86m="$(winpath "$built86")"
+expect_build 2 --build-for arm64 "$a64"
+expect_build 1 --build-for arm64 "$x64m"
+expect_build 0 --build-for arm64 "$x86m"
+expect_build 1 --build-for x64 "$x64m"
+expect_build 3 --build-for x64 "$a64"
+expect_build 3 --build-for arm64 'C:\no such Photoshop\Photoshop.exe'
+expect_build 2 --shared-build arm64
+expect_build 2 --shared-build arm64 "$x64m" "$a64"
+expect_build 1 --shared-build arm64 "$x64m"
+expect_build 1 --shared-build x64 "$a64"
+expect_build 4 --build-for arm32 "$a64"
+echo "ok: the builds for Windows on ARM: ARM64, x64 and x86 hosts each their own, the shared folder ARM64 unless only x64 Photoshops"
 ps64="Program Files/Adobe/Adobe Photoshop 2024/Plug-ins"
 ps32="Program Files (x86)/Adobe/Adobe Photoshop CS6/Plug-ins"
 cc64="Program Files/Common Files/Adobe/Plug-Ins/CC"

@@ -22,7 +22,7 @@
 ;
 ; Built on Debian by tools/package.sh:
 ;   makensis -DVERSION=1.01 -DVERSION4=1.1.0.0 -DPUBLISHER=... \
-;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DX64_PERUSER=... -DTEXTS=<folder of
+;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DARM64_PLUGIN=... -DX64_PERUSER=... -DTEXTS=<folder of
 ;            the Install*.txt files> -DHOST_FOLDER_CHECK=<VelmoraHostFolder.exe>
 ;            -DOUTFILE=... \
 ;            [-DSIGN_UNINSTALLER=tools/sign.sh] VelmoraPlugin.nsi
@@ -103,6 +103,7 @@ Var ProfilesDir     ; the folder of the users' profiles (C:\Users), "" when unkn
 Var RunId           ; marks the files this run placed
 Var PlaceFailed     ; 1 when a file could not be placed
 Var FinishText      ; the finish page's words: the hosts found, each in its line
+Var Windows         ; x86, x64 or arm64: the builds a host may load here
 ; 1 when the host was found; for those placed into, 2 once a copy is there.
 Var HostPhotoshop
 Var HostElements
@@ -688,11 +689,89 @@ Function PlaceIntoPhotoshops
     StrCpy $HostPhotoshop 1
     ${If} $R5 != ""
       ExpandEnvStrings $R1 $R5
-      Call PlaceIntoHostFolder
+      ${If} $Windows == arm64
+      ${AndIf} $R2 = 64
+        ; A native ARM64 Photoshop and an x64 one under emulation share the
+        ; 64-bit view: each gets the build its own program loads.
+        Push $R0
+        Call PhotoshopBuild
+        ${If} $R0 != ""
+          Call PlaceIntoHostFolder
+        ${EndIf}
+        Pop $R0
+      ${Else}
+        Call PlaceIntoHostFolder
+      ${EndIf}
     ${EndIf}
     IntOp $R3 $R3 + 1
   ${Loop}
   !insertmacro NativeRegView
+FunctionEnd
+
+; $R1 = a Photoshop version's plug-in folder (<program folder>\Plug-ins): $R0
+; becomes the build its Photoshop.exe loads on this Windows, "" for none.
+Function PhotoshopBuild
+  Push $R1
+  StrCpy $0 $R1 1 -1
+  ${If} $0 == "\"
+    StrCpy $R1 $R1 -1
+  ${EndIf}
+  ${GetParent} $R1 $R1
+  nsExec::Exec '"$PLUGINSDIR\VelmoraHostFolder.exe" --build-for $Windows "$R1\Photoshop.exe"'
+  Pop $0
+  Pop $R1
+  Call BuildOfAnswer
+FunctionEnd
+
+; $0 = the answer of VelmoraHostFolder.exe --build-for or --shared-build:
+; $R0 becomes that build's file, "" for none.
+Function BuildOfAnswer
+  ${If} $0 = 2
+    StrCpy $R0 "$PLUGINSDIR\arm64.8bf"
+  ${ElseIf} $0 = 1
+    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
+  ${ElseIf} $0 = 0
+    StrCpy $R0 "$PLUGINSDIR\x86.8bf"
+  ${Else}
+    StrCpy $R0 ""
+  ${EndIf}
+FunctionEnd
+
+; $R0 becomes the build for Adobe's 64-bit shared folder. On Windows on ARM
+; a native ARM64 Photoshop and an x64 one read that one folder, which holds
+; one Velmora.8bf: the ARM64 build, unless every Photoshop there is x64.
+Function SharedFolderBuild
+  StrCpy $R0 "$PLUGINSDIR\x64.8bf"
+  ${If} $Windows != arm64
+    Return
+  ${EndIf}
+  StrCpy $R7 ""
+  StrCpy $R3 0
+  SetRegView 64
+  ${Do}
+    EnumRegKey $R4 HKLM "SOFTWARE\Adobe\Photoshop" $R3
+    ${If} $R4 == ""
+      ${Break}
+    ${EndIf}
+    ReadRegStr $R5 HKLM "SOFTWARE\Adobe\Photoshop\$R4" "PluginPath"
+    ${If} $R5 != ""
+      ExpandEnvStrings $R5 $R5
+      StrCpy $0 $R5 1 -1
+      ${If} $0 == "\"
+        StrCpy $R5 $R5 -1
+      ${EndIf}
+      ${GetParent} $R5 $R5
+      StrCpy $R7 '$R7 "$R5\Photoshop.exe"'
+    ${EndIf}
+    IntOp $R3 $R3 + 1
+  ${Loop}
+  !insertmacro NativeRegView
+  nsExec::Exec '"$PLUGINSDIR\VelmoraHostFolder.exe" --shared-build arm64$R7'
+  Pop $0
+  Call BuildOfAnswer
+  ${If} $R0 == ""
+    StrCpy $R0 "$PLUGINSDIR\arm64.8bf"
+  ${EndIf}
 FunctionEnd
 
 ; $R0 = the 64-bit build: Photoshop Elements loads 64-bit plug-ins only, from
@@ -1060,13 +1139,29 @@ Section "-Plug-in"
   File "/oname=$PLUGINSDIR\x86.8bf" "${X86_PLUGIN}"
   File "/oname=$PLUGINSDIR\VelmoraHostFolder.exe" "${HOST_FOLDER_CHECK}"
 
+  StrCpy $Windows x86
+  ${If} ${RunningX64}
+    StrCpy $Windows x64
+  ${EndIf}
+  ${If} ${IsNativeARM64}
+    ; Windows on ARM runs ARM64 hosts natively and x64 and x86 ones under
+    ; emulation: every build goes into a folder of its own.
+    StrCpy $Windows arm64
+    File "/oname=$PLUGINSDIR\arm64.8bf" "${ARM64_PLUGIN}"
+    StrCpy $R0 "$PLUGINSDIR\arm64.8bf"
+    CreateDirectory "$INSTDIR\arm64"
+    StrCpy $R1 "$INSTDIR\arm64"
+    Call PlaceIntoFolder
+  ${EndIf}
   ${If} ${RunningX64}
     StrCpy $R0 "$PLUGINSDIR\x64.8bf"
     CreateDirectory "$INSTDIR\x64"
     StrCpy $R1 "$INSTDIR\x64"
     Call PlaceIntoFolder
+    Call SharedFolderBuild
     StrCpy $R1 "$COMMONFILES64\Adobe\Plug-Ins\CC"
     Call PlaceIntoHostFolder
+    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
     StrCpy $R2 64
     Call PlaceIntoPhotoshops
     StrCpy $R0 "$PLUGINSDIR\x64.8bf"
@@ -1198,6 +1293,7 @@ Section "Uninstall"
   Delete "$INSTDIR\Uninstall.exe"
   RMDir "$INSTDIR\x64"
   RMDir "$INSTDIR\x86"
+  RMDir "$INSTDIR\arm64"
   RMDir "$INSTDIR"
   ${If} ${RebootFlag}
     SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
