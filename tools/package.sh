@@ -174,9 +174,9 @@ printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' >"$stage/
 # the plug-in (Install.de.txt...), UTF-8 with a byte-order mark so that any
 # editor on any code page shows it.
 texts=(Install.txt)
-sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/tools/installer/Install.txt" >"$stage/Install.txt"
+sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$root/installer/Install.txt" >"$stage/Install.txt"
 LC_COLLATE=C  # the same order of entries in every locale
-for text in "$root"/tools/installer/lang/Install.*.txt; do
+for text in "$root"/installer/lang/Install.*.txt; do
   name="$(basename "$text")"
   sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' "$text" >"$stage/$name"
   texts+=("$name")
@@ -203,7 +203,7 @@ TMPDIR="$stage" makensis -V2 -WX -NOCD \
   "-DARM64_PLUGIN=$stage/arm64/Velmora.8bf" \
   "-DX64_PERUSER=$stage/x64/VelmoraPerUser.exe" "-DTEXTS=$stage" \
   "-DHOST_FOLDER_CHECK=$stage/installer/VelmoraHostFolder.exe" "-DOUTFILE=$staged_setup" \
-  "${sign_uninstaller[@]}" "$root/tools/installer/VelmoraPlugin.nsi"
+  "${sign_uninstaller[@]}" "$root/installer/VelmoraPlugin.nsi"
 if [ "$sign" = 1 ]; then
   "$root/tools/sign.sh" "$staged_setup"
   echo "package.sh: signed the three plug-ins, the per-user step, the uninstaller and the installer (Authenticode, SHA-256)"

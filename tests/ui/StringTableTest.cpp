@@ -349,7 +349,7 @@ TEST(StringTableTest, EveryFailureFitsTheHostsStringInItsLanguage) {
 // The languages of the installer, as its script includes them.
 std::vector<std::string> InstallerLanguages() {
   std::vector<std::string> names;
-  for (const std::string& line : Lines(ReadSource("tools/installer/lang/Languages.nsh"))) {
+  for (const std::string& line : Lines(ReadSource("installer/lang/Languages.nsh"))) {
     const std::string prefix = "!insertmacro VelmoraLanguage \"";
     if (line.rfind(prefix, 0) == 0) {
       names.push_back(line.substr(prefix.size(), line.rfind('"') - prefix.size()));
@@ -363,7 +363,7 @@ std::map<std::string, std::string> ReadLangStrings(const std::string& name) {
   std::string upper = name;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   std::map<std::string, std::string> texts;
-  for (const std::string& line : Lines(ReadSource("tools/installer/lang/" + name + ".nsh"))) {
+  for (const std::string& line : Lines(ReadSource("installer/lang/" + name + ".nsh"))) {
     if (line.rfind("LangString ", 0) != 0) continue;
     const size_t nameEnd = line.find(' ', 11);
     const std::string id = line.substr(11, nameEnd - 11);
@@ -411,7 +411,7 @@ TEST(StringTableTest, EveryInstallerLanguageHasEveryTextWithItsVariables) {
 // The zip's install text, one file per language beside the English one:
 // each has the file names, paths, keys and menu names as they are.
 TEST(StringTableTest, EveryLanguageHasTheInstallText) {
-  const std::string english = ReadSource("tools/installer/Install.txt");
+  const std::string english = ReadSource("installer/Install.txt");
   ASSERT_FALSE(english.empty());
   const std::vector<std::string> names = {"x64\\Velmora.8bf",
                                           "x86\\Velmora.8bf",
@@ -428,7 +428,7 @@ TEST(StringTableTest, EveryLanguageHasTheInstallText) {
     // ui/lang/de.rc gives Install.de.txt.
     const std::string code = file.substr(8, file.size() - 8 - 3);
     SCOPED_TRACE(code);
-    const std::string translated = ReadSource("tools/installer/lang/Install." + code + ".txt");
+    const std::string translated = ReadSource("installer/lang/Install." + code + ".txt");
     ASSERT_FALSE(translated.empty());
     ExpectNamesKept(english, translated, names);
     EXPECT_NE(translated, english);

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/peruser/UserFiles.h"
+#include "installer/peruser/UserFiles.h"
 
 namespace peruser {
 

@@ -1,7 +1,7 @@
 // The installer's check of a host's folder, against a file system of the
 // test's own; tests/e2e/InstallerTest.sh runs it under Wine with real
 // folders and links.
-#include "tools/peruser/HostFolderCheck.h"
+#include "installer/peruser/HostFolderCheck.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/peruser/UserFilesWin.h"
+#include "installer/peruser/UserFilesWin.h"
 
 #include <windows.h>
 

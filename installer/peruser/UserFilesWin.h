@@ -1,7 +1,7 @@
 // The per-user step's file system: Windows' own, as the user running it.
 #pragma once
 
-#include "tools/peruser/UserFiles.h"
+#include "installer/peruser/UserFiles.h"
 
 namespace peruser {
 

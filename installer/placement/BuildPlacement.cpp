@@ -1,4 +1,4 @@
-#include "tools/placement/BuildPlacement.h"
+#include "installer/placement/BuildPlacement.h"
 
 #include <algorithm>
 

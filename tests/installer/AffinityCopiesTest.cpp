@@ -1,7 +1,7 @@
 // The per-user step's choice of folders and its refusal of links, against a
 // file system of the test's own; tests/e2e/InstallerTest.sh runs the real
 // program under Wine as Active Setup would.
-#include "tools/peruser/AffinityCopies.h"
+#include "installer/peruser/AffinityCopies.h"
 
 #include <gtest/gtest.h>
 

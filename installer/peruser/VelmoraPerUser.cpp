@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/peruser/AffinityCopies.h"
-#include "tools/peruser/UserFilesWin.h"
+#include "installer/peruser/AffinityCopies.h"
+#include "installer/peruser/UserFilesWin.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/peruser/AffinityCopies.h"
+#include "installer/peruser/AffinityCopies.h"
 
 namespace peruser {
 

@@ -1,6 +1,6 @@
 // The installer's choices of build per folder and host, above all on Windows
 // on ARM, where hosts of three architectures share one Windows.
-#include "tools/placement/BuildPlacement.h"
+#include "installer/placement/BuildPlacement.h"
 
 #include <gtest/gtest.h>
 

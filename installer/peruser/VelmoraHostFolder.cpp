@@ -19,9 +19,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/peruser/HostFolderCheck.h"
-#include "tools/peruser/UserFilesWin.h"
-#include "tools/placement/BuildPlacement.h"
+#include "installer/peruser/HostFolderCheck.h"
+#include "installer/peruser/UserFilesWin.h"
+#include "installer/placement/BuildPlacement.h"
 
 namespace {
 

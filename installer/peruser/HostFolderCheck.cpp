@@ -1,4 +1,4 @@
-#include "tools/peruser/HostFolderCheck.h"
+#include "installer/peruser/HostFolderCheck.h"
 
 #include <cwctype>
 
