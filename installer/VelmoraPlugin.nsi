@@ -24,6 +24,7 @@
 ;   makensis -DVERSION=1.01 -DVERSION4=1.1.0.0 -DPUBLISHER=... \
 ;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DARM64_PLUGIN=... -DX64_PERUSER=... -DTEXTS=<folder of
 ;            the Install*.txt files> -DHOST_FOLDER_CHECK=<VelmoraHostFolder.exe>
+;            -DART=<folder of installer/art/render.sh's icon and pictures>
 ;            -DOUTFILE=... \
 ;            [-DSIGN_UNINSTALLER=tools/sign.sh] VelmoraPlugin.nsi
 ; The files' times stored in the installer are those of the files given:
@@ -95,6 +96,8 @@ VIAddVersionKey /LANG=1033 FileVersion "${VERSION}"
 VIAddVersionKey /LANG=1033 CompanyName "${PUBLISHER}"
 VIAddVersionKey /LANG=1033 FileDescription "${PRODUCT} ${VERSION} Setup"
 VIAddVersionKey /LANG=1033 LegalCopyright "${PUBLISHER}"
+; The NSIS that made it, also named in its manifest's description.
+VIAddVersionKey /LANG=1033 Comments "Nullsoft Install System ${NSIS_VERSION}"
 
 Var AppFolder       ; folder of Velmora.exe for the machine-wide setting, no trailing backslash
 Var AppFolderGiven  ; 1 when APPLICATIONPATH= was on the command line
@@ -116,12 +119,26 @@ Var HostXnView
 Var HostAffinity
 Var HostGimp
 
+; Our own icon and pictures, drawn in installer/art and rendered by
+; tools/package.sh (ART names the folder): the same for the uninstaller.
+!define MUI_ICON "${ART}\Velmora.ico"
+!define MUI_UNICON "${ART}\Velmora.ico"
+!define MUI_HEADERIMAGE
+!define MUI_HEADERIMAGE_RIGHT
+!define MUI_HEADERIMAGE_BITMAP "${ART}\Header.bmp"
+!define MUI_HEADERIMAGE_UNBITMAP "${ART}\Header.bmp"
+!define MUI_WELCOMEFINISHPAGE_BITMAP "${ART}\Wizard.bmp"
+!define MUI_UNWELCOMEFINISHPAGE_BITMAP "${ART}\Wizard.bmp"
+
 !define MUI_ABORTWARNING
 !define MUI_FINISHPAGE_NOAUTOCLOSE
 ; No boxes to tick on it: its words have the whole page.
 !define MUI_FINISHPAGE_TEXT_LARGE
 !define MUI_UNFINISHPAGE_NOAUTOCLOSE
 
+; What is installed, and for which editors, before anything is asked.
+!define MUI_WELCOMEPAGE_TEXT "$(VELMORA_WELCOME_TEXT)"
+!insertmacro MUI_PAGE_WELCOME
 !insertmacro MUI_PAGE_DIRECTORY
 
 !define MUI_PAGE_HEADER_TEXT "$(VELMORA_APP_PAGE_TITLE)"
@@ -445,9 +462,9 @@ FunctionEnd
 !macroend
 
 Function .onInit
-  !insertmacro VelmoraChooseLanguage
-  !insertmacro MUI_LANGDLL_DISPLAY
   !insertmacro NativeRegView
+  !insertmacro VelmoraChooseLanguage
+  !insertmacro VelmoraLanguageDialog
   System::Call 'kernel32::GetTickCount() i .r0'
   StrCpy $RunId "${VERSION} $0"
   StrCpy $PlaceFailed 0
@@ -1236,9 +1253,16 @@ Section "-Plug-in"
   ${EndIf}
 SectionEnd
 
+; The uninstaller speaks the language the install was made in.
+Function .onInstSuccess
+  !insertmacro NativeRegView
+  !insertmacro VelmoraSaveLanguage
+FunctionEnd
+
 Function un.onInit
   !insertmacro VelmoraChooseLanguage
   !insertmacro NativeRegView
+  !insertmacro VelmoraInstalledLanguage
   !insertmacro FindProfilesDir "un."
 FunctionEnd
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Configures and builds the plug-in, its tools and its tests for both Windows
-# targets (i686 and x86_64), with --arm64 also for ARM64 Windows (its
+# targets (i686 and x86_64) and the NSIS that makes the installer (once, by
+# tools/setup-nsis.sh), with --arm64 also for ARM64 Windows (its
 # toolchain built first by tools/setup-arm64.sh, once), and, with --native,
 # the native sanitizer build.
 # Usage: tools/build.sh [--native] [--arm64] [--no-tests]
@@ -20,6 +21,7 @@ for arg in "$@"; do
 done
 
 "$root/tools/setup.sh"
+"$root/tools/setup-nsis.sh"
 jobs="$(nproc)"
 for arch in i686 x86_64; do
   cmake -S "$root" -B "$build/$arch" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \

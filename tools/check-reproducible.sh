@@ -6,7 +6,8 @@
 # folder, with a build folder of its own and without the compiler cache, and
 # compares the SHA-256 of every unsigned release file of the two, printing
 # them. The copy builds only the plug-ins, the ARM64 one with this checkout's
-# ARM64 toolchain: the same Debian packages, built once.
+# ARM64 toolchain and the installer with this checkout's NSIS: the same
+# Debian packages, built once.
 # Usage: tools/check-reproducible.sh
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -38,6 +39,7 @@ echo "=== reproducible release: packaging $build"
 echo "=== reproducible release: building and packaging a copy in $copy"
 start="$(date +%s)"
 if ! CCACHE_DISABLE=1 VELMORA_ARM64_TOOLCHAIN="${VELMORA_ARM64_TOOLCHAIN:-$build/arm64-toolchain}" \
+    VELMORA_NSIS="${VELMORA_NSIS:-$build/nsis}" \
     "$copy/tools/package.sh" --out "$work/second" >"$work/second.log" 2>&1; then
   tail -n 40 "$work/second.log"
   echo "FAIL: the second build failed (all of its words in $work/second.log)" >&2

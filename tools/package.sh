@@ -21,11 +21,13 @@
 #   --no-build  package the plug-ins as they are in build/<arch>/plugin
 #   --build DIR the build folder that holds i686/, x86_64/ and aarch64/ (build/)
 # The ARM64 build's toolchain is tools/setup-arm64.sh's, in build/ of this
-# checkout or where VELMORA_ARM64_TOOLCHAIN says.
+# checkout or where VELMORA_ARM64_TOOLCHAIN says; the NSIS that makes the
+# installer is tools/setup-nsis.sh's, there or where VELMORA_NSIS says.
 #   --out DIR   write into DIR instead of dist/
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="$root/build"
+export VELMORA_NSIS="${VELMORA_NSIS:-$root/build/nsis}"
 out="$root/dist"
 do_build=1
 while [ $# -gt 0 ]; do
@@ -81,6 +83,7 @@ fi
 if [ "$do_build" = 1 ]; then
   "$root/tools/setup.sh"
   "$root/tools/setup-arm64.sh" toolchain
+  "$root/tools/setup-nsis.sh"
   for arch in i686 x86_64 aarch64; do
     if [ ! -f "$build/$arch/CMakeCache.txt" ]; then
       prefix="$build/wineprefix"
@@ -104,6 +107,7 @@ arm64="$build/aarch64/plugin/Velmora.8bf"
 for f in "$x64" "$x86" "$arm64" "$peruser" "$hostfolder"; do
   [ -f "$f" ] || { echo "package.sh: $f is not built" >&2; exit 1; }
 done
+"$root/tools/setup-nsis.sh" --check || exit 1
 
 mkdir -p "$out"
 out="$(cd "$out" && pwd)"
@@ -191,18 +195,24 @@ done
 (cd "$stage" && TZ=UTC0 zip -q -X "$staged_zip" x64/Velmora.8bf x86/Velmora.8bf arm64/Velmora.8bf \
   plugin.ini "${texts[@]}")
 
+# The installer's icon and pictures, from their drawings, with the time the
+# installer keeps of each file its pages unpack.
+"$root/installer/art/render.sh" "$stage/art"
+touch -d "@$SOURCE_DATE_EPOCH" "$stage"/art/*
+
 sign_uninstaller=()
 if [ "$sign" = 1 ]; then
   sign_uninstaller=("-DSIGN_UNINSTALLER=$root/tools/sign.sh")
 fi
 # makensis leaves its temporary files behind when signing fails: in the
-# stage, they go with it.
-TMPDIR="$stage" makensis -V2 -WX -NOCD \
+# stage, they go with it. No configuration of this machine's user takes part.
+TMPDIR="$stage" "$VELMORA_NSIS/Bin/makensis" -NOCONFIG -V2 -WX -NOCD \
   "-DVERSION=$version" "-DVERSION4=$major.$minor.0.0" "-DPUBLISHER=$publisher" \
   "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" \
   "-DARM64_PLUGIN=$stage/arm64/Velmora.8bf" \
   "-DX64_PERUSER=$stage/x64/VelmoraPerUser.exe" "-DTEXTS=$stage" \
   "-DHOST_FOLDER_CHECK=$stage/installer/VelmoraHostFolder.exe" "-DOUTFILE=$staged_setup" \
+  "-DART=$stage/art" \
   "${sign_uninstaller[@]}" "$root/installer/VelmoraPlugin.nsi"
 if [ "$sign" = 1 ]; then
   "$root/tools/sign.sh" "$staged_setup"

@@ -11,7 +11,12 @@ packages=(
   wine wine64 wine32:i386
   xvfb xauth x11-utils
   libxml2-utils netpbm
-  nsis zip unzip osslsigncode openssl
+  zip unzip osslsigncode openssl
+  # The installer: tools/setup-nsis.sh builds NSIS from Debian's source with
+  # scons and the MinGW-w64 compilers above; its icon and pictures are drawn
+  # as SVG and rendered with librsvg and icoutils; its test presses keys in
+  # its dialogs with xdotool.
+  scons librsvg2-bin icoutils xdotool
   clang libclang-rt-14-dev llvm-14
   locales
   # ARM64: the compiler, linker and tools tools/setup-arm64.sh builds the

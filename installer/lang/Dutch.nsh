@@ -1,5 +1,6 @@
 ﻿; The installer's own words in Dutch: the names and variables of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_DUTCH} "Dit programma installeert de Velmora-filterplug-in voor fotobewerkingsprogramma's die Photoshop-filterplug-ins laden: Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView en GIMP.$\r$\n$\r$\nDe installatie zet de plug-in waar de gevonden programma's ernaar zoeken, en vertelt u wat u voor de andere moet doen. De plug-in geeft elke afbeelding door aan de toepassing Velmora, die apart wordt geïnstalleerd.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_DUTCH} "Velmora-toepassing"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_DUTCH} "Waar de plug-in Velmora.exe vindt."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_DUTCH} "De plug-in geeft elke afbeelding door aan de toepassing Velmora. Kies de map met Velmora.exe; die wordt opgeslagen voor alle gebruikers van deze computer. Een eigen VelmoraPro\plugin.ini van een gebruiker gaat nog altijd voor."

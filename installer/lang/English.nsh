@@ -3,6 +3,7 @@
 ; $AppFolder, $R6...). The pages and buttons of the installer
 ; itself come translated with NSIS. UTF-8 with a byte-order mark.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_ENGLISH} "This installs the Velmora filter plug-in for image editors that load Photoshop filter plug-ins: Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView and GIMP.$\r$\n$\r$\nSetup places the plug-in where the editors it finds look for it, and tells you what to do for the others. The plug-in hands each image to the Velmora application, which is installed separately.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_ENGLISH} "Velmora application"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_ENGLISH} "Where the plug-in finds Velmora.exe."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_ENGLISH} "The plug-in hands each image to the Velmora application. Choose the folder that holds Velmora.exe; it is saved for every user of this computer. A user's own VelmoraPro\plugin.ini still comes first."

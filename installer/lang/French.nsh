@@ -1,5 +1,6 @@
 ﻿; The installer's own words in French: the names and variables of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_FRENCH} "Ce programme installe le module de filtre Velmora pour les éditeurs d'images qui chargent les modules de filtre Photoshop : Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView et GIMP.$\r$\n$\r$\nL'installation place le module là où les éditeurs qu'elle trouve le cherchent, et vous indique la marche à suivre pour les autres. Le module transmet chaque image à l'application Velmora, qui s'installe séparément.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_FRENCH} "Application Velmora"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_FRENCH} "Où le module trouve Velmora.exe."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_FRENCH} "Le module transmet chaque image à l'application Velmora. Choisissez le dossier qui contient Velmora.exe ; il est enregistré pour tous les utilisateurs de cet ordinateur. Le fichier VelmoraPro\plugin.ini propre à un utilisateur reste prioritaire."

@@ -1,5 +1,6 @@
 ﻿; The installer's own words in German: the names and variables of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_GERMAN} "Dieses Programm installiert das Velmora-Filter-Plug-in für Bildbearbeitungsprogramme, die Photoshop-Filter-Plug-ins laden: Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView und GIMP.$\r$\n$\r$\nDas Installationsprogramm legt das Plug-in dort ab, wo die gefundenen Programme danach suchen, und sagt Ihnen, was für die übrigen zu tun ist. Das Plug-in übergibt jedes Bild an die Velmora-Anwendung, die getrennt installiert wird.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_GERMAN} "Velmora-Anwendung"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_GERMAN} "Wo das Plug-in Velmora.exe findet."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_GERMAN} "Das Plug-in übergibt jedes Bild an die Velmora-Anwendung. Wählen Sie den Ordner, der Velmora.exe enthält; er wird für alle Benutzer dieses Computers gespeichert. Die eigene VelmoraPro\plugin.ini eines Benutzers hat weiterhin Vorrang."

@@ -1,5 +1,6 @@
 ﻿; The installer's own words in Italian: the names and variables of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_ITALIAN} "Questo programma installa il plug-in di filtro Velmora per gli editor di immagini che caricano i plug-in di filtro di Photoshop: Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView e GIMP.$\r$\n$\r$\nL'installazione colloca il plug-in dove lo cercano gli editor che trova e indica cosa fare per gli altri. Il plug-in passa ogni immagine all'applicazione Velmora, che si installa separatamente.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_ITALIAN} "Applicazione Velmora"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_ITALIAN} "Dove il plug-in trova Velmora.exe."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_ITALIAN} "Il plug-in passa ogni immagine all'applicazione Velmora. Scegliere la cartella che contiene Velmora.exe; viene salvata per tutti gli utenti di questo computer. Il file VelmoraPro\plugin.ini proprio di un utente ha comunque la precedenza."

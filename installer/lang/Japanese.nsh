@@ -1,6 +1,7 @@
 ﻿; The installer's own words in Japanese: the names and variables of
 ; English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_JAPANESE} "Photoshop 用フィルター プラグインを読み込める画像編集ソフト (Photoshop、Photoshop Elements、Paint.NET、PhotoPlus、IrfanView、Affinity Photo、PaintShop Pro、PhotoLine、XnView、GIMP) 向けに、Velmora フィルター プラグインをインストールします。$\r$\n$\r$\n見つかったソフトにはプラグインを読み込む場所に配置し、それ以外のソフトには必要な手順をお知らせします。プラグインは各画像を、別途インストールする Velmora アプリケーションに渡します。$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_JAPANESE} "Velmora アプリケーション"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_JAPANESE} "プラグインが Velmora.exe を見つける場所です。"
 LangString VELMORA_APP_PAGE_TEXT ${LANG_JAPANESE} "プラグインは各画像を Velmora アプリケーションに渡します。Velmora.exe のあるフォルダーを選んでください。このフォルダーは、このコンピューターの全ユーザー向けに保存されます。ユーザー自身の VelmoraPro\plugin.ini があれば、そちらが優先されます。"

@@ -1,5 +1,6 @@
 ﻿; The installer's own words in Korean: the names and variables of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_KOREAN} "Photoshop 필터 플러그인을 불러오는 이미지 편집 프로그램(Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView, GIMP)용 Velmora 필터 플러그인을 설치합니다.$\r$\n$\r$\n설치 프로그램은 찾은 프로그램이 플러그인을 찾는 위치에 플러그인을 넣고, 나머지 프로그램에서 할 일을 알려 줍니다. 플러그인은 각 이미지를 별도로 설치하는 Velmora 응용 프로그램에 넘겨줍니다.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_KOREAN} "Velmora 응용 프로그램"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_KOREAN} "플러그인이 Velmora.exe를 찾는 위치입니다."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_KOREAN} "플러그인은 각 이미지를 Velmora 응용 프로그램에 넘겨줍니다. Velmora.exe가 있는 폴더를 선택하십시오. 이 폴더는 이 컴퓨터의 모든 사용자를 위해 저장됩니다. 사용자 자신의 VelmoraPro\plugin.ini가 있으면 그것이 우선합니다."

@@ -1,5 +1,6 @@
 ﻿; The installer's own words in Polish: the names and variables of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_POLISH} "Ten program instaluje wtyczkę filtra Velmora dla edytorów obrazów, które wczytują wtyczki filtrów programu Photoshop: Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView i GIMP.$\r$\n$\r$\nInstalator umieszcza wtyczkę tam, gdzie szukają jej znalezione edytory, a dla pozostałych podaje, co zrobić. Wtyczka przekazuje każdy obraz do aplikacji Velmora, którą instaluje się osobno.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_POLISH} "Aplikacja Velmora"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_POLISH} "Gdzie wtyczka znajdzie plik Velmora.exe."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_POLISH} "Wtyczka przekazuje każdy obraz do aplikacji Velmora. Wybierz folder zawierający plik Velmora.exe; zostanie on zapisany dla wszystkich użytkowników tego komputera. Własny plik VelmoraPro\plugin.ini użytkownika nadal ma pierwszeństwo."

@@ -1,6 +1,7 @@
 ﻿; The installer's own words in Portuguese (Brazil): the names and variables
 ; of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_PORTUGUESEBR} "Este programa instala o plug-in de filtro Velmora para os editores de imagens que carregam plug-ins de filtro do Photoshop: Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView e GIMP.$\r$\n$\r$\nO instalador coloca o plug-in onde os editores encontrados o procuram e informa o que fazer nos demais. O plug-in entrega cada imagem ao aplicativo Velmora, que é instalado separadamente.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_PORTUGUESEBR} "Aplicativo Velmora"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_PORTUGUESEBR} "Onde o plug-in encontra o Velmora.exe."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_PORTUGUESEBR} "O plug-in entrega cada imagem ao aplicativo Velmora. Escolha a pasta que contém o Velmora.exe; ela é salva para todos os usuários deste computador. O arquivo VelmoraPro\plugin.ini próprio de um usuário continua tendo prioridade."

@@ -1,5 +1,6 @@
 ﻿; The installer's own words in Russian: the names and variables of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_RUSSIAN} "Эта программа устанавливает модуль фильтра Velmora для графических редакторов, которые загружают модули фильтров Photoshop: Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView и GIMP.$\r$\n$\r$\nУстановщик помещает модуль туда, где его ищут найденные редакторы, и подсказывает, что сделать для остальных. Модуль передаёт каждое изображение приложению Velmora, которое устанавливается отдельно.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_RUSSIAN} "Приложение Velmora"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_RUSSIAN} "Где модуль найдёт Velmora.exe."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_RUSSIAN} "Модуль передаёт каждое изображение приложению Velmora. Выберите папку, в которой находится Velmora.exe; она будет сохранена для всех пользователей этого компьютера. Собственный файл VelmoraPro\plugin.ini пользователя по-прежнему имеет приоритет."

@@ -1,6 +1,7 @@
 ﻿; The installer's own words in Chinese (Simplified): the names and variables
 ; of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_SIMPCHINESE} "此程序将为能加载 Photoshop 滤镜插件的图像编辑程序安装 Velmora 滤镜插件：Photoshop、Photoshop Elements、Paint.NET、PhotoPlus、IrfanView、Affinity Photo、PaintShop Pro、PhotoLine、XnView 和 GIMP。$\r$\n$\r$\n安装程序会将插件放到所找到的程序查找插件的位置，并告诉您其他程序需要如何操作。插件会将每张图像交给另行安装的 Velmora 应用程序处理。$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_SIMPCHINESE} "Velmora 应用程序"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_SIMPCHINESE} "插件在何处找到 Velmora.exe。"
 LangString VELMORA_APP_PAGE_TEXT ${LANG_SIMPCHINESE} "插件会将每张图像交给 Velmora 应用程序处理。请选择包含 Velmora.exe 的文件夹；该文件夹将为此计算机上的所有用户保存。用户自己的 VelmoraPro\plugin.ini 仍然优先。"

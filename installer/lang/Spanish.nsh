@@ -1,5 +1,6 @@
 ﻿; The installer's own words in Spanish: the names and variables of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_SPANISH} "Este programa instala el plugin de filtro Velmora para los editores de imágenes que cargan plugins de filtro de Photoshop: Photoshop, Photoshop Elements, Paint.NET, PhotoPlus, IrfanView, Affinity Photo, PaintShop Pro, PhotoLine, XnView y GIMP.$\r$\n$\r$\nEl instalador coloca el plugin donde lo buscan los editores que encuentra y le indica qué hacer con los demás. El plugin entrega cada imagen a la aplicación Velmora, que se instala por separado.$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_SPANISH} "Aplicación Velmora"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_SPANISH} "Dónde encuentra el plugin Velmora.exe."
 LangString VELMORA_APP_PAGE_TEXT ${LANG_SPANISH} "El plugin entrega cada imagen a la aplicación Velmora. Elija la carpeta que contiene Velmora.exe; se guarda para todos los usuarios de este equipo. El archivo VelmoraPro\plugin.ini propio de un usuario sigue teniendo prioridad."

@@ -1,6 +1,7 @@
 ﻿; The installer's own words in Chinese (Traditional): the names and variables
 ; of English.nsh.
 
+LangString VELMORA_WELCOME_TEXT ${LANG_TRADCHINESE} "此程式會為能載入 Photoshop 濾鏡外掛程式的影像編輯程式安裝 Velmora 濾鏡外掛程式：Photoshop、Photoshop Elements、Paint.NET、PhotoPlus、IrfanView、Affinity Photo、PaintShop Pro、PhotoLine、XnView 和 GIMP。$\r$\n$\r$\n安裝程式會將外掛程式放到所找到的程式尋找外掛程式的位置，並告訴您其他程式需要如何操作。外掛程式會將每張影像交給另行安裝的 Velmora 應用程式處理。$\r$\n$\r$\n$_CLICK"
 LangString VELMORA_APP_PAGE_TITLE ${LANG_TRADCHINESE} "Velmora 應用程式"
 LangString VELMORA_APP_PAGE_SUBTITLE ${LANG_TRADCHINESE} "外掛程式在何處找到 Velmora.exe。"
 LangString VELMORA_APP_PAGE_TEXT ${LANG_TRADCHINESE} "外掛程式會將每張影像交給 Velmora 應用程式處理。請選擇包含 Velmora.exe 的資料夾；該資料夾會為這部電腦上的所有使用者儲存。使用者自己的 VelmoraPro\plugin.ini 仍然優先。"

@@ -4,6 +4,8 @@
 # signed with a throwaway code-signing certificate made here (a wrong password
 # stops the packaging, and no log shows the password), checks the signatures
 # of both plug-ins, the installer and the uninstaller it writes, checks the zip,
+# checks that the installer's icon and pictures are the ones drawn for it (none
+# of NSIS's own) and that its manifest names the NSIS built from Debian's source,
 # makes fake hosts (the shared Adobe folders, Photoshop versions whose
 # PluginPath is in the 64-bit and in the 32-bit registry view, one of them
 # inside a user's profile, Photoshop Elements, Paint.NET with PSFilterPdn,
@@ -29,7 +31,9 @@
 # uninstall that leaves exactly what was there before, plus the user's own
 # copy for Affinity, and deletes nothing through a link that an earlier
 # release's record points into; last, on a machine with only Photoshop and
-# Affinity, the finish page's words name only those two.
+# Affinity, the finish page's words name only those two; and that Escape at the
+# language choice cancels with exit code 1 and the uninstaller of an install in
+# German speaks German.
 # Usage: InstallerTest.sh SOURCE_DIR BUILD_DIR (the folder of i686/ and x86_64/)
 set -euo pipefail
 src="$(cd "$1" && pwd)"
@@ -190,6 +194,41 @@ german="$(unzip -p "$zip" Install.de.txt)"
   fail "Install.de.txt has no UTF-8 byte-order mark"
 grep -q "Velmora Plugin $version, Installation von Hand" <<<"$german" && ! grep -qv $'\r$' <<<"$german" ||
   fail "Install.de.txt is not the German text with its version and CR LF line ends"
+
+# --- Its look, and the NSIS it is made with --------------------------------------
+# The icon is the one drawn for it, and so are the pictures its pages unpack,
+# none of them one of the NSIS's own (Contrib\Graphics, from Debian's source;
+# an icon's images are compared, as a module holds them apart); the manifest
+# names the NSIS built here, one with the fixes for installers run as the
+# system account (3.11 on).
+nsis="${VELMORA_NSIS:-$src/build/nsis}"
+look="$work/look"
+"$src/installer/art/render.sh" "$look/drawn"
+# $1 = an .ico file: the SHA-256 of each of its images, sorted.
+icon_images() {
+  rm -rf "$look/images" && mkdir "$look/images" && icotool -x -o "$look/images" "$1" 2>/dev/null &&
+    (cd "$look/images" && sha256sum -- * | cut -d' ' -f1 | sort)
+}
+wrestool -x -t 14 "$setup" >"$look/icon.ico"
+drawn_icon="$(icon_images "$look/drawn/Velmora.ico")"
+[ "$(icon_images "$look/icon.ico")" = "$drawn_icon" ] || fail "the installer's icon is not installer/art/Velmora.svg"
+7zz e -y -bso0 -o"$look" "$setup" '$PLUGINSDIR/modern-wizard.bmp' '$PLUGINSDIR/modern-header.bmp' ||
+  fail "the installer holds no pictures for its pages"
+cmp -s "$look/modern-wizard.bmp" "$look/drawn/Wizard.bmp" && cmp -s "$look/modern-header.bmp" "$look/drawn/Header.bmp" ||
+  fail "the installer's pictures are not installer/art/Wizard.svg and Header.svg"
+while IFS= read -r -d '' stock; do
+  if [[ "$stock" == *.ico ]]; then
+    [ -z "$(comm -12 <(icon_images "$stock") <(echo "$drawn_icon"))" ] || fail "the installer's icon is NSIS's ${stock#"$nsis/"}"
+  fi
+  for mine in modern-wizard.bmp modern-header.bmp; do
+    ! cmp -s "$look/$mine" "$stock" || fail "the installer's $mine is NSIS's ${stock#"$nsis/"}"
+  done
+done < <(find "$nsis/Contrib/Graphics" -type f -print0)
+made_with="$(wrestool -x --raw -t 24 "$setup" | grep -ao 'Nullsoft Install System v[0-9.]*' | sed 's/.* v//')"
+[ "v$made_with" = "$("$nsis/Bin/makensis" -VERSION)" ] &&
+  [ "$(printf '3.11\n%s\n' "$made_with" | sort -V | head -n 1)" = 3.11 ] ||
+  fail "the installer's manifest names NSIS ${made_with:-none}, not this build's $("$nsis/Bin/makensis" -VERSION)"
+echo "ok: the installer's icon and pictures are Velmora's own; made with NSIS $made_with"
 
 # --- A fresh prefix with fake hosts -------------------------------------------
 wineboot -i >/dev/null 2>&1 || fail "wineboot could not create the prefix"
@@ -510,6 +549,8 @@ done
 wineserver -w
 # The uninstaller the installer wrote was signed as the installer was built.
 check_signature "$C/$own/Uninstall.exe" Uninstall.exe
+wrestool -x -t 14 "$C/$own/Uninstall.exe" >"$look/uninstall.ico"
+[ "$(icon_images "$look/uninstall.ico")" = "$drawn_icon" ] || fail "the uninstaller's icon is not installer/art/Velmora.svg"
 
 # --- The per-user step, run as the user -------------------------------------------
 # As Active Setup runs it at Wine's user's sign-in: its StubPath, started by
@@ -650,6 +691,41 @@ told="Add C:\\Program Files\\Velmora Plugin\\x64 (32-bit editors: x86) as a plug
 $two_hosts_out"
 wine "C:\\Program Files\\Velmora Plugin\\Uninstall.exe" /S || fail "the second uninstall failed (exit code $?)"
 wineserver -w
+
+# --- Its languages -------------------------------------------------------------------
+# Escape at the language choice cancels the install: exit code 1, as on any
+# later page (2 is for a file not placed), and nothing is installed.
+[ -n "${DISPLAY:-}" ] || fail "the language choice needs an X display (xvfb-run)"
+# $1 = a window's title (a regular expression); waits for it, then presses Escape.
+escape_from() {
+  local window
+  window="$(timeout 60 xdotool search --sync --onlyvisible --name "$1" | head -n 1)" || return 1
+  xdotool windowfocus "$window" 2>/dev/null || true
+  sleep 0.5
+  xdotool key Escape
+}
+wine "$setup" &
+setup_pid=$!
+escape_from '^Installer Language$' || fail "the installer showed no language choice"
+set +e
+wait "$setup_pid"
+rc=$?
+set -e
+wineserver -w
+[ "$rc" = 1 ] || fail "cancelling at the language choice gave exit code $rc, not 1"
+[ -z "$(reg_value "$uninstall_key" UninstallString 64)" ] || fail "cancelling at the language choice installed"
+# Installed in German, the uninstaller speaks German on an English desktop.
+LC_ALL=de_DE.UTF-8 wine "$setup" /S >/dev/null || fail "the German install failed (exit code $?)"
+wineserver -w
+[ "$(reg_value "$uninstall_key" Language 64)" = 1031 ] ||
+  fail "the German install recorded the language $(reg_value "$uninstall_key" Language 64), not 1031"
+wine "C:\\Program Files\\Velmora Plugin\\Uninstall.exe" &
+escape_from '^Deinstallation von Velmora Plugin' || fail "the uninstaller of a German install does not speak German"
+wait $! || true
+wineserver -w
+wine "C:\\Program Files\\Velmora Plugin\\Uninstall.exe" /S || fail "the German uninstall failed (exit code $?)"
+wineserver -w
+echo "ok: the language choice cancels with exit code 1; the uninstaller speaks the install's language"
 
 echo "installer: $(basename "$setup"), $(stat -c %s "$setup") bytes; zip $(stat -c %s "$zip") bytes"
 echo "signed and verified (test certificate $subject, records in $signatures):"
