@@ -80,7 +80,7 @@ fi
 mirror="${mirror:-http://deb.debian.org/debian}"
 
 start="$(date +%s)"
-echo "setup-nsis: building NSIS $nsis_version from Debian's source package in $nsis (about 8 minutes on 2 cores)"
+echo "setup-nsis: building NSIS $nsis_version from Debian's source package in $nsis (about 2 minutes on 2 idle cores)"
 rm -rf "$nsis" "$nsis.partial"
 work="$nsis.partial"
 apt="$work/apt" src="$work/src" log="$work/build.log"
