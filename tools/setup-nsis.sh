@@ -96,7 +96,7 @@ if ! apt-get "${apto[@]}" -qq update >"$log" 2>&1; then
 fi
 if ! (cd "$src" && apt-get "${apto[@]}" -qq source "nsis=$nsis_version") >>"$log" 2>&1; then
   tail -n 5 "$log" >&2
-  offered="$(apt-cache "${apto[@]}" showsrc nsis 2>/dev/null | sed -n 's/^Version: //p' | tr '\n' ' ')"
+  offered="$(apt-cache "${apto[@]}" showsrc nsis 2>/dev/null | sed -n 's/^Version: //p' | paste -sd ' ' -)"
   echo "setup-nsis: failed: Debian's $nsis_suite no longer has the source of NSIS $nsis_version" \
     "(it has: ${offered:-none}). Set nsis_version in tools/setup-nsis.sh to one of those, after reading" \
     "its changelog, or to 3.11-1 with nsis_suite=trixie." >&2
