@@ -15,8 +15,8 @@ packages=(
   # The installer: tools/setup-nsis.sh builds NSIS from Debian's source with
   # scons and the MinGW-w64 compilers above; its icon and pictures are drawn
   # as SVG and rendered with librsvg and icoutils; its test presses keys in
-  # its dialogs with xdotool.
-  scons librsvg2-bin icoutils xdotool
+  # its dialogs with xdotool and unpacks the pictures it carries with 7-Zip.
+  scons librsvg2-bin icoutils xdotool 7zip
   clang libclang-rt-14-dev llvm-14
   locales
   # ARM64: the compiler, linker and tools tools/setup-arm64.sh builds the
