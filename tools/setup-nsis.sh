@@ -31,12 +31,15 @@ set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 nsis="${VELMORA_NSIS:-$root/build/nsis}"
 
-# The version and the suite it comes from. When Debian replaces it there,
-# the build stops and says so: choose the version the suite carries then
-# (apt-cache showsrc nsis with the suite's deb-src line), or 3.11-1 from
-# trixie.
+# The version built, and the suites searched for it (Debian 13 and
+# unstable: the archive drops a version from unstable when a newer one
+# arrives). When the pinned version is gone from both, the newest version
+# they offer that is not older than it is built instead, with a warning, so
+# that a fresh machine still builds; the stamp, the installer's manifest and
+# its version information name the version used. Update the pin then, after
+# reading the new version's changelog.
 nsis_version=3.12-1
-nsis_suite=sid
+nsis_suites=(sid trixie)
 # Raised when this script builds NSIS differently.
 script_version=1
 # The plug-ins the installer may use; the others are not built (NSISdl would
@@ -53,11 +56,11 @@ done
 
 # What the build is made of: a new version of any of these builds it anew.
 version_of() { dpkg-query -W -f='${Version}' "$1" 2>/dev/null || echo none; }
-key="nsis=$nsis_version gcc-mingw-w64-i686-posix=$(version_of gcc-mingw-w64-i686-posix)"
+key="nsis>=$nsis_version gcc-mingw-w64-i686-posix=$(version_of gcc-mingw-w64-i686-posix)"
 key+=" mingw-w64-i686-dev=$(version_of mingw-w64-i686-dev) g++=$(version_of g++) scons=$(version_of scons)"
 key+=" script=$script_version"
 if [ -f "$nsis/stamp" ] && [ "$(cat "$nsis/stamp")" = "$key" ] && [ -x "$nsis/Bin/makensis" ]; then
-  [ "$check_only" = 1 ] || echo "setup-nsis: NSIS $nsis_version present ($nsis)"
+  [ "$check_only" = 1 ] || echo "setup-nsis: NSIS $("$nsis/Bin/makensis" -VERSION) present ($nsis)"
   exit 0
 fi
 if [ "$check_only" = 1 ]; then
@@ -85,24 +88,42 @@ rm -rf "$nsis" "$nsis.partial"
 work="$nsis.partial"
 apt="$work/apt" src="$work/src" log="$work/build.log"
 mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$apt/cache" "$apt/parts" "$src"
-echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $nsis_suite main" >"$apt/sources.list"
+for suite in "${nsis_suites[@]}"; do
+  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror $suite main"
+done >"$apt/sources.list"
 apto=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/parts"
   -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "Dir::Cache::Archives=$apt/archives"
   -o "APT::Sandbox::User=root" -o "Debug::NoLocking=1")
 if ! apt-get "${apto[@]}" -qq update >"$log" 2>&1; then
   cat "$log" >&2
-  echo "setup-nsis: failed: the source index of Debian's $nsis_suite could not be read from $mirror" >&2
+  echo "setup-nsis: failed: the source indexes of Debian's ${nsis_suites[*]} could not be read from $mirror" >&2
   exit 1
 fi
-if ! (cd "$src" && apt-get "${apto[@]}" -qq source "nsis=$nsis_version") >>"$log" 2>&1; then
+offered="$(apt-cache "${apto[@]}" showsrc nsis 2>/dev/null | sed -n 's/^Version: //p' | sort -u)"
+use="$nsis_version"
+if ! grep -qxF "$nsis_version" <<<"$offered"; then
+  use=""
+  for v in $offered; do
+    if dpkg --compare-versions "$v" ge "$nsis_version" &&
+        { [ -z "$use" ] || dpkg --compare-versions "$v" gt "$use"; }; then
+      use="$v"
+    fi
+  done
+  if [ -z "$use" ]; then
+    echo "setup-nsis: failed: Debian's ${nsis_suites[*]} offer no NSIS source of version $nsis_version or" \
+      "later (they offer: $(paste -sd ' ' - <<<"${offered:-none}")). Set nsis_version in tools/setup-nsis.sh" \
+      "to a version they carry, after reading its changelog." >&2
+    exit 1
+  fi
+  echo "setup-nsis: warning: NSIS $nsis_version is gone from Debian's ${nsis_suites[*]}; building $use," \
+    "the newest they offer. Pin it in tools/setup-nsis.sh after reading its changelog." >&2
+fi
+if ! (cd "$src" && apt-get "${apto[@]}" -qq source "nsis=$use") >>"$log" 2>&1; then
   tail -n 5 "$log" >&2
-  offered="$(apt-cache "${apto[@]}" showsrc nsis 2>/dev/null | sed -n 's/^Version: //p' | paste -sd ' ' -)"
-  echo "setup-nsis: failed: Debian's $nsis_suite no longer has the source of NSIS $nsis_version" \
-    "(it has: ${offered:-none}). Set nsis_version in tools/setup-nsis.sh to one of those, after reading" \
-    "its changelog, or to 3.11-1 with nsis_suite=trixie." >&2
+  echo "setup-nsis: failed: the source of NSIS $use could not be fetched from $mirror" >&2
   exit 1
 fi
-tree="$src/nsis-${nsis_version%-*}"
+tree="$src/nsis-${use%-*}"
 [ -f "$tree/SConstruct" ] || { echo "setup-nsis: failed: no NSIS source in $tree" >&2; exit 1; }
 
 # Debian's own build of its nsis-common package, for x86 alone and without
@@ -111,7 +132,7 @@ tree="$src/nsis-${nsis_version%-*}"
 epoch="$(dpkg-parsechangelog -l "$tree/debian/changelog" -STimestamp)"
 skip_plugins="$(cd "$tree" && sed -n "/^plugins = \[/,/^]/s/^\t'\(.*\)',\$/\1/p" SConstruct |
   grep -vxF "${plugins[@]/#/-e}" | paste -sd, -)"
-upstream="${nsis_version%-*}"
+upstream="${use%-*}"
 if ! (cd "$tree" && SOURCE_DATE_EPOCH="$epoch" scons -j "$(nproc)" \
     NSIS_CONFIG_CONST_DATA_PATH=no UNICODE=yes \
     VERSION="$upstream" VER_MAJOR="${upstream%%.*}" VER_MINOR="${upstream#*.}" VER_REVISION=0 \
@@ -121,7 +142,7 @@ if ! (cd "$tree" && SOURCE_DATE_EPOCH="$epoch" scons -j "$(nproc)" \
     PREFIX="$work/nsis" PREFIX_BIN="$work/nsis/Bin" PREFIX_CONF="$work/nsis" \
     install-compiler install-stubs install-plugins install-data install-utils) >>"$log" 2>&1; then
   tail -n 40 "$log" >&2
-  echo "setup-nsis: failed: building NSIS $nsis_version (all of its output in $log)" >&2
+  echo "setup-nsis: failed: building NSIS $use (all of its output in $log)" >&2
   exit 1
 fi
 # An installer carries its stubs and plug-ins to machines that have only
