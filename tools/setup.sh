@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev
   wine wine64 wine32:i386
   xvfb xauth x11-utils
-  libxml2-utils netpbm
+  libxml2-utils netpbm x11-apps
   nsis zip unzip osslsigncode openssl
   clang libclang-rt-14-dev llvm-14
   locales
