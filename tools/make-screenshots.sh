@@ -47,7 +47,10 @@ if [ "${1:-}" != --inside ]; then
   if [ -f "$build/aarch64/plugin/Velmora.8bf" ]; then
     ln -s "$build/aarch64/plugin/Velmora.8bf" "$work/builds/aarch64/plugin/Velmora.8bf"
   else
-    cp "$build/x86_64/plugin/Velmora.8bf" "$work/builds/aarch64/plugin/Velmora.8bf"
+    # Stripped first: llvm-strip, which package.sh uses for the ARM64 file,
+    # does not read the symbols that the MinGW linker leaves in the x64 one.
+    x86_64-w64-mingw32-strip -o "$work/builds/aarch64/plugin/Velmora.8bf" \
+      "$build/x86_64/plugin/Velmora.8bf"
   fi
   env -u VELMORA_SIGN_PKCS12 "$root/tools/package.sh" --no-build --build "$work/builds" \
     --out "$work/dist" >"$work/package.log" 2>&1 || {
@@ -81,23 +84,39 @@ profile="$WINEPREFIX/drive_c/users/$(id -un)"
 settings="$profile/VelmoraPro/plugin.ini"
 mkdir -p "$(dirname "$settings")" "$images"
 
-# shot NAME WINDOW: the window (and the menus it has open) as NAME.png.
+# shot NAME WINDOW: the window (and the menus it has open) as NAME.png. The
+# display's root image lacks what Wine draws into X windows of their own
+# while it is not the active window (open menus, the note): each X window
+# inside the picture is taken by itself and laid over it, largest first.
 shot() {
-  local name="$1" title="$2" left top width height
+  local name="$1" title="$2" left top width height picture="$work/shot.ppm"
   read -r left top width height < <(wine "$windows" rect "$title" | tr -d '\r')
-  xwd -root -silent | xwdtopnm 2>/dev/null |
-    pnmcut -left "$left" -top "$top" -width "$width" -height "$height" |
-    pnmquant -quiet 256 2>/dev/null | pnmtopng -compression 9 >"$images/$name.png"
+  xwd -root -silent | xwdtopnm 2>/dev/null | pnmdepth 255 |
+    pnmcut -left "$left" -top "$top" -width "$width" -height "$height" >"$picture"
+  local id w h x y
+  while read -r id w h x y; do
+    xwininfo -id "$id" | grep -q IsViewable || continue
+    if [ "$x" -ge "$left" ] && [ "$y" -ge "$top" ] && [ $((x + w)) -le $((left + width)) ] &&
+      [ $((y + h)) -le $((top + height)) ] && [ "$w" -gt 1 ] && [ "$h" -gt 1 ]; then
+      xwd -id "$id" -silent | xwdtopnm 2>/dev/null | pnmdepth 255 >"$work/window.ppm"
+      pnmpaste "$work/window.ppm" $((x - left)) $((y - top)) "$picture" >"$work/pasted.ppm"
+      mv "$work/pasted.ppm" "$picture"
+    fi
+  done < <(xwininfo -root -tree |
+    sed -nE 's/^ *(0x[0-9a-f]+) .* ([0-9]+)x([0-9]+)[+-]-?[0-9]+[+-]-?[0-9]+ +\+(-?[0-9]+)\+(-?[0-9]+)$/\1 \2 \3 \4 \5/p' |
+    sort -k2,2nr -k3,3nr)
+  pnmquant -quiet 256 "$picture" 2>/dev/null | pnmtopng -compression 9 >"$images/$name.png"
+  rm -f "$picture" "$work/window.ppm"
   echo "make-screenshots: docs/images/$name.png ($width x $height)"
 }
 
 # The host's window with the filter in its menu, then the note while the
 # stand-in has the image (it sleeps, then copies).
 printf '[General]\r\nApplicationPath=%s\r\n' "$(winpath "$build/x86_64/app")" >"$settings"
-VELMORA_STANDIN_MODE=sleep:6000 wine "$host" --window "$sample" 'C:\result.ppm' >"$work/host.log" 2>&1 &
+VELMORA_STANDIN_MODE=sleep:6000 wine "$host" --window "$plugin" "$sample" 'C:\result.ppm' >"$work/host.log" 2>&1 &
 wine "$windows" menu "VelmoraHost" F
 wine "$windows" keys "VelmoraHost" right
-sleep 1
+sleep 2
 shot host-menu "VelmoraHost"
 wine "$windows" keys "VelmoraHost" enter
 wine "$windows" rect "Velmora" >/dev/null  # the note
@@ -110,7 +129,7 @@ wait
 for language in en de; do
   printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\r\n' >"$settings"
   [ "$language" = de ] && printf 'Language=de\r\n' >>"$settings"
-  wine "$host" --window --host-sig PSP9 "$sample" 'C:\result.ppm' >"$work/box-$language.log" 2>&1 &
+  wine "$host" --window --host-sig PSP9 "$plugin" "$sample" 'C:\result.ppm' >"$work/box-$language.log" 2>&1 &
   wine "$windows" menu "VelmoraHost" F
   wine "$windows" keys "VelmoraHost" right enter
   shot "failure-box-$language" "Velmora"
