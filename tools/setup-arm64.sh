@@ -18,17 +18,28 @@
 # state stay as they are. Everything is checked against Debian's signed
 # indexes by apt and mmdebstrap.
 #
-# Usage: tools/setup-arm64.sh [toolchain] [root]   (both without arguments)
+# The runtimes are built from the very source version of the installed
+# clang-19, and the CRT from that of the installed mingw-w64 headers the x86
+# builds use, looked up in bookworm, bookworm-updates and bookworm-security:
+# when apt updates the compiler, the toolchain is built anew from the
+# matching sources, and when Debian no longer publishes them the script says
+# so and stops.
+#
+# Usage: tools/setup-arm64.sh [toolchain] [root] [sources]
+#   (toolchain and root without arguments; sources only checks that Debian
+#   still publishes the sources of the installed compilers, building nothing)
 # VELMORA_ARM64_TOOLCHAIN and VELMORA_ARM64_ROOT name other folders.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 toolchain="${VELMORA_ARM64_TOOLCHAIN:-$root/build/arm64-toolchain}"
 armroot="${VELMORA_ARM64_ROOT:-$root/build/arm64-root}"
 
-# The versions the toolchain is built from. A Debian point release that moves
-# one of them changes the key, and the toolchain is built anew.
-mingw_version=10.0.0-3
-llvm_version=1:19.1.7-3~deb12u1
+# The source versions the toolchain is built from: those of the installed
+# packages, so that the runtimes match the compiler that apt keeps up to date.
+# A change of either changes the key, and the toolchain is built anew.
+source_version_of() {
+  dpkg-query -W -f='${source:Version}' "$1" 2>/dev/null || true
+}
 # Debian 12's Wine 8: Debian 13's arm64 Wine does not start under qemu-user.
 root_suite=bookworm
 # Raised when this script builds the toolchain or the root differently.
@@ -41,11 +52,13 @@ as_root() {
 
 want_toolchain=0
 want_root=0
+want_sources=0
 [ $# -eq 0 ] && set -- toolchain root
 for arg in "$@"; do
   case "$arg" in
     toolchain) want_toolchain=1 ;;
     root) want_root=1 ;;
+    sources) want_sources=1 ;;
     *) echo "setup-arm64.sh: unknown argument $arg" >&2; exit 2 ;;
   esac
 done
@@ -54,9 +67,13 @@ done
 # name for bookworm, in either source format.
 mirror_for() {
   local suite="$1" fallback="$2" uri
+  # deb822 stanzas: URIs and Suites in either order, a blank line between.
   uri="$(awk -v suite="$suite" '
-      /^URIs:/ { uris = $2 } /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) found = uris }
-      /^$/ { uris = "" } END { print found }' /etc/apt/sources.list.d/*.sources 2>/dev/null || true)"
+      function take() { if (!found && has) found = uris; uris = ""; has = 0 }
+      FNR == 1 { take() } /^[[:space:]]*$/ { take() }
+      /^URIs:/ { uris = $2 } /^Suites:/ { for (i = 2; i <= NF; i++) if ($i == suite) has = 1 }
+      END { take(); print found }' \
+      /etc/apt/sources.list.d/*.sources 2>/dev/null || true)"
   if [ -z "$uri" ]; then
     uri="$(awk -v suite="$suite" '$1 == "deb" && $0 !~ /\[/ && $3 == suite { print $2; exit }
         $1 == "deb" && $0 ~ /\[/ { for (i = 2; i <= NF; i++) if ($i ~ /\]$/) break; if ($(i + 2) == suite) { print $(i + 1); exit } }' \
@@ -78,7 +95,82 @@ quietly() {
   }
 }
 
+# The source versions to build from: those of the installed clang-19 (lld-19
+# and llvm-19 come from the same source and must agree with it) and of the
+# installed mingw-w64 headers. Sets llvm_version and mingw_version.
+installed_sources() {
+  llvm_version="$(source_version_of clang-19)"
+  if [ -z "$llvm_version" ]; then
+    echo "setup-arm64: clang-19 is not installed; run tools/setup.sh first" >&2
+    exit 1
+  fi
+  local package other
+  for package in lld-19 llvm-19; do
+    other="$(source_version_of "$package")"
+    if [ "$other" != "$llvm_version" ]; then
+      echo "setup-arm64: clang-19 is built from llvm-toolchain-19 $llvm_version but $package" \
+        "from ${other:-nothing (not installed)}; bring them to one version:" \
+        "apt-get install clang-19 lld-19 llvm-19" >&2
+      exit 1
+    fi
+  done
+  mingw_version="$(source_version_of mingw-w64-common)"
+  if [ -z "$mingw_version" ]; then
+    echo "setup-arm64: the mingw-w64 headers are not installed; run tools/setup.sh first" >&2
+    exit 1
+  fi
+}
+
+# Debian's source indexes for bookworm, its updates and its security
+# updates, in a private apt configuration under $1 (its own source list,
+# lists and caches; the machine's stay as they are). Sets apto.
+fetch_source_indexes() {
+  local apt="$1"
+  mkdir -p "$apt/lists/partial" "$apt/archives/partial" "$apt/cache" "$apt/parts"
+  {
+    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror bookworm main"
+    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror bookworm-updates main"
+    echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $security_mirror bookworm-security main"
+  } >"$apt/sources.list"
+  apto=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/parts"
+    -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "Dir::Cache::Archives=$apt/archives"
+    -o "APT::Sandbox::User=$(id -un)" -o "Debug::NoLocking=1")
+  quietly "$apt/update.log" apt-get "${apto[@]}" update
+}
+
+# Fails with words unless the source indexes hold `package` at `version`.
+require_source() {
+  local package="$1" version="$2" binary="$3"
+  if ! apt-cache "${apto[@]}" showsrc --only-source "$package" 2>/dev/null |
+      grep -qx "Version: $version"; then
+    local published
+    published="$(apt-cache "${apto[@]}" showsrc --only-source "$package" 2>/dev/null |
+      sed -n 's/^Version: //p' | sort -u | paste -sd ' ')"
+    echo "setup-arm64: the installed $binary is built from $package $version, which Debian" \
+      "no longer publishes (bookworm, bookworm-updates and bookworm-security at $mirror and" \
+      "$security_mirror have ${published:-none}). Update the compilers to Debian's current" \
+      "version (apt-get update && apt-get install clang-19 lld-19 llvm-19 mingw-w64), then run" \
+      "this again." >&2
+    exit 1
+  fi
+}
+
+# Checks, without building anything, that the sources of the installed
+# compilers can still be had: what a fresh machine needs.
+check_sources() {
+  installed_sources
+  local apt
+  apt="$(mktemp -d)"
+  fetch_source_indexes "$apt"
+  require_source llvm-toolchain-19 "$llvm_version" clang-19
+  require_source mingw-w64 "$mingw_version" mingw-w64-common
+  rm -rf "$apt"
+  echo "setup-arm64: Debian publishes llvm-toolchain-19 $llvm_version and mingw-w64 $mingw_version," \
+    "the sources of the installed compilers"
+}
+
 build_toolchain() {
+  installed_sources
   local key
   key="mingw-w64=$mingw_version llvm-toolchain-19=$llvm_version"
   key+=" clang-19=$(dpkg-query -W -f='${Version}' clang-19) lld-19=$(dpkg-query -W -f='${Version}' lld-19)"
@@ -89,21 +181,19 @@ build_toolchain() {
   fi
   local start
   start="$(date +%s)"
-  echo "setup-arm64: building the aarch64-w64-mingw32 toolchain in $toolchain (about 3 minutes)"
+  echo "setup-arm64: building the aarch64-w64-mingw32 toolchain in $toolchain from" \
+    "llvm-toolchain-19 $llvm_version and mingw-w64 $mingw_version (about 3 minutes)"
   rm -rf "$toolchain"
   local w="$toolchain" src="$toolchain/src" apt="$toolchain/apt"
   local triple=aarch64-w64-mingw32 prefix="$toolchain/prefix/aarch64-w64-mingw32"
-  mkdir -p "$src" "$apt/lists/partial" "$apt/archives/partial" "$apt/cache" "$apt/parts" "$w/bin"
+  mkdir -p "$src" "$w/bin"
 
-  # Debian's source packages through a private apt configuration.
-  echo "deb-src [signed-by=/usr/share/keyrings/debian-archive-keyring.gpg] $mirror bookworm main" \
-    >"$apt/sources.list"
-  local apto=(-o "Dir::Etc::SourceList=$apt/sources.list" -o "Dir::Etc::SourceParts=$apt/parts"
-    -o "Dir::State::Lists=$apt/lists" -o "Dir::Cache=$apt/cache" -o "Dir::Cache::Archives=$apt/archives"
-    -o "APT::Sandbox::User=root" -o "Debug::NoLocking=1")
-  apt-get "${apto[@]}" -qq update
-  (cd "$src" && apt-get "${apto[@]}" -qq source "mingw-w64=$mingw_version" >/dev/null)
-  (cd "$src" && apt-get "${apto[@]}" -qq source --download-only "llvm-toolchain-19=$llvm_version" >/dev/null)
+  fetch_source_indexes "$apt"
+  require_source llvm-toolchain-19 "$llvm_version" clang-19
+  require_source mingw-w64 "$mingw_version" mingw-w64-common
+  (cd "$src" && quietly "$apt/source.log" apt-get "${apto[@]}" source "mingw-w64=$mingw_version")
+  (cd "$src" && quietly "$apt/source.log" apt-get "${apto[@]}" source --download-only \
+    "llvm-toolchain-19=$llvm_version")
   mkdir -p "$src/llvm"
   # Only the runtimes and the CMake modules they build with (llvm/cmake among
   # them: tar names a member only by the first pattern that matches it).
@@ -230,6 +320,7 @@ make_root() {
   echo "setup-arm64: arm64 root made in $(($(date +%s) - start)) s ($(du -sh "$armroot" | cut -f1))"
 }
 
+[ "$want_sources" = 1 ] && check_sources
 [ "$want_toolchain" = 1 ] && build_toolchain
 [ "$want_root" = 1 ] && make_root
 exit 0

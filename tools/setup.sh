@@ -10,7 +10,7 @@ packages=(
   googletest libgtest-dev
   wine wine64 wine32:i386
   xvfb xauth x11-utils
-  libxml2-utils netpbm
+  libxml2-utils netpbm x11-apps
   zip unzip osslsigncode openssl
   # The installer: tools/setup-nsis.sh builds NSIS from Debian's source with
   # scons and the MinGW-w64 compilers above; its icon and pictures are drawn

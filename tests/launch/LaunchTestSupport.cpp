@@ -1,5 +1,6 @@
 #include "LaunchTestSupport.h"
 
+#include <gtest/gtest.h>
 #include <winternl.h>
 
 #include <cstdio>
@@ -9,6 +10,8 @@
 #include <iterator>
 #include <stdexcept>
 #include <utility>
+
+#include "support/SystemError.h"
 
 namespace launchtest {
 
@@ -68,7 +71,7 @@ ScratchFolder::ScratchFolder(const std::string& label) {
           std::to_string(++serial);
   RemoveTree(path_);
   if (!CreateDirectoryA(path_.c_str(), nullptr)) {
-    throw std::runtime_error("cannot create " + path_);
+    throw std::runtime_error(testsupport::LastErrorText("cannot create " + path_));
   }
 }
 
@@ -88,10 +91,19 @@ std::string ScratchFolder::Subfolder(const std::string& relative) const {
 }
 
 bool WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  out.close();
-  return !out.fail();
+  const Handle file(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file.Valid()) {
+    ADD_FAILURE() << testsupport::LastErrorText("cannot create " + path);
+    return false;
+  }
+  DWORD written = 0;
+  if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||
+      written != bytes.size()) {
+    ADD_FAILURE() << testsupport::LastErrorText("cannot write " + path);
+    return false;
+  }
+  return true;
 }
 
 std::optional<std::string> ReadBytes(const std::string& path) {
@@ -218,9 +230,16 @@ RunResult RunProgram(const std::string& commandLine, const std::string& errorFil
   RunResult result;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   {
-    Handle error(CreateFileA(errorFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                             &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!error.Valid()) return result;
+    // Shared for deleting, and deleted once read: a copy of the handle that
+    // outlives the program (Wine's desktop process keeps the standard handles
+    // of the program that started it) then stops no later run.
+    Handle error(CreateFileA(errorFile.c_str(), GENERIC_WRITE,
+                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!error.Valid()) {
+      ADD_FAILURE() << testsupport::LastErrorText("RunProgram: cannot create " + errorFile);
+      return result;
+    }
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -232,6 +251,7 @@ RunResult RunProgram(const std::string& commandLine, const std::string& errorFil
     line.push_back('\0');
     if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                         &info)) {
+      ADD_FAILURE() << testsupport::LastErrorText("RunProgram: cannot start " + commandLine);
       return result;
     }
     result.started = true;
@@ -247,6 +267,7 @@ RunResult RunProgram(const std::string& commandLine, const std::string& errorFil
     }
   }
   result.errorOutput = ReadBytes(errorFile).value_or(std::string());
+  DeleteFileA(errorFile.c_str());
   return result;
 }
 

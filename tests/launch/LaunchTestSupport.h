@@ -34,6 +34,8 @@ class ScratchFolder {
   std::string path_;
 };
 
+// Writes a whole file; false, with the failure and Windows' reason added to
+// the running test's failures, when it cannot.
 bool WriteBytes(const std::string& path, const std::string& bytes);
 std::optional<std::string> ReadBytes(const std::string& path);
 bool FileExists(const std::string& path);
@@ -74,11 +76,13 @@ class ScopedEnvironment {
   std::optional<std::string> previous_;
 };
 
-// One run of a program to its end, with its standard error in a file.
+// One run of a program to its end, with its standard error in a file. A
+// program that cannot be started fails the running test with Windows'
+// reason, and its exit code stays 9999.
 struct RunResult {
   bool started = false;
   bool ended = false;  // false: killed after the time-out
-  DWORD exitCode = 0;
+  DWORD exitCode = 9999;
   std::string errorOutput;
 };
 RunResult RunProgram(const std::string& commandLine, const std::string& errorFile,

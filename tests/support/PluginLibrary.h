@@ -4,8 +4,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 
 #include "support/BuildPaths.h"
+#include "support/SystemError.h"
 
 namespace testsupport {
 
@@ -13,7 +15,10 @@ using PluginEntry = void (*)(int16_t, void*, intptr_t*, int16_t*);
 
 class PluginLibrary {
  public:
-  PluginLibrary() : module_(LoadLibraryA(BuildFile("plugin/Velmora.8bf").c_str())) {}
+  PluginLibrary() : module_(LoadLibraryA(BuildFile("plugin/Velmora.8bf").c_str())) {
+    if (module_ == nullptr)
+      error_ = LastErrorText("cannot load " + BuildFile("plugin/Velmora.8bf"));
+  }
   ~PluginLibrary() {
     if (module_ != nullptr) FreeLibrary(module_);
   }
@@ -21,6 +26,8 @@ class PluginLibrary {
   PluginLibrary& operator=(const PluginLibrary&) = delete;
 
   HMODULE module() const { return module_; }
+  // Why the module could not be loaded; empty when it was.
+  const std::string& error() const { return error_; }
   PluginEntry entry() const {
     return module_ == nullptr ? nullptr
                               : reinterpret_cast<PluginEntry>(
@@ -29,6 +36,7 @@ class PluginLibrary {
 
  private:
   HMODULE module_;
+  std::string error_;
 };
 
 }  // namespace testsupport

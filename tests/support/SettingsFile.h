@@ -2,6 +2,7 @@
 // folder, replaced for a test and put back afterwards.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <shlobj.h>
 #include <windows.h>
 
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "support/BuildPaths.h"
+#include "support/SystemError.h"
 
 namespace testsupport {
 
@@ -51,11 +53,23 @@ class SettingsFile {
  private:
   void Write(const std::optional<std::string>& content) const {
     if (!content) {
-      DeleteFileA(path_.c_str());
+      if (!DeleteFileA(path_.c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND)
+        ADD_FAILURE() << LastErrorText("cannot delete the settings file " + path_);
       return;
     }
-    CreateDirectoryA(folder_.c_str(), nullptr);
-    std::ofstream(path_, std::ios::binary | std::ios::trunc) << *content;
+    if (!CreateDirectoryA(folder_.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+      ADD_FAILURE() << LastErrorText("cannot create the settings folder " + folder_);
+    const HANDLE file = CreateFileA(path_.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      ADD_FAILURE() << LastErrorText("cannot write the settings file " + path_);
+      return;
+    }
+    DWORD written = 0;
+    if (!WriteFile(file, content->data(), static_cast<DWORD>(content->size()), &written, nullptr) ||
+        written != content->size())
+      ADD_FAILURE() << LastErrorText("cannot write the settings file " + path_);
+    CloseHandle(file);
   }
   std::string folder_;
   std::string path_;

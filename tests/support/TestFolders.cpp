@@ -2,6 +2,7 @@
 
 #include "convert/IConvertBuffer.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -142,9 +143,12 @@ std::string ReadFile(const std::string& path) {
 }
 
 void WriteFile(const std::string& path, const std::string& bytes) {
+  errno = 0;
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + path);
+  out.close();
+  // The C library's reason (errno) is what the stream went by.
+  if (!out) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
 }
 
 bool Exists(const std::string& path) {

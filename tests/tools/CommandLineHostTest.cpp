@@ -14,6 +14,7 @@
 
 #include "support/BuildPaths.h"
 #include "support/SettingsFile.h"
+#include "support/SystemError.h"
 #include "tools/cmdhost/ImageFile.h"
 
 namespace {
@@ -27,10 +28,11 @@ std::string SourceFile(const std::string& relative) {
   return testsupport::ToWindowsPath(std::string(root != nullptr ? root : ".") + "/" + relative);
 }
 
+// A scratch file in the temporary folder, named for this use alone.
 std::string ScratchFile(const std::string& name) {
   char temp[MAX_PATH] = {};
   GetTempPathA(MAX_PATH, temp);
-  return std::string(temp) + "velmora_cmdhost_" + std::to_string(sizeof(void*) * 8) + "_" + name;
+  return std::string(temp) + testsupport::UniqueName("cmdhost_" + name);
 }
 
 bool Exists(const std::string& path) {
@@ -52,7 +54,7 @@ class Handle {
 };
 
 struct HostRun {
-  DWORD exitCode = 9999;
+  DWORD exitCode = 9999;           // 9999: the host did not run; `output` says why
   std::string output;              // standard output and standard error together
   std::vector<std::string> boxes;  // "caption: text" of each box it showed
 };
@@ -97,26 +99,38 @@ bool WaitClosingBoxes(const PROCESS_INFORMATION& process, std::vector<std::strin
 }
 
 // Under Wine the first program of a session that looks for its windows
-// starts the desktop process, which inherits that program's standard handles
-// and keeps them until the session ends. The plug-in's wait does that in a
-// windowless host: the test starts the desktop itself first, or the first
-// host run would leave its output file open there and the next run could not
-// create it again.
+// starts the desktop process, which is handed that program's standard output
+// and error and keeps them until it ends. The plug-in's wait does that in a
+// windowless host, so the test starts the desktop itself first. That is not
+// enough on its own: the desktop process may still end during the test (Wine
+// closes a desktop whose last other user has just left, and one whose X
+// display has gone), and the next host run whose plug-in waits starts a new
+// one, which then keeps that run's output file open. So each run writes a
+// file of its own, shared for deleting: a file kept open by the desktop
+// stops no later run (it once made every later run fail to create the
+// same-named file, a sharing violation, and report the made-up exit code).
 void StartDesktopFirst() {
   static const HWND desktop = GetDesktopWindow();
   (void)desktop;
 }
 
-// Runs VelmoraHost.exe with `arguments`, its output in a file, to its end.
+// Runs VelmoraHost.exe with `arguments`, its output in a file of this run's
+// own, to its end. When the host cannot run, its exit code stays 9999 and
+// the output says which step failed and the system's reason.
 HostRun RunHost(const std::string& arguments, const char* standinMode = "copy") {
   StartDesktopFirst();
   const std::string outputPath = ScratchFile("output.txt");
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   HostRun run;
   {
-    Handle output(CreateFileA(outputPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (output.get() == INVALID_HANDLE_VALUE) return run;
+    Handle output(CreateFileA(outputPath.c_str(), GENERIC_WRITE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit,
+                              CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (output.get() == INVALID_HANDLE_VALUE) {
+      run.output =
+          testsupport::LastErrorText("RunHost: cannot create the output file " + outputPath);
+      return run;
+    }
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
@@ -128,8 +142,14 @@ HostRun RunHost(const std::string& arguments, const char* standinMode = "copy") 
     PROCESS_INFORMATION process{};
     const BOOL started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
                                         nullptr, nullptr, &startup, &process);
+    const std::string notStarted =
+        started ? "" : testsupport::LastErrorText("RunHost: cannot start " + commandLine);
     SetEnvironmentVariableA("VELMORA_STANDIN_MODE", nullptr);
-    if (!started) return run;
+    if (!started) {
+      run.output = notStarted;
+      DeleteFileA(outputPath.c_str());
+      return run;
+    }
     Handle processHandle(process.hProcess);
     Handle threadHandle(process.hThread);
     if (!WaitClosingBoxes(process, run.boxes)) {
@@ -138,6 +158,8 @@ HostRun RunHost(const std::string& arguments, const char* standinMode = "copy") 
     }
     GetExitCodeProcess(process.hProcess, &run.exitCode);
   }
+  // Everything the host wrote is in the file once it has ended, whoever else
+  // still holds a handle to it.
   run.output = testsupport::ReadTextFile(outputPath).value_or("");
   DeleteFileA(outputPath.c_str());
   return run;

@@ -44,6 +44,11 @@ Options:
                       them, what the user waits for (Start less the
                       application's run and the host's share) and the
                       plug-in's memory beyond the host's own
+  --window            show a host window with the image and a Filter menu
+                      listing the plug-in under its category and name, as
+                      an image editor does, and filter when it is chosen
+                      there; the window is the host's window for the
+                      plug-in's note and boxes
   --about             call About, with the console window as the host
                       window, instead of filtering
   -h, --help          show this text
@@ -133,6 +138,9 @@ HostCommand ParseCommandLine(const std::vector<std::string>& args) {
     } else if (arg == "--profile") {
       noValue();
       command.profile = true;
+    } else if (arg == "--window") {
+      noValue();
+      command.window = true;
     } else if (arg == "--about") {
       noValue();
       command.about = true;

@@ -38,7 +38,8 @@ struct HostCommand {
   bool profile = false;  // time the passes and sample the process's memory
   PlayChoice play = PlayChoice::kNoActions;
   std::string hostSig = "8BIM";  // the host's signature, four characters
-  std::string mask;      // an 8-bit PGM of the image's size: the selection; none when empty
+  std::string mask;              // an 8-bit PGM of the image's size: the selection; none when empty
+  bool window = false;  // show a window, and filter when the filter is chosen from its menu
 };
 
 // Parses the arguments after the program name. Options may come anywhere;

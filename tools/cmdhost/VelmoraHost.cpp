@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "tools/cmdhost/HostCommand.h"
 #include "tools/cmdhost/HostPixels.h"
 #include "tools/cmdhost/ImageFile.h"
+#include "tools/cmdhost/MenuWindow.h"
 #include "tools/cmdhost/ProfileClock.h"
 #include "tools/cmdhost/TransferProfile.h"
 #include "tools/loader/PluginModule.h"
@@ -260,6 +262,15 @@ bool RequestsCleared(testhost::TestHost& host) {
   return empty16(in) && empty16(out) && empty16(mask);
 }
 
+// A property holding a Pascal string (a length byte, then the characters),
+// such as the filter's name and category; empty when there is none.
+std::string PascalProperty(const loader::PropertyList& properties, uint32_t key) {
+  const loader::Property* property = properties.Find(key);
+  if (property == nullptr || property->data.empty()) return std::string();
+  const size_t length = std::min<size_t>(property->data[0], property->data.size() - 1);
+  return std::string(property->data.begin() + 1, property->data.begin() + 1 + length);
+}
+
 int RunAbout(const loader::PluginModule& plugin) {
   testhost::TestHost host(testhost::HostOptions{});
   const auto window = reinterpret_cast<intptr_t>(GetConsoleWindow());
@@ -323,6 +334,15 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
       }
     };
   }
+  std::unique_ptr<cmdhost::MenuWindow> window;
+  if (command.window) {
+    const loader::PropertyList& properties = plugin.Properties();
+    const std::string name = PascalProperty(properties, loader::FourCC("name"));
+    window = std::make_unique<cmdhost::MenuWindow>(
+        "VelmoraHost - " + command.input, PascalProperty(properties, loader::FourCC("catg")),
+        name.empty() ? std::string("(no name)") : name, input);
+    options.platformWindow = reinterpret_cast<intptr_t>(window->Handle());
+  }
   testhost::TestHost host(options);
   // The host keeps its own copy of the selection.
   std::vector<uint8_t>().swap(options.mask);
@@ -350,6 +370,15 @@ int RunFilter(const cmdhost::HostCommand& command, const loader::PluginModule& p
                         {"Start", host::kSelectorStart},
                         {"Continue", host::kSelectorContinue},
                         {"Finish", host::kSelectorFinish}};
+  if (window != nullptr) {
+    std::printf("window:   the filter is under Filter > %s\n",
+                PascalProperty(plugin.Properties(), loader::FourCC("catg")).c_str());
+    std::fflush(stdout);
+    if (!window->WaitForChoice()) {
+      std::printf("window:   closed; nothing applied, nothing written\n");
+      return kExitSelectorFailed;
+    }
+  }
   bool ok = true;
   const double callbackCost = command.profile ? CallbackCost(host) : 0.0;
   if (command.profile) memory.Baseline(host);
