@@ -636,6 +636,9 @@ TEST_F(RoundTripTest, ASelectionKeepsTheImageOutsideItAndBlendsItsFeatheredEdge)
       TestHost original(o);
       original.Image() = host.Image();
       ASSERT_EQ(Apply(host), 0);
+      // The plug-in blends by the selection itself: the host must not mask
+      // a second time.
+      EXPECT_EQ(host.Record().autoMask, 0);
 
       double farthest = 0;
       const size_t sampleSize = host.SampleSize();
@@ -1074,6 +1077,11 @@ std::vector<FaultCase> FaultCases() {
       {"application crashes", "crash", none, app, -30901, Says("0xC0000005"), Image::Untouched},
       {"application ends on a buffer overrun", "quit:0xC0000409", none, app, -30901,
        Says("0xC0000409"), Image::Untouched},
+      // The runtimes' own codes for an exception that nothing caught.
+      {"application ends on an unhandled .NET exception", "quit:0xE0434352", none, app, -30901,
+       Says("0xE0434352"), Image::Untouched},
+      {"application ends on an unhandled C++ exception", "quit:0xE06D7363", none, app, -30901,
+       Says("0xE06D7363"), Image::Untouched},
       // A program's own "return -1;", and a console program whose window was
       // closed: ended, not crashed.
       {"application returns -1, saving nothing", "quit:0xFFFFFFFF", none, app, 0, Says(),

@@ -115,7 +115,7 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
   }
   if (!options.mask.empty()) {
     r.haveMask = 1;
-    r.autoMask = 0;
+    r.autoMask = 1;
     r.filterCase = 2;
   }
   if (options.platformWindow != 0) {
@@ -263,7 +263,7 @@ int32_t TestHost::ReleaseStringThunk(host::ZString text) {
   return 0;
 }
 
-host::OSErr TestHost::SetErrorFromZStringThunk(host::ZString text) {
+host::SPErr TestHost::SetErrorFromZStringThunk(host::ZString text) {
   TestHost* self = gActive;
   if (self == nullptr) return -1;
   const auto found = self->strings_.find(reinterpret_cast<uintptr_t>(text));
@@ -273,7 +273,7 @@ host::OSErr TestHost::SetErrorFromZStringThunk(host::ZString text) {
   return 0;
 }
 
-host::OSErr TestHost::SetErrorFromCStringThunk(const char* text) {
+host::SPErr TestHost::SetErrorFromCStringThunk(const char* text) {
   TestHost* self = gActive;
   if (self == nullptr || text == nullptr) return -1;
   self->suites_.ansiText = text;

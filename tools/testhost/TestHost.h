@@ -68,7 +68,7 @@ struct HostOptions {
   // The user's selection: one coverage byte per pixel, width x height, top
   // row first (0 outside, 255 inside). Empty: no selection. With one, the
   // host sets haveMask and filter case 2 (flat image with selection), and
-  // autoMask 0 as for a plug-in that writes outside the selection; a mask
+  // autoMask 1, as a host that masks unless the plug-in clears it; a mask
   // request is served like input, each row maskRowPadding bytes longer.
   std::vector<uint8_t> mask;
   int32_t maskRowPadding = 0;
@@ -165,8 +165,8 @@ class TestHost {
   static int32_t ReleaseSuiteThunk(const char* name, int32_t version);
   static int32_t MakeStringThunk(const uint16_t* text, size_t count, host::ZString* result);
   static int32_t ReleaseStringThunk(host::ZString text);
-  static host::OSErr SetErrorFromZStringThunk(host::ZString text);
-  static host::OSErr SetErrorFromCStringThunk(const char* text);
+  static host::SPErr SetErrorFromZStringThunk(host::ZString text);
+  static host::SPErr SetErrorFromCStringThunk(const char* text);
   host::OSErr Advance();
   void Notify(HostEvent event) const;
   // Byte offset of a sample in image_.
