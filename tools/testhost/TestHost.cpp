@@ -137,6 +137,7 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
   if (options.suites) {
     basic_.acquireSuite = &TestHost::AcquireSuiteThunk;
     basic_.releaseSuite = &TestHost::ReleaseSuiteThunk;
+    errorSuite_.setErrorFromPString = &TestHost::SetErrorFromPStringThunk;
     errorSuite_.setErrorFromCString = &TestHost::SetErrorFromCStringThunk;
     errorSuite_.setErrorFromZString = &TestHost::SetErrorFromZStringThunk;
     stringSuite_.makeFromUnicode = &TestHost::MakeStringThunk;
@@ -265,7 +266,7 @@ int32_t TestHost::ReleaseStringThunk(host::ZString text) {
 
 host::SPErr TestHost::SetErrorFromZStringThunk(host::ZString text) {
   TestHost* self = gActive;
-  if (self == nullptr) return -1;
+  if (self == nullptr || self->options_.errorSuiteTakesOnlyPascal) return -1;
   const auto found = self->strings_.find(reinterpret_cast<uintptr_t>(text));
   if (found == self->strings_.end()) return -1;
   self->suites_.unicodeText = found->second;  // the host keeps a copy
@@ -275,8 +276,16 @@ host::SPErr TestHost::SetErrorFromZStringThunk(host::ZString text) {
 
 host::SPErr TestHost::SetErrorFromCStringThunk(const char* text) {
   TestHost* self = gActive;
-  if (self == nullptr || text == nullptr) return -1;
+  if (self == nullptr || text == nullptr || self->options_.errorSuiteTakesOnlyPascal) return -1;
   self->suites_.ansiText = text;
+  self->errorTextSet_ = true;
+  return 0;
+}
+
+host::SPErr TestHost::SetErrorFromPStringThunk(const uint8_t* text) {
+  TestHost* self = gActive;
+  if (self == nullptr || text == nullptr) return -1;
+  self->suites_.pascalText.assign(reinterpret_cast<const char*>(text + 1), text[0]);
   self->errorTextSet_ = true;
   return 0;
 }

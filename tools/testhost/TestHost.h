@@ -76,6 +76,9 @@ struct HostOptions {
   // Photoshop and the .NET host library do: the plug-in's words of any
   // length and language for -30904.
   bool suites = false;
+  // With suites: the error suite refuses the Unicode and the C string and
+  // takes only its oldest setter's, a length-prefixed string.
+  bool errorSuiteTakesOnlyPascal = false;
   // Keep the image apart from the output, as some hosts do: every output
   // buffer starts blank, what the plug-in leaves there goes into an output
   // image that starts blank too, and that replaces the whole image when
@@ -89,6 +92,7 @@ struct SuiteUse {
   // text set in their place; empty when none.
   std::u16string unicodeText;
   std::string ansiText;
+  std::string pascalText;  // set through the oldest setter
   int acquired = 0;     // suites taken
   int held = 0;         // suites taken and not yet given back
   int liveStrings = 0;  // strings made and not yet released
@@ -167,6 +171,7 @@ class TestHost {
   static int32_t ReleaseStringThunk(host::ZString text);
   static host::SPErr SetErrorFromZStringThunk(host::ZString text);
   static host::SPErr SetErrorFromCStringThunk(const char* text);
+  static host::SPErr SetErrorFromPStringThunk(const uint8_t* text);
   host::OSErr Advance();
   void Notify(HostEvent event) const;
   // Byte offset of a sample in image_.
