@@ -242,11 +242,14 @@ std::wstring Decoded(const std::string& text, UINT codePage) {
 // The bytes of the words in a code page; false when a character has no
 // exact form there.
 bool TryEncode(const std::wstring& words, UINT codePage, std::string& bytes) {
+  // UTF-8 holds every character, and takes no flags and no lost-character
+  // report.
+  const bool utf8 = codePage == CP_UTF8;
   BOOL lost = FALSE;
-  bytes.assign(words.size() * 2, '\0');
+  bytes.assign(words.size() * 3, '\0');
   bytes.resize(static_cast<size_t>(WideCharToMultiByte(
-      codePage, WC_NO_BEST_FIT_CHARS, words.data(), static_cast<int>(words.size()), bytes.data(),
-      static_cast<int>(bytes.size()), nullptr, &lost)));
+      codePage, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, words.data(), static_cast<int>(words.size()),
+      bytes.data(), static_cast<int>(bytes.size()), nullptr, utf8 ? nullptr : &lost)));
   return !lost && !bytes.empty();
 }
 
