@@ -229,8 +229,7 @@ TEST(StringTableTest, EveryLanguageHasEveryTextWithItsPlaceholders) {
 }
 
 #ifdef _WIN32
-// Text of a table as the module holds it: the English table is written in
-// Windows-1252, the translations in UTF-8.
+// Text of a table as the module holds it: every table is written in UTF-8.
 std::wstring Decoded(const std::string& text, UINT codePage) {
   std::wstring wide(text.size(), L'\0');
   wide.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, text.data(),
@@ -308,11 +307,10 @@ const std::map<std::string, ShortestFacts>& FailureFacts() {
 std::map<std::string, std::string> FailureBytes(const std::string& file, UINT codePage) {
   constexpr size_t kReasonBytes = 30;
   const StringTable table = ReadStringTable(file);
-  const bool english = file == "ui/Velmora.rc";
   auto text = [&](const std::string& id) {
     const auto found = table.texts.find(id);
     return found == table.texts.end() ? std::wstring()
-                                      : Decoded(Unescaped(found->second), english ? 1252 : CP_UTF8);
+                                      : Decoded(Unescaped(found->second), CP_UTF8);
   };
   const std::wstring says = text("IDS_FAILURE_SYSTEM_SAYS");
   EXPECT_FALSE(says.empty());
