@@ -381,7 +381,7 @@ void RoundTripTest::ExpectInvertedRun(const HostOptions& o, PluginEntry entry) {
   FillPattern(host, o);
   TestHost original(o);
   original.Image() = host.Image();
-  ASSERT_EQ(Apply(host, entry), 0);
+  ASSERT_EQ(Apply(host, entry), 0) << host.LastError();
   ExpectInverted(host, original, o);
 }
 
