@@ -1271,8 +1271,8 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeOrItsWordsAndLeavesTheHostAsItShou
         ASSERT_EQ(passes.size(), imported || passedBack ? 2u : 1u);
         for (size_t k = 0; k < passes.size(); ++k) {
           const std::vector<int32_t>& pass = passes[k];
-          EXPECT_EQ(pass.size(), static_cast<size_t>(passedBack && k == 1 ? o.height
-                                                                           : kRequestsPerPass));
+          EXPECT_EQ(pass.size(),
+                    static_cast<size_t>(passedBack && k == 1 ? o.height : kRequestsPerPass));
           EXPECT_TRUE(std::is_sorted(pass.begin(), pass.end()));
           EXPECT_EQ(pass.back(), o.height);
         }

@@ -309,8 +309,7 @@ std::map<std::string, std::string> FailureBytes(const std::string& file, UINT co
   const StringTable table = ReadStringTable(file);
   auto text = [&](const std::string& id) {
     const auto found = table.texts.find(id);
-    return found == table.texts.end() ? std::wstring()
-                                      : Decoded(Unescaped(found->second), CP_UTF8);
+    return found == table.texts.end() ? std::wstring() : Decoded(Unescaped(found->second), CP_UTF8);
   };
   const std::wstring says = text("IDS_FAILURE_SYSTEM_SAYS");
   EXPECT_FALSE(says.empty());
@@ -481,11 +480,12 @@ const std::vector<MenuName>& PhotoshopFilterMenus() {
       {"PortugueseBR", "pt-BR", "Filtro"},
       {"Dutch", "nl", "Filter"},
       {"Polish", "pl", "Filtr"},
-      {"Russian", "ru", "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD1\x82\xD1\x80"},      // Фильтр
-      {"Japanese", "ja", "\xE3\x83\x95\xE3\x82\xA3\xE3\x83\xAB\xE3\x82\xBF\xE3\x83\xBC"},  // フィルター
-      {"Korean", "ko", "\xED\x95\x84\xED\x84\xB0"},                               // 필터
-      {"SimpChinese", "zh-CN", "\xE6\xBB\xA4\xE9\x95\x9C"},                       // 滤镜
-      {"TradChinese", "zh-TW", "\xE6\xBF\xBE\xE9\x8F\xA1"}};                      // 濾鏡
+      {"Russian", "ru", "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD1\x82\xD1\x80"},  // Фильтр
+      {"Japanese", "ja",
+       "\xE3\x83\x95\xE3\x82\xA3\xE3\x83\xAB\xE3\x82\xBF\xE3\x83\xBC"},  // フィルター
+      {"Korean", "ko", "\xED\x95\x84\xED\x84\xB0"},                      // 필터
+      {"SimpChinese", "zh-CN", "\xE6\xBB\xA4\xE9\x95\x9C"},              // 滤镜
+      {"TradChinese", "zh-TW", "\xE6\xBF\xBE\xE9\x8F\xA1"}};             // 濾鏡
   return menus;
 }
 
@@ -499,9 +499,9 @@ TEST(StringTableTest, EachLanguageNamesPhotoshopsFilterMenuInThatLanguage) {
     EXPECT_NE(std::find(names.begin(), names.end(), menu.installer), names.end());
     const std::string finish = ReadLangStrings(menu.installer)["VELMORA_FINISH_PHOTOSHOP"];
     EXPECT_NE(finish.find(menu.filterMenu), std::string::npos) << finish;
-    const std::string text = ReadSource(*menu.table == '\0' ? std::string("installer/Install.txt")
-                                                            : std::string("installer/lang/Install.") +
-                                                                  menu.table + ".txt");
+    const std::string text = ReadSource(
+        *menu.table == '\0' ? std::string("installer/Install.txt")
+                            : std::string("installer/lang/Install.") + menu.table + ".txt");
     EXPECT_NE(text.find(menu.filterMenu), std::string::npos);
   }
 }

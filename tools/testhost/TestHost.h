@@ -93,9 +93,9 @@ struct SuiteUse {
   std::u16string unicodeText;
   std::string ansiText;
   std::string pascalText;  // set through the oldest setter
-  int acquired = 0;     // suites taken
-  int held = 0;         // suites taken and not yet given back
-  int liveStrings = 0;  // strings made and not yet released
+  int acquired = 0;        // suites taken
+  int held = 0;            // suites taken and not yet given back
+  int liveStrings = 0;     // strings made and not yet released
   // The error suite was given back with no text set while it was taken: a
   // host that prefers the suite's text then shows an empty message.
   bool errorSuiteLeftEmpty = false;
