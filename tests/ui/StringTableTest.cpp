@@ -228,6 +228,13 @@ TEST(StringTableTest, EveryLanguageHasEveryTextWithItsPlaceholders) {
   EXPECT_EQ(languages, std::set<unsigned>(ModuleLanguages().begin(), ModuleLanguages().end()));
 }
 
+// The module's tables, English first.
+std::vector<std::string> AllTables() {
+  std::vector<std::string> files = LanguageFiles();
+  files.insert(files.begin(), "ui/Velmora.rc");
+  return files;
+}
+
 #ifdef _WIN32
 // Text of a table as the module holds it: every table is written in UTF-8.
 std::wstring Decoded(const std::string& text, UINT codePage) {
@@ -334,13 +341,6 @@ std::map<std::string, std::string> FailureBytes(const std::string& file, UINT co
     }
   }
   return found;
-}
-
-// The module's tables, English first.
-std::vector<std::string> AllTables() {
-  std::vector<std::string> files = LanguageFiles();
-  files.insert(files.begin(), "ui/Velmora.rc");
-  return files;
 }
 
 // Hosts that read only errorString show 255 bytes of the words, in the
