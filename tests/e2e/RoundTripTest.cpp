@@ -1308,6 +1308,16 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeOrItsWordsAndLeavesTheHostAsItShou
   EXPECT_EQ(host.Suites().liveStrings, 0);
   EXPECT_EQ(host.Suites().pascalText, host.ErrorText());
   EXPECT_TRUE(Names(host.Suites().pascalText, testsupport::SettingsPath()));
+
+  // One that answers 0 but hands out no table gets the suite back all the
+  // same, and the words in errorString.
+  o.errorSuiteTakesOnlyPascal = false;
+  o.errorSuiteWithoutTable = true;
+  TestHost tableless(o);
+  EXPECT_EQ(Apply(tableless), -30904);
+  EXPECT_EQ(tableless.Suites().held, 0);
+  EXPECT_EQ(tableless.Suites().liveStrings, 0);
+  EXPECT_TRUE(Names(tableless.ErrorText(), testsupport::SettingsPath()));
 }
 
 // ---- the host while the application runs ----------------------------------

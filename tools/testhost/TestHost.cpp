@@ -222,7 +222,7 @@ int32_t TestHost::AcquireSuiteThunk(const char* name, int32_t version, const voi
   TestHost* self = gActive;
   if (self == nullptr || name == nullptr || suite == nullptr || version != 1) return -1;
   if (std::strcmp(name, host::kErrorSuiteName) == 0) {
-    *suite = &self->errorSuite_;
+    *suite = self->options_.errorSuiteWithoutTable ? nullptr : &self->errorSuite_;
     self->errorSuiteHeld_ = true;
     self->errorTextSet_ = false;
   } else if (std::strcmp(name, host::kZStringSuiteName) == 0) {

@@ -79,6 +79,9 @@ struct HostOptions {
   // With suites: the error suite refuses the Unicode and the C string and
   // takes only its oldest setter's, a length-prefixed string.
   bool errorSuiteTakesOnlyPascal = false;
+  // With suites: the error suite is counted as taken (0) but handed out
+  // without its table, as a host short of one might.
+  bool errorSuiteWithoutTable = false;
   // Keep the image apart from the output, as some hosts do: every output
   // buffer starts blank, what the plug-in leaves there goes into an output
   // image that starts blank too, and that replaces the whole image when
