@@ -20,10 +20,6 @@ set(_bin "${VELMORA_ARM64_TOOLCHAIN}/bin/aarch64-w64-mingw32")
 set(CMAKE_C_COMPILER ${_bin}-clang)
 set(CMAKE_CXX_COMPILER ${_bin}-clang++)
 set(CMAKE_RC_COMPILER ${_bin}-windres)
-# The resource scripts are UTF-8. llvm-windres ignores their
-# "#pragma code_page(65001)" and would read them in code page 1252, turning
-# every translated text into mojibake: it is told on its command line.
-set(CMAKE_RC_FLAGS_INIT "--codepage=65001")
 set(CMAKE_AR ${_bin}-ar)
 set(CMAKE_RANLIB ${_bin}-ranlib)
 set(CMAKE_OBJDUMP ${_bin}-objdump)
