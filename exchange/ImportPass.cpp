@@ -88,15 +88,16 @@ int16_t ImportRows(PluginContext* context) {
 
 // The chunk blended by the host's mask with the image as it is: the host
 // writes what the plug-in leaves in outData over the whole request, inside
-// the selection or not.
+// the selection or not. A request served without the image or with rows
+// shorter than asked for is the host's fault, and the user is told so, as
+// on the export.
 int16_t StoreSelectedChunk(host::FilterRecord* record, IConvertBuffer* converter,
                            const void* samples, uint32_t fileBytes, uint32_t hostBytes,
                            uint32_t pixels) {
   // One row is requested: only the first row of each buffer is used.
-  if (record->inData == nullptr || static_cast<int64_t>(hostBytes) > record->inRowBytes ||
-      static_cast<int64_t>(pixels) > record->maskRowBytes) {
-    return kParamErr;
-  }
+  RequireFromHost(record->inData != nullptr &&
+                  static_cast<int64_t>(hostBytes) <= record->inRowBytes &&
+                  static_cast<int64_t>(pixels) <= record->maskRowBytes);
   return converter->ConvertBlended(samples, fileBytes, record->inData, hostBytes,
                                    static_cast<const uint8_t*>(record->maskData), record->outData,
                                    hostBytes, pixels)
@@ -144,9 +145,11 @@ int16_t ReturnHostImage(PluginContext* context) {
   constexpr uint32_t kChunkBytes = 1u << 20;
   const uint32_t chunkLength =
       std::max(1u, std::min(static_cast<uint32_t>(width), kChunkBytes / pixelBytes));
+  // On a huge image this is thousands of requests: the user sees them go
+  // and may stop them, which leaves the image as it is in every host.
   return ForEachRowChunk(
       height, width, chunkLength, channels,
-      [context, record, pixelBytes](const TransferRequest& request) {
+      [context, record, pixelBytes, height, width](const TransferRequest& request) {
         const int16_t code = RequestFromHost(context, request);
         if (code != kNoErr) return code;
         const uint64_t bytes = static_cast<uint64_t>(pixelBytes) * GetPixelCount(request);
@@ -156,7 +159,9 @@ int16_t ReturnHostImage(PluginContext* context) {
         }
         RequireFromHost(record->inData != nullptr && record->outData != nullptr);
         std::memmove(record->outData, record->inData, static_cast<size_t>(bytes));
-        return kNoErr;
+        ReportProgress(context, request, height, width);
+        if (request.bottom >= height && request.right >= width) return kNoErr;
+        return CheckAbort(context);
       });
 }
 

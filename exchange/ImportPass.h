@@ -27,8 +27,9 @@ int16_t CloseImportFile(PluginContext* context);
 // Hands the host its own image back as the output, row chunk by row chunk,
 // for a run that ends without a processed image: a host that starts the
 // output blank and takes it whenever the run succeeds keeps its picture.
-// -50 when the host's planes or buffers cannot take a request, or the host's
-// advanceState code.
+// Progress is reported after every chunk and a cancel asked for after every
+// chunk but the last: -128 then. -50 when the host's planes or buffers
+// cannot take a request, or the host's advanceState code.
 int16_t ReturnHostImage(PluginContext* context);
 
 // The file bytes of one request, from the reader: samples points at them in

@@ -9,12 +9,13 @@ class AcquiredSuite {
   AcquiredSuite(const host::SPBasicSuite* basic, const char* name, int32_t version)
       : basic_(basic), name_(name), version_(version) {
     const void* table = nullptr;
-    if (basic_->acquireSuite(name_, version_, &table) == 0 && table != nullptr) {
-      suite_ = static_cast<const Suite*>(table);
-    }
+    // A host that answers 0 has counted the suite as taken, with a table or
+    // without one: it is given back either way.
+    acquired_ = basic_->acquireSuite(name_, version_, &table) == 0;
+    if (acquired_) suite_ = static_cast<const Suite*>(table);
   }
   ~AcquiredSuite() {
-    if (suite_ != nullptr) basic_->releaseSuite(name_, version_);
+    if (acquired_) basic_->releaseSuite(name_, version_);
   }
   AcquiredSuite(const AcquiredSuite&) = delete;
   AcquiredSuite& operator=(const AcquiredSuite&) = delete;
@@ -26,6 +27,7 @@ class AcquiredSuite {
   const host::SPBasicSuite* basic_;
   const char* name_;
   int32_t version_;
+  bool acquired_ = false;
   const Suite* suite_ = nullptr;
 };
 
@@ -58,7 +60,7 @@ class HostString {
 }  // namespace
 
 bool TrySetHostErrorText(const host::FilterRecord* record, const std::u16string& words,
-                         const std::string& ansiText) {
+                         const std::string& ansiText, const uint8_t (&fittedText)[256]) {
   const host::SPBasicSuite* basic = record != nullptr ? record->sSPBasic : nullptr;
   if (basic == nullptr || basic->acquireSuite == nullptr || basic->releaseSuite == nullptr ||
       words.empty()) {
@@ -76,6 +78,12 @@ bool TrySetHostErrorText(const host::FilterRecord* record, const std::u16string&
   if (errors->setErrorFromZString != nullptr && errors->setErrorFromZString(text.get()) == 0) {
     return true;
   }
-  return !ansiText.empty() && errors->setErrorFromCString != nullptr &&
-         errors->setErrorFromCString(ansiText.c_str()) == 0;
+  if (!ansiText.empty() && errors->setErrorFromCString != nullptr &&
+      errors->setErrorFromCString(ansiText.c_str()) == 0) {
+    return true;
+  }
+  // The oldest setter last: a host whose error suite has been taken shows
+  // its text, so it must not go back empty while a text can still be set.
+  return fittedText[0] != 0 && errors->setErrorFromPString != nullptr &&
+         errors->setErrorFromPString(fittedText) == 0;
 }

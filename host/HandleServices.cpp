@@ -119,8 +119,13 @@ namespace {
 PluginContext* TryLockContext(const host::HandleProcs* procs, host::Handle handle) {
   char* block = LockHandle(procs, handle, true);
   if (block == nullptr) return nullptr;
+  // Some hosts answer 0 for the size of every handle: the block behind the
+  // data slot is then taken at the context's size, and its signature alone
+  // decides. Refusing it would make a new context on every call and leak
+  // the one before.
   const int32_t size = HandleSize(procs, handle);
-  if (size <= 0 || !IsContextBlock(block, static_cast<size_t>(size))) {
+  const size_t blockSize = size == 0 ? sizeof(PluginContext) : static_cast<size_t>(size);
+  if (size < 0 || !IsContextBlock(block, blockSize)) {
     UnlockHandle(procs, handle);
     return nullptr;
   }

@@ -143,9 +143,11 @@ struct SPBasicSuite {
 typedef struct ZStringOpaque* ZString;
 
 extern "C" {
-typedef OSErr (*SetErrorFromPStringProc)(const uint8_t* pascalString);
-typedef OSErr (*SetErrorFromCStringProc)(const char* text);
-typedef OSErr (*SetErrorFromZStringProc)(ZString text);
+// The suites' own result type: 32 bits, where the filter record's OSErr has 16.
+typedef int32_t SPErr;
+typedef SPErr (*SetErrorFromPStringProc)(const uint8_t* pascalString);
+typedef SPErr (*SetErrorFromCStringProc)(const char* text);
+typedef SPErr (*SetErrorFromZStringProc)(ZString text);
 // count: UTF-16 code units without the terminating zero, which follows them.
 typedef int32_t (*MakeZStringFromUnicodeProc)(const uint16_t* text, size_t count, ZString* result);
 typedef int32_t (*ReleaseZStringProc)(ZString text);

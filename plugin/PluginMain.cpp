@@ -117,8 +117,10 @@ void TellUserWhy(host::FilterRecord* record, int16_t* result, FailureScope& fail
     }
     const bool inString = TryTellHost(record->errorString, report);
     const std::wstring words = FailureWords(report, UserLanguage());
+    uint8_t fitted[256] = {};
+    TryTellHost(&fitted, report);
     const bool inSuite = TrySetHostErrorText(record, std::u16string(words.begin(), words.end()),
-                                             FailureMessage(report));
+                                             FailureMessage(report), fitted);
     if (inString || inSuite) *result = kErrReportString;
   } catch (...) {
     // No memory for the words: the code alone still tells the host.

@@ -19,6 +19,19 @@
 #include "ui/Alert.h"
 #include "ui/WaitNote.h"
 
+namespace {
+
+// The import blends the processed image by the selection itself: a host
+// that still masked by autoMask (not every host clears it for the property
+// list's "writes outside the selection") would apply the coverage twice and
+// shrink every feathered edge. Set again at Start, for hosts that hand
+// each call a fresh record.
+void KeepHostFromMasking(host::FilterRecord* record) {
+  if (HasSelection(record)) record->autoMask = 0;
+}
+
+}  // namespace
+
 void Prepare() {
   PluginContext* context = checkContext(gContext);
   host::FilterRecord* record = context->filterRecord;
@@ -29,6 +42,7 @@ void Prepare() {
   }
   if (record->bigDocumentData != nullptr) record->bigDocumentData->PluginUsing32BitCoordinates = 1;
   record->bufferSpace = 0;
+  KeepHostFromMasking(record);
 }
 
 intptr_t HostWindow(const host::FilterRecord* record) {
@@ -39,13 +53,18 @@ intptr_t HostWindow(const host::FilterRecord* record) {
 namespace {
 
 // A process ended by an unhandled exception has the exception's code as its
-// exit status: one of the system's error codes, of severity "error" and
-// facility 0 (an access violation is 0xC0000005, a stack overflow
-// 0xC00000FD). A program's own failure code (-1 is 0xFFFFFFFF) is none of
-// them, nor is 0xC000013A, with which a console program ends when its window
-// is closed.
+// exit status: a system error code of severity "error" (0xC0000000 to
+// 0xCFFFFFFF: an access violation is 0xC0000005, a stack overflow
+// 0xC00000FD), or a software exception's, which has the customer bit set
+// too (0xE0000000 to 0xEFFFFFFF: a .NET exception nothing caught ends the
+// program with 0xE0434352, a C++ one with 0xE06D7363); a Delphi program's
+// ends with 0x0EEDFADE. A program's own failure code (-1 is 0xFFFFFFFF, -2
+// 0xFFFFFFFE) is none of them, nor is 0xC000013A, with which a console
+// program ends when its window is closed.
 bool IsExceptionCode(uint32_t exitStatus) {
-  return (exitStatus & 0xFFFF0000u) == 0xC0000000u && exitStatus != 0xC000013Au;
+  const uint32_t kind = exitStatus & 0xF0000000u;
+  if (kind == 0xC0000000u) return exitStatus != 0xC000013Au;
+  return kind == 0xE0000000u || exitStatus == 0x0EEDFADEu;
 }
 
 // The exported image and the job description of a run that ends before the
@@ -149,6 +168,7 @@ void RunRoundTrip(PluginContext* context) {
 
 bool Start() {
   PluginContext* context = checkContext(gContext);
+  KeepHostFromMasking(context->filterRecord);
   if (IsSilentPlay(context->filterRecord)) {
     // A script or action that allows no window: the application needs the
     // user, so nothing starts and nothing of an earlier run is touched.

@@ -8,7 +8,9 @@
 #                                certificate expires
 # tools/package.sh calls it for the plug-ins and the installer, makensis for
 # the uninstaller it builds. The password goes to osslsigncode as a file,
-# never on a command line that a process list or a log could show.
+# never on a command line that a process list or a log could show: only the
+# file's first line, through a pipe of this script's own, since osslsigncode
+# would take the whole file, a comment line after the password included.
 # Usage: tools/sign.sh FILE...
 set -euo pipefail
 set +x
@@ -30,7 +32,7 @@ for file in "$@"; do
   signed="$scratch/signed"
   # osslsigncode names the PKCS#12 file in its own errors only; its report
   # of success is left out.
-  if ! osslsigncode sign -pkcs12 "$VELMORA_SIGN_PKCS12" -readpass "$VELMORA_SIGN_PASSWORD_FILE" \
+  if ! osslsigncode sign -pkcs12 "$VELMORA_SIGN_PKCS12" -readpass <(head -n 1 -- "$VELMORA_SIGN_PASSWORD_FILE") \
       -h sha256 -n "Velmora Plugin" "${timestamp[@]}" -in "$file" -out "$signed" >/dev/null; then
     rm -rf "$scratch"
     echo "sign.sh: $(basename "$file") could not be signed (see osslsigncode's words above)" >&2

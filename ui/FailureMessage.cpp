@@ -89,11 +89,24 @@ std::string FailureMessage(const FailureReport& report, size_t maxBytes) {
   // Windows' reason is quoted whole after the sentence; only the paths
   // among the facts give way when the whole is too long for the host.
   FailureReport shown = report;
-  return FitPathsInMessage(report.facts, maxBytes, &sys::CharacterBytes,
-                           [&](const std::vector<std::string>& facts) {
-                             shown.facts = facts;
-                             return ToAnsi(FailureWords(shown, language));
-                           });
+  auto fitted = [&](uint16_t wordsLanguage) {
+    return FitPathsInMessage(report.facts, maxBytes, &sys::CharacterBytes,
+                             [&](const std::vector<std::string>& facts) {
+                               shown.facts = facts;
+                               return ToAnsi(FailureWords(shown, wordsLanguage));
+                             });
+  };
+  std::string message = fitted(language);
+  // Words that are longer even so would be cut before their remedy: most
+  // Russian, Japanese and Korean ones on a system whose code page is UTF-8,
+  // where a letter takes two or three bytes. The English words fit whole
+  // there (plain ASCII, at most as long as in Windows-1252), so they go in
+  // their place.
+  if (message.size() > maxBytes && language != kEnglishLanguage) {
+    std::string english = fitted(kEnglishLanguage);
+    if (english.size() <= maxBytes) message.swap(english);
+  }
+  return message;
 }
 
 bool TryTellHost(uint8_t (*errorString)[256], const FailureReport& report) {

@@ -20,7 +20,9 @@ std::wstring FailureWords(const FailureReport& report, uint16_t language);
 // words exactly, as a Japanese text on a Western system. When that is
 // longer than maxBytes, the full paths among the facts are shortened in
 // their middle ("C:\Users\...\velmorafilter\Data.lif") until it fits, as
-// far as they can be; nothing else is.
+// far as they can be; nothing else is. Translated words that are longer
+// even so (a Russian text on a system whose code page is UTF-8) come in
+// English, when that fits: whole, never cut before their remedy.
 std::string FailureMessage(const FailureReport& report, size_t maxBytes = SIZE_MAX);
 
 // Writes FailureMessage, fitted into 255 bytes, into the host's errorString,

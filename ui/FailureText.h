@@ -16,8 +16,6 @@
 std::string FillPlaceholders(const std::string& text, const std::vector<std::string>& facts);
 // The same for wide text, as the translated words are.
 std::wstring FillPlaceholders(const std::wstring& text, const std::vector<std::wstring>& facts);
-// The same for wide text, as the translated words are.
-std::wstring FillPlaceholders(const std::wstring& text, const std::vector<std::wstring>& facts);
 
 // The number of bytes of the character that a byte starts in the text's
 // code page: 2 for a lead byte of a double-byte code page, 2 to 4 for the

@@ -33,7 +33,7 @@ LangString VELMORA_NO_PSFILTERPDN ${LANG_DUTCH} "Paint.NET: PSFilterPdn staat ni
 LangString VELMORA_FINISH_INTRO ${LANG_DUTCH} "Start uw fotobewerkingsprogramma opnieuw. Velmora staat dan in de groep Orlith van:"
 LangString VELMORA_FINISH_PHOTOSHOP ${LANG_DUTCH} "Photoshop: Filter"
 LangString VELMORA_FINISH_ELEMENTS ${LANG_DUTCH} "Photoshop Elements (Expert): Filter"
-LangString VELMORA_FINISH_PAINTNET ${LANG_DUTCH} "Paint.NET: Effects > 8bf Filter"
+LangString VELMORA_FINISH_PAINTNET ${LANG_DUTCH} "Paint.NET: Effecten (Effects) > 8bf Filter"
 LangString VELMORA_FINISH_PHOTOPLUS ${LANG_DUTCH} "PhotoPlus: zijn plug-ins"
 LangString VELMORA_FINISH_IRFANVIEW ${LANG_DUTCH} "IrfanView: Ctrl+K (Adobe 8BF filters)"
 LangString VELMORA_FINISH_IRFANVIEW_PLUGIN ${LANG_DUTCH} "IrfanView: installeer zijn Adobe 8BF PlugIn en start dit installatieprogramma opnieuw"

@@ -91,7 +91,8 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$cert/key.pem" -out "$cert/ce
   -addext "extendedKeyUsage=critical,codeSigning" -addext "keyUsage=critical,digitalSignature" >/dev/null 2>&1 ||
   fail "openssl could not make a test certificate"
 password="test-$RANDOM$RANDOM-password"
-printf '%s\n' "$password" >"$cert/password"
+# The password on the first line, and a note after it, as people keep them.
+printf '%s\n# release signing, not for sharing\n' "$password" >"$cert/password"
 printf 'not-%s\n' "$password" >"$cert/wrong-password"
 openssl pkcs12 -export -inkey "$cert/key.pem" -in "$cert/cert.pem" -out "$cert/cert.p12" -passout "file:$cert/password" ||
   fail "openssl could not make the PKCS#12 file"

@@ -381,7 +381,7 @@ void RoundTripTest::ExpectInvertedRun(const HostOptions& o, PluginEntry entry) {
   FillPattern(host, o);
   TestHost original(o);
   original.Image() = host.Image();
-  ASSERT_EQ(Apply(host, entry), 0);
+  ASSERT_EQ(Apply(host, entry), 0) << host.LastError();
   ExpectInverted(host, original, o);
 }
 
@@ -636,6 +636,9 @@ TEST_F(RoundTripTest, ASelectionKeepsTheImageOutsideItAndBlendsItsFeatheredEdge)
       TestHost original(o);
       original.Image() = host.Image();
       ASSERT_EQ(Apply(host), 0);
+      // The plug-in blends by the selection itself: the host must not mask
+      // a second time.
+      EXPECT_EQ(host.Record().autoMask, 0);
 
       double farthest = 0;
       const size_t sampleSize = host.SampleSize();
@@ -1074,6 +1077,11 @@ std::vector<FaultCase> FaultCases() {
       {"application crashes", "crash", none, app, -30901, Says("0xC0000005"), Image::Untouched},
       {"application ends on a buffer overrun", "quit:0xC0000409", none, app, -30901,
        Says("0xC0000409"), Image::Untouched},
+      // The runtimes' own codes for an exception that nothing caught.
+      {"application ends on an unhandled .NET exception", "quit:0xE0434352", none, app, -30901,
+       Says("0xE0434352"), Image::Untouched},
+      {"application ends on an unhandled C++ exception", "quit:0xE06D7363", none, app, -30901,
+       Says("0xE06D7363"), Image::Untouched},
       // A program's own "return -1;", and a console program whose window was
       // closed: ended, not crashed.
       {"application returns -1, saving nothing", "quit:0xFFFFFFFF", none, app, 0, Says(),
@@ -1258,9 +1266,13 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeOrItsWordsAndLeavesTheHostAsItShou
           passes.back().push_back(done);
         }
         const bool imported = c.image == Image::Inverted || c.image == Image::Copied;
-        ASSERT_EQ(passes.size(), imported ? 2u : 1u);
-        for (const std::vector<int32_t>& pass : passes) {
-          EXPECT_EQ(pass.size(), static_cast<size_t>(kRequestsPerPass));
+        // Nothing saved: the host's own image goes back, a whole row a request.
+        const bool passedBack = c.image == Image::Untouched;
+        ASSERT_EQ(passes.size(), imported || passedBack ? 2u : 1u);
+        for (size_t k = 0; k < passes.size(); ++k) {
+          const std::vector<int32_t>& pass = passes[k];
+          EXPECT_EQ(pass.size(),
+                    static_cast<size_t>(passedBack && k == 1 ? o.height : kRequestsPerPass));
           EXPECT_TRUE(std::is_sorted(pass.begin(), pass.end()));
           EXPECT_EQ(pass.back(), o.height);
         }
@@ -1281,6 +1293,31 @@ TEST_F(RoundTripTest, EveryFailureGivesItsCodeOrItsWordsAndLeavesTheHostAsItShou
           << " | " << (released ? "yes" : "NO") << " | " << message << " |\n";
   }
   std::printf("%s", table.str().c_str());
+
+  // A host whose error suite refuses the Unicode and the C string still
+  // gets the words through its oldest setter, never an empty suite.
+  SettingsFile none(std::nullopt);
+  HostOptions o = testsupport::ImageOptions(4, 2, 8, false);
+  o.errorString = true;
+  o.suites = true;
+  o.errorSuiteTakesOnlyPascal = true;
+  TestHost host(o);
+  EXPECT_EQ(Apply(host), -30904);
+  EXPECT_FALSE(host.Suites().errorSuiteLeftEmpty);
+  EXPECT_EQ(host.Suites().held, 0);
+  EXPECT_EQ(host.Suites().liveStrings, 0);
+  EXPECT_EQ(host.Suites().pascalText, host.ErrorText());
+  EXPECT_TRUE(Names(host.Suites().pascalText, testsupport::SettingsPath()));
+
+  // One that answers 0 but hands out no table gets the suite back all the
+  // same, and the words in errorString.
+  o.errorSuiteTakesOnlyPascal = false;
+  o.errorSuiteWithoutTable = true;
+  TestHost tableless(o);
+  EXPECT_EQ(Apply(tableless), -30904);
+  EXPECT_EQ(tableless.Suites().held, 0);
+  EXPECT_EQ(tableless.Suites().liveStrings, 0);
+  EXPECT_TRUE(Names(tableless.ErrorText(), testsupport::SettingsPath()));
 }
 
 // ---- the host while the application runs ----------------------------------

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "base/Error.h"
 #include "exchange/ExchangeImageFile.h"
 #include "exchange/ExportPass.h"
 #include "exchange/ImportPass.h"
@@ -248,6 +249,63 @@ TEST_F(ImportPassTest, OutRowBytesTooSmallStoresNothingAndFails) {
   host.Record().outRowBytes = 11;  // the chunk needs 12
   EXPECT_EQ(Import(host, Pixmap16(4, 1, 0, Header("P6", 4, 1, "65535"))), -50);
   EXPECT_EQ(out[0], 0x11);
+}
+
+// With a selection the import blends with the image as it is, so the
+// request needs the host's image and its mask: one served without either
+// is the host's fault, and stores nothing; a host that gives no mask at all
+// has the whole request selected.
+TEST_F(ImportPassTest, ASelectionNeedsTheImageAndTheMaskRowsTheHostOwes) {
+  enum class Served { kNoImage, kShortImageRows, kShortMaskRows, kNoMask };
+  for (Served served :
+       {Served::kNoImage, Served::kShortImageRows, Served::kShortMaskRows, Served::kNoMask}) {
+    SCOPED_TRACE(static_cast<int>(served));
+    HostOptions o = testsupport::ImageOptions(4, 2, 8, false);
+    o.mask.assign(8, 128);
+    o.observer = [served](testhost::HostEvent event, const TestHost& host) {
+      host::FilterRecord& r = const_cast<TestHost&>(host).Record();
+      if (event != testhost::HostEvent::kRequestDone || r.outData == nullptr) return;
+      if (served == Served::kNoImage) r.inData = nullptr;
+      if (served == Served::kShortImageRows) r.inRowBytes = 11;  // the row needs 12
+      if (served == Served::kShortMaskRows) r.maskRowBytes = 3;  // and 4 mask bytes
+      if (served == Served::kNoMask) r.maskData = nullptr;
+    };
+    TestHost host(o);
+    WriteBytes(folder_.File("Velmora_Processed.ppm"),
+               Pixmap16(4, 2, 0xFF00, Header("P6", 4, 2, "65535")));
+    BoundContext context(&host.Record());
+    context.SetImportPath(folder_.File("Velmora_Processed.ppm"));
+    ASSERT_EQ(OpenImportFile(context.get()), 0);
+    if (served == Served::kNoMask) {
+      EXPECT_EQ(ImportProcessedImage(context.get()), 0);
+    } else {
+      EXPECT_THROW(ImportProcessedImage(context.get()), EHostFault);
+    }
+    host.CommitPending();
+    EXPECT_EQ(context->converter, nullptr);
+    EXPECT_EQ(CloseImportFile(context.get()), 0);
+    EXPECT_EQ(host.Sample(3, 1, 2), served == Served::kNoMask ? 255 : 0);
+  }
+}
+
+// With nothing saved the host gets its own image back, one request after
+// another: shown as progress, and stopped by a cancel before the last.
+TEST_F(ImportPassTest, TheHostsOwnImageGoesBackWithProgressAndStopsOnACancel) {
+  for (int cancelAt : {0, 2, 4}) {
+    SCOPED_TRACE(cancelAt);
+    HostOptions o = testsupport::ImageOptions(1000, 4, 8, false);  // a whole row a request
+    o.cancelAfterAborts = cancelAt;
+    TestHost host(o);
+    BoundContext context(&host.Record());
+    const int16_t result = ReturnHostImage(context.get());
+    host.CommitPending();
+    // Asked after every request but the last, whose success nothing undoes.
+    EXPECT_EQ(result, cancelAt == 2 ? -128 : 0);
+    const size_t served = cancelAt == 2 ? 2u : 4u;
+    EXPECT_EQ(host.Requests().size(), served);
+    ASSERT_EQ(host.Progress().size(), served);
+    EXPECT_EQ(host.Progress().back(), std::make_pair(static_cast<int32_t>(served), 4));
+  }
 }
 
 TEST_F(ImportPassTest, MissingProcessedFileCannotBeOpened) {

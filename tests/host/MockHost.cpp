@@ -22,6 +22,7 @@ struct MockHandleProcs {
     MockHost::active->sizes_.erase(handle);
   }
   static int32_t GetSize(host::Handle handle) {
+    if (MockHost::active->sizeUnknown) return 0;
     const auto& sizes = MockHost::active->sizes_;
     const auto it = sizes.find(handle);
     return it == sizes.end() ? 0 : it->second;

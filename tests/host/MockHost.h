@@ -31,6 +31,8 @@ class MockHost {
   int16_t result = 12345;
   bool failNew = false;
   bool failLock = false;
+  // getSizeProc answers 0 for every handle, as some hosts do.
+  bool sizeUnknown = false;
 
   // Installs usable handle procedures (version 1, 8 procedures).
   void UseHandleProcs();

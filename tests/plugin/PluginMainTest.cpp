@@ -86,6 +86,19 @@ TEST(PluginMainTest, SecondCallAndSecondApplicationFindTheSameContext) {
   EXPECT_EQ(context->filterRecord, &second);
 }
 
+TEST(PluginMainTest, AHostThatKnowsNoHandleSizesKeepsOneContext) {
+  MockHost host;
+  host.UseHandleProcs();
+  host.sizeUnknown = true;
+  ASSERT_EQ(host.Call(host::kSelectorParameters), 0);
+  const intptr_t slot = host.data;
+  std::strcpy(ContextOf(host)->exportPath, "C:\\previous\\Velmora.ppm");
+  ASSERT_EQ(host.Call(host::kSelectorContinue), 0);
+  EXPECT_EQ(host.data, slot);
+  EXPECT_EQ(host.counts.newCalls, 1);
+  EXPECT_STREQ(ContextOf(host)->exportPath, "C:\\previous\\Velmora.ppm");
+}
+
 TEST(PluginMainTest, EachFilterCallUnlocksContextAndParametersOnce) {
   MockHost host;
   host.UseHandleProcs();

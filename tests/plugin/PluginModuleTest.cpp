@@ -16,6 +16,7 @@
 #include "host/HostInterface.h"
 #include "support/BuildPaths.h"
 #include "tools/testhost/TestHost.h"
+#include "ui/ResourceIds.h"
 
 namespace {
 
@@ -132,6 +133,43 @@ TEST(PluginModuleTest, PropertyListIsWhatHostsExpect) {
     EXPECT_EQ(list[i].id, 0);
     EXPECT_EQ(list[i].data, expected[i].second);
   }
+}
+
+// A string of the module's table in one language, as the plug-in reads it:
+// the block of sixteen that holds the id, each string a length and that
+// many UTF-16 units.
+std::wstring ModuleString(HMODULE module, unsigned id, WORD language) {
+  const HRSRC block =
+      FindResourceExW(module, MAKEINTRESOURCEW(6), MAKEINTRESOURCEW((id >> 4) + 1), language);
+  if (block == nullptr) return std::wstring();
+  const auto* units = static_cast<const wchar_t*>(LockResource(LoadResource(module, block)));
+  const size_t total = SizeofResource(module, block) / sizeof(wchar_t);
+  size_t at = 0;
+  for (unsigned index = 0; index < (id & 15) && at < total; ++index) at += 1 + units[at];
+  if (units == nullptr || at >= total || at + 1 + units[at] > total) return std::wstring();
+  return std::wstring(units + at + 1, units[at]);
+}
+
+// The translations are UTF-8 sources: every build's resource compiler must
+// read them as such, or a host shows "geÃ¶ffnet" for "geöffnet".
+TEST(PluginModuleTest, TranslatedTextsAreTheTranslatorsWords) {
+  Module module;
+  ASSERT_NE(module.get(), nullptr);
+  constexpr unsigned kWaitNoteText = IDS_WAIT_NOTE_TEXT;
+  constexpr unsigned kWaitNoteShow = IDS_WAIT_NOTE_SHOW;
+  EXPECT_EQ(ModuleString(module.get(), kWaitNoteText, MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN)),
+            L"Ihr Bild ist in Velmora ge\u00f6ffnet. Es kommt hierher zur\u00fcck, sobald Sie es "
+            L"in Velmora speichern und Velmora schlie\u00dfen.");
+  EXPECT_EQ(ModuleString(module.get(), kWaitNoteShow, MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)),
+            L"Velmora \u3092\u8868\u793a");  // を表示
+  EXPECT_EQ(ModuleString(module.get(), kWaitNoteText, MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)),
+            L"\u753b\u50cf\u306f Velmora \u3067\u958b\u304b\u308c\u3066\u3044\u307e\u3059"
+            L"\u3002Velmora \u3067\u4fdd\u5b58\u3057\u3066 Velmora \u3092\u9589\u3058\u308b"
+            L"\u3068\u3001\u3053\u3053\u306b\u623b\u308a\u307e\u3059\u3002");
+  // The English table, written in Windows-1252, keeps its registered sign.
+  EXPECT_EQ(ModuleString(module.get(), IDS_VERSION_REQUIRED,
+                         MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
+            L"This plug-in requires Adobe Photoshop\u00ae ^1 or later functionality.");
 }
 
 TEST(PluginModuleTest, EntryPointNamedByThePropertyListRunsSelectors) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -227,9 +228,15 @@ TEST(StringTableTest, EveryLanguageHasEveryTextWithItsPlaceholders) {
   EXPECT_EQ(languages, std::set<unsigned>(ModuleLanguages().begin(), ModuleLanguages().end()));
 }
 
+// The module's tables, English first.
+std::vector<std::string> AllTables() {
+  std::vector<std::string> files = LanguageFiles();
+  files.insert(files.begin(), "ui/Velmora.rc");
+  return files;
+}
+
 #ifdef _WIN32
-// Text of a table as the module holds it: the English table is written in
-// Windows-1252, the translations in UTF-8.
+// Text of a table as the module holds it: every table is written in UTF-8.
 std::wstring Decoded(const std::string& text, UINT codePage) {
   std::wstring wide(text.size(), L'\0');
   wide.resize(static_cast<size_t>(MultiByteToWideChar(codePage, 0, text.data(),
@@ -241,11 +248,14 @@ std::wstring Decoded(const std::string& text, UINT codePage) {
 // The bytes of the words in a code page; false when a character has no
 // exact form there.
 bool TryEncode(const std::wstring& words, UINT codePage, std::string& bytes) {
+  // UTF-8 holds every character, and takes no flags and no lost-character
+  // report.
+  const bool utf8 = codePage == CP_UTF8;
   BOOL lost = FALSE;
-  bytes.assign(words.size() * 2, '\0');
+  bytes.assign(words.size() * 3, '\0');
   bytes.resize(static_cast<size_t>(WideCharToMultiByte(
-      codePage, WC_NO_BEST_FIT_CHARS, words.data(), static_cast<int>(words.size()), bytes.data(),
-      static_cast<int>(bytes.size()), nullptr, &lost)));
+      codePage, utf8 ? 0 : WC_NO_BEST_FIT_CHARS, words.data(), static_cast<int>(words.size()),
+      bytes.data(), static_cast<int>(bytes.size()), nullptr, utf8 ? nullptr : &lost)));
   return !lost && !bytes.empty();
 }
 
@@ -275,8 +285,10 @@ const std::map<std::string, ShortestFacts>& FailureFacts() {
       {"IDS_FAILURE_DISK_FULL", {{work, bytes, bytes}, false}},
       {"IDS_FAILURE_SETTINGS_MISSING", {{settings, L"General", L"ApplicationPath"}, false}},
       {"IDS_FAILURE_SETTINGS_NO_KEY", {{settings, L"General", L"ApplicationPath"}, false}},
+      // From the machine-wide setting, whose name is never shortened, with a
+      // value an administrator might well write there.
       {"IDS_FAILURE_SETTINGS_NOT_FULL",
-       {{settings, L"General", L"ApplicationPath", L"Velmora"}, false}},
+       {{machine, L"General", L"ApplicationPath", L"%ProgramFiles%\\Velmora Photo\\"}, false}},
       // The folder may come from the machine-wide setting, whose name is
       // the longer one.
       {"IDS_FAILURE_APPLICATION_MISSING", {{application, machine, L"ApplicationPath"}, false}},
@@ -295,56 +307,129 @@ const std::map<std::string, ShortestFacts>& FailureFacts() {
   return facts;
 }
 
+// Each failure's words in a table with their shortest facts and, where
+// Windows gives a reason, one of a usual length: between "Access is denied."
+// (17 bytes) and "The system cannot find the path specified." (42); id ->
+// their bytes in the code page, empty when a character has no form there.
+std::map<std::string, std::string> FailureBytes(const std::string& file, UINT codePage) {
+  constexpr size_t kReasonBytes = 30;
+  const StringTable table = ReadStringTable(file);
+  auto text = [&](const std::string& id) {
+    const auto found = table.texts.find(id);
+    return found == table.texts.end() ? std::wstring() : Decoded(Unescaped(found->second), CP_UTF8);
+  };
+  const std::wstring says = text("IDS_FAILURE_SYSTEM_SAYS");
+  EXPECT_FALSE(says.empty());
+  std::map<std::string, std::string> found;
+  for (const auto& [id, written] : table.texts) {
+    if (id.rfind("IDS_FAILURE_", 0) != 0 || id.rfind("IDS_FAILURE_SYSTEM_", 0) == 0 ||
+        id == "IDS_FAILURE_BOX_TITLE") {
+      continue;
+    }
+    const auto facts = FailureFacts().find(id);
+    if (facts == FailureFacts().end()) {
+      ADD_FAILURE() << id << ": no shortest facts for this failure's words";
+      continue;
+    }
+    std::wstring words = FillPlaceholders(text(id), facts->second.facts);
+    if (facts->second.reason) words = FillPlaceholders(says, {words, L""});
+    std::string& bytes = found[id];
+    if (!TryEncode(words, codePage, bytes)) {
+      bytes.clear();
+    } else if (facts->second.reason) {
+      bytes.append(kReasonBytes, 'x');
+    }
+  }
+  return found;
+}
+
 // Hosts that read only errorString show 255 bytes of the words, in the
 // system's code page: every failure's words must fit there in their
-// language's code page, with their facts at their shortest and, where
-// Windows gives a reason, one of a usual length: between "Access is denied."
-// (17 bytes) and "The system cannot find the path specified." (42).
+// language's code page.
 TEST(StringTableTest, EveryFailureFitsTheHostsStringInItsLanguage) {
-  constexpr size_t kReasonBytes = 30;
-  std::vector<std::string> files = LanguageFiles();
-  files.insert(files.begin(), "ui/Velmora.rc");
-  for (const std::string& file : files) {
+  for (const std::string& file : AllTables()) {
     SCOPED_TRACE(file);
-    const StringTable table = ReadStringTable(file);
-    const bool english = file == "ui/Velmora.rc";
     char codePageText[8] = {};
-    ASSERT_GT(GetLocaleInfoA(MAKELCID(table.language, SORT_DEFAULT), LOCALE_IDEFAULTANSICODEPAGE,
-                             codePageText, sizeof codePageText),
+    ASSERT_GT(GetLocaleInfoA(MAKELCID(ReadStringTable(file).language, SORT_DEFAULT),
+                             LOCALE_IDEFAULTANSICODEPAGE, codePageText, sizeof codePageText),
               0);
     const UINT codePage = static_cast<UINT>(std::atoi(codePageText));
-    auto text = [&](const std::string& id) {
-      const auto found = table.texts.find(id);
-      return found == table.texts.end()
-                 ? std::wstring()
-                 : Decoded(Unescaped(found->second), english ? 1252 : CP_UTF8);
-    };
-    const std::wstring says = text("IDS_FAILURE_SYSTEM_SAYS");
-    ASSERT_FALSE(says.empty());
-    for (const auto& [id, written] : table.texts) {
-      if (id.rfind("IDS_FAILURE_", 0) != 0 || id.rfind("IDS_FAILURE_SYSTEM_", 0) == 0 ||
-          id == "IDS_FAILURE_BOX_TITLE") {
-        continue;
-      }
+    for (const auto& [id, bytes] : FailureBytes(file, codePage)) {
       SCOPED_TRACE(id);
-      const auto facts = FailureFacts().find(id);
-      if (facts == FailureFacts().end()) {
-        ADD_FAILURE() << "no shortest facts for this failure's words";
-        continue;
-      }
-      std::wstring words = FillPlaceholders(text(id), facts->second.facts);
-      std::string bytes;
-      ASSERT_TRUE(TryEncode(words, codePage, bytes)) << "not all in code page " << codePage;
-      if (facts->second.reason) {
-        words = FillPlaceholders(says, {words, L""});
-        ASSERT_TRUE(TryEncode(words, codePage, bytes));
-        bytes.append(kReasonBytes, 'x');
-      }
-      EXPECT_LE(bytes.size(), 255u) << "in code page " << codePage << ": " << written;
+      ASSERT_FALSE(bytes.empty()) << "not all in code page " << codePage;
+      EXPECT_LE(bytes.size(), 255u) << "in code page " << codePage;
     }
   }
 }
+
+// A user may make UTF-8 the system's code page, where a letter outside
+// ASCII takes two or three bytes. There the words of every language in the
+// Latin script, and Chinese, still fit whole; the plug-in hands Russian,
+// Japanese and Korean words that do not over in English, which must then
+// fit in their place.
+TEST(StringTableTest, EveryFailureIsHandedOverWholeOnAUtf8System) {
+  const std::set<std::string> inEnglishWhenLonger = {"ui/lang/ru.rc", "ui/lang/ja.rc",
+                                                     "ui/lang/ko.rc"};
+  const std::map<std::string, std::string> english = FailureBytes("ui/Velmora.rc", CP_UTF8);
+  for (const std::string& file : AllTables()) {
+    SCOPED_TRACE(file);
+    int inEnglish = 0;
+    for (const auto& [id, bytes] : FailureBytes(file, CP_UTF8)) {
+      SCOPED_TRACE(id);
+      ASSERT_FALSE(bytes.empty());
+      if (bytes.size() <= 255u) continue;
+      EXPECT_TRUE(inEnglishWhenLonger.count(file) != 0) << bytes.size() << " bytes in UTF-8";
+      const auto fallback = english.find(id);
+      ASSERT_TRUE(fallback != english.end());
+      EXPECT_LE(fallback->second.size(), 255u);
+      ++inEnglish;
+    }
+    std::printf("%s: %d failures in English on a UTF-8 system\n", file.c_str(), inEnglish);
+  }
+}
 #endif
+
+// A machine-wide setting is a registry value, not a file: the texts that
+// may name it (the setting's own %1, the application's %2) call it by no
+// word for the settings file, which each table uses where only the file can
+// be meant.
+TEST(StringTableTest, TheMachineWideSettingIsNeverCalledAFile) {
+  const std::map<std::string, std::string> settingsFile = {
+      {"ui/Velmora.rc", "settings file"},
+      {"ui/lang/de.rc", "Einstellungsdatei"},
+      {"ui/lang/fr.rc", "fichier de paramètres"},
+      {"ui/lang/es.rc", "archivo de configuración"},
+      {"ui/lang/it.rc", "file delle impostazioni"},
+      {"ui/lang/pt-BR.rc", "arquivo de configurações"},
+      {"ui/lang/nl.rc", "instellingenbestand"},
+      {"ui/lang/pl.rc", "pliku"},
+      {"ui/lang/ru.rc", "файле настроек"},
+      {"ui/lang/ja.rc", "設定ファイル"},
+      {"ui/lang/ko.rc", "설정 파일"},
+      {"ui/lang/zh-CN.rc", "设置文件"},
+      {"ui/lang/zh-TW.rc", "設定檔"}};
+  const std::map<std::string, std::string> mayNameTheSetting = {
+      {"IDS_FAILURE_SETTINGS_NOT_FULL", "%1"},
+      {"IDS_FAILURE_APPLICATION_MISSING", "%2"},
+      {"IDS_FAILURE_APPLICATION_NOT_STARTED", "%2"}};
+  for (const std::string& file : AllTables()) {
+    SCOPED_TRACE(file);
+    const auto word = settingsFile.find(file);
+    ASSERT_TRUE(word != settingsFile.end()) << "no word for the settings file in this language";
+    const StringTable table = ReadStringTable(file);
+    // The word is the table's own: the texts about the file itself use it.
+    EXPECT_NE(table.texts.at("IDS_FAILURE_SETTINGS_NO_KEY").find(word->second), std::string::npos);
+    for (const auto& [id, placeholder] : mayNameTheSetting) {
+      const std::string& text = table.texts.at(id);
+      const size_t at = text.find(placeholder);
+      ASSERT_NE(at, std::string::npos) << id;
+      // The words just before the name, the setting's own included.
+      const std::string before = text.substr(at > 40 ? at - 40 : 0, at > 40 ? 40 : at);
+      EXPECT_EQ(before.find(word->second), std::string::npos) << id << ": " << text;
+      EXPECT_EQ(text.find(word->second + " " + placeholder), std::string::npos) << id;
+    }
+  }
+}
 
 // The languages of the installer, as its script includes them.
 std::vector<std::string> InstallerLanguages() {
@@ -376,6 +461,49 @@ std::map<std::string, std::string> ReadLangStrings(const std::string& name) {
         << id << " twice";
   }
   return texts;
+}
+
+// Photoshop's Filter menu as each language's Photoshop names it; the
+// installer's language and the module's table of the same language.
+struct MenuName {
+  const char* installer;
+  const char* table;
+  const char* filterMenu;
+};
+const std::vector<MenuName>& PhotoshopFilterMenus() {
+  static const std::vector<MenuName> menus = {
+      {"English", "", "Filter"},
+      {"German", "de", "Filter"},
+      {"French", "fr", "Filtre"},
+      {"Spanish", "es", "Filtro"},
+      {"Italian", "it", "Filtro"},
+      {"PortugueseBR", "pt-BR", "Filtro"},
+      {"Dutch", "nl", "Filter"},
+      {"Polish", "pl", "Filtr"},
+      {"Russian", "ru", "\xD0\xA4\xD0\xB8\xD0\xBB\xD1\x8C\xD1\x82\xD1\x80"},  // Фильтр
+      {"Japanese", "ja",
+       "\xE3\x83\x95\xE3\x82\xA3\xE3\x83\xAB\xE3\x82\xBF\xE3\x83\xBC"},  // フィルター
+      {"Korean", "ko", "\xED\x95\x84\xED\x84\xB0"},                      // 필터
+      {"SimpChinese", "zh-CN", "\xE6\xBB\xA4\xE9\x95\x9C"},              // 滤镜
+      {"TradChinese", "zh-TW", "\xE6\xBF\xBE\xE9\x8F\xA1"}};             // 濾鏡
+  return menus;
+}
+
+// The finish page and the install text tell where the filter is in the
+// menu the user sees: in a translated Photoshop, by its translated name.
+TEST(StringTableTest, EachLanguageNamesPhotoshopsFilterMenuInThatLanguage) {
+  const std::vector<std::string> names = InstallerLanguages();
+  EXPECT_EQ(names.size(), PhotoshopFilterMenus().size());
+  for (const MenuName& menu : PhotoshopFilterMenus()) {
+    SCOPED_TRACE(menu.installer);
+    EXPECT_NE(std::find(names.begin(), names.end(), menu.installer), names.end());
+    const std::string finish = ReadLangStrings(menu.installer)["VELMORA_FINISH_PHOTOSHOP"];
+    EXPECT_NE(finish.find(menu.filterMenu), std::string::npos) << finish;
+    const std::string text = ReadSource(
+        *menu.table == '\0' ? std::string("installer/Install.txt")
+                            : std::string("installer/lang/Install.") + menu.table + ".txt");
+    EXPECT_NE(text.find(menu.filterMenu), std::string::npos);
+  }
 }
 
 TEST(StringTableTest, EveryInstallerLanguageHasEveryTextWithItsVariables) {

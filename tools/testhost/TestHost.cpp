@@ -115,7 +115,7 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
   }
   if (!options.mask.empty()) {
     r.haveMask = 1;
-    r.autoMask = 0;
+    r.autoMask = 1;
     r.filterCase = 2;
   }
   if (options.platformWindow != 0) {
@@ -137,6 +137,7 @@ TestHost::TestHost(const HostOptions& options) : options_(options) {
   if (options.suites) {
     basic_.acquireSuite = &TestHost::AcquireSuiteThunk;
     basic_.releaseSuite = &TestHost::ReleaseSuiteThunk;
+    errorSuite_.setErrorFromPString = &TestHost::SetErrorFromPStringThunk;
     errorSuite_.setErrorFromCString = &TestHost::SetErrorFromCStringThunk;
     errorSuite_.setErrorFromZString = &TestHost::SetErrorFromZStringThunk;
     stringSuite_.makeFromUnicode = &TestHost::MakeStringThunk;
@@ -221,7 +222,7 @@ int32_t TestHost::AcquireSuiteThunk(const char* name, int32_t version, const voi
   TestHost* self = gActive;
   if (self == nullptr || name == nullptr || suite == nullptr || version != 1) return -1;
   if (std::strcmp(name, host::kErrorSuiteName) == 0) {
-    *suite = &self->errorSuite_;
+    *suite = self->options_.errorSuiteWithoutTable ? nullptr : &self->errorSuite_;
     self->errorSuiteHeld_ = true;
     self->errorTextSet_ = false;
   } else if (std::strcmp(name, host::kZStringSuiteName) == 0) {
@@ -263,9 +264,9 @@ int32_t TestHost::ReleaseStringThunk(host::ZString text) {
   return 0;
 }
 
-host::OSErr TestHost::SetErrorFromZStringThunk(host::ZString text) {
+host::SPErr TestHost::SetErrorFromZStringThunk(host::ZString text) {
   TestHost* self = gActive;
-  if (self == nullptr) return -1;
+  if (self == nullptr || self->options_.errorSuiteTakesOnlyPascal) return -1;
   const auto found = self->strings_.find(reinterpret_cast<uintptr_t>(text));
   if (found == self->strings_.end()) return -1;
   self->suites_.unicodeText = found->second;  // the host keeps a copy
@@ -273,10 +274,18 @@ host::OSErr TestHost::SetErrorFromZStringThunk(host::ZString text) {
   return 0;
 }
 
-host::OSErr TestHost::SetErrorFromCStringThunk(const char* text) {
+host::SPErr TestHost::SetErrorFromCStringThunk(const char* text) {
+  TestHost* self = gActive;
+  if (self == nullptr || text == nullptr || self->options_.errorSuiteTakesOnlyPascal) return -1;
+  self->suites_.ansiText = text;
+  self->errorTextSet_ = true;
+  return 0;
+}
+
+host::SPErr TestHost::SetErrorFromPStringThunk(const uint8_t* text) {
   TestHost* self = gActive;
   if (self == nullptr || text == nullptr) return -1;
-  self->suites_.ansiText = text;
+  self->suites_.pascalText.assign(reinterpret_cast<const char*>(text + 1), text[0]);
   self->errorTextSet_ = true;
   return 0;
 }

@@ -68,7 +68,7 @@ struct HostOptions {
   // The user's selection: one coverage byte per pixel, width x height, top
   // row first (0 outside, 255 inside). Empty: no selection. With one, the
   // host sets haveMask and filter case 2 (flat image with selection), and
-  // autoMask 0 as for a plug-in that writes outside the selection; a mask
+  // autoMask 1, as a host that masks unless the plug-in clears it; a mask
   // request is served like input, each row maskRowPadding bytes longer.
   std::vector<uint8_t> mask;
   int32_t maskRowPadding = 0;
@@ -76,6 +76,12 @@ struct HostOptions {
   // Photoshop and the .NET host library do: the plug-in's words of any
   // length and language for -30904.
   bool suites = false;
+  // With suites: the error suite refuses the Unicode and the C string and
+  // takes only its oldest setter's, a length-prefixed string.
+  bool errorSuiteTakesOnlyPascal = false;
+  // With suites: the error suite is counted as taken (0) but handed out
+  // without its table, as a host short of one might.
+  bool errorSuiteWithoutTable = false;
   // Keep the image apart from the output, as some hosts do: every output
   // buffer starts blank, what the plug-in leaves there goes into an output
   // image that starts blank too, and that replaces the whole image when
@@ -89,9 +95,10 @@ struct SuiteUse {
   // text set in their place; empty when none.
   std::u16string unicodeText;
   std::string ansiText;
-  int acquired = 0;     // suites taken
-  int held = 0;         // suites taken and not yet given back
-  int liveStrings = 0;  // strings made and not yet released
+  std::string pascalText;  // set through the oldest setter
+  int acquired = 0;        // suites taken
+  int held = 0;            // suites taken and not yet given back
+  int liveStrings = 0;     // strings made and not yet released
   // The error suite was given back with no text set while it was taken: a
   // host that prefers the suite's text then shows an empty message.
   bool errorSuiteLeftEmpty = false;
@@ -165,8 +172,9 @@ class TestHost {
   static int32_t ReleaseSuiteThunk(const char* name, int32_t version);
   static int32_t MakeStringThunk(const uint16_t* text, size_t count, host::ZString* result);
   static int32_t ReleaseStringThunk(host::ZString text);
-  static host::OSErr SetErrorFromZStringThunk(host::ZString text);
-  static host::OSErr SetErrorFromCStringThunk(const char* text);
+  static host::SPErr SetErrorFromZStringThunk(host::ZString text);
+  static host::SPErr SetErrorFromCStringThunk(const char* text);
+  static host::SPErr SetErrorFromPStringThunk(const uint8_t* text);
   host::OSErr Advance();
   void Notify(HostEvent event) const;
   // Byte offset of a sample in image_.
