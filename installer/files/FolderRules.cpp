@@ -79,9 +79,10 @@ bool TrySplitUnderRoot(const std::wstring& path, const std::vector<std::wstring>
   for (const std::wstring& candidate : roots) {
     const std::wstring trimmed = WithoutTrailingBackslashes(candidate);
     if (trimmed.size() <= 3 || !IsPlainFullPath(trimmed)) continue;  // never a whole drive
-    if (!IsBelow(full, trimmed)) continue;
     root = trimmed;
     names.clear();
+    if (SameName(full, trimmed)) return true;
+    if (!IsBelow(full, trimmed)) continue;
     size_t start = trimmed.size() + 1;
     while (start <= full.size()) {
       size_t end = full.find(L'\\', start);

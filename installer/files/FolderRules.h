@@ -83,8 +83,8 @@ std::vector<std::string> TrustedAccounts();
 bool OthersCanChange(const Security& security, const std::vector<std::string>& trusted);
 
 // path and the roots in full (C:\...), without "." or ".." in them; either
-// may end in backslashes. Gives the first root path lies below, and the
-// names from there down. False for a path below none, or named in any other
+// may end in backslashes. Gives the first root path is or lies below, and
+// the names from there down. False for a path below none, or named in any other
 // form, whose name alone does not tell where it leads.
 bool TrySplitUnderRoot(const std::wstring& path, const std::vector<std::wstring>& roots,
                        std::wstring& root, std::vector<std::wstring>& names);

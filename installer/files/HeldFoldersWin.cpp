@@ -217,7 +217,9 @@ Entry WinHeldFolders::MakeProtected(const std::wstring& parent, const std::wstri
     error = ErrorOf(status);
     return Entry{};
   }
-  return Hold(std::move(handle), FinalName(above.get()) + L"\\" + name);
+  std::wstring expected = FinalName(above.get());
+  if (expected.empty() || expected.back() != L'\\') expected += L'\\';  // a drive's root has one
+  return Hold(std::move(handle), expected + name);
 }
 
 Outcome WinHeldFolders::Write(const std::wstring& name, const std::vector<uint8_t>& bytes,
@@ -321,6 +323,23 @@ Outcome WinHeldFolders::Remove(const std::wstring& name, bool atRestart, unsigne
   }
   error = 0;
   return Outcome::kAtRestart;
+}
+
+Outcome WinHeldFolders::RemoveRoot(const std::wstring& root, unsigned long& error) {
+  error = 0;
+  Handle folder(CreateFileW(root.c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                            nullptr));
+  if (!folder) return Outcome::kAbsent;
+  if (Describe(folder.get(), root).kind != EntryKind::kFolder) return Outcome::kLink;
+  FILE_DISPOSITION_INFO disposition{TRUE};
+  if (SetFileInformationByHandle(folder.get(), FileDispositionInfo, &disposition,
+                                 sizeof disposition)) {
+    return Outcome::kDone;
+  }
+  error = GetLastError();
+  return Outcome::kFailed;
 }
 
 std::string OwnAccount() {

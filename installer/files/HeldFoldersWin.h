@@ -46,6 +46,9 @@ class WinHeldFolders : public IHeldFolders {
   // inherited), and holds it. Fails, with the system's code, when anything
   // of that name is there already.
   Entry MakeProtected(const std::wstring& parent, const std::wstring& name, unsigned long& error);
+  // Removes a root, when empty: the installation's own folder outside the
+  // Program Files folders, whose parent is no root. Not through a link.
+  Outcome RemoveRoot(const std::wstring& root, unsigned long& error);
 
  private:
   Entry Hold(Handle handle, const std::wstring& expected);

@@ -14,6 +14,7 @@
 //   mkdir <folder>                makes the folder (its parent checked)
 //   rmdir <folder>                removes the folder when empty
 //   place <folder> <source>|<name>...   copies each source there as name
+//                                 (<source folder>\*: each file there by its name)
 //   delete <folder> <name>...     deletes those files there
 //   --at-restart: a file in use is replaced or removed when Windows next starts.
 // Exit code: 0 done; 1 outside every root; 2 a link on the way (or in the
@@ -290,6 +291,13 @@ int Run(const Call& call) {
   }
   if (call.command == L"mkdir" || call.command == L"rmdir") {
     if (call.arguments.size() != 1) return kWrongCall;
+    if (call.command == L"rmdir") {
+      for (const std::wstring& root : call.roots) {
+        if (!files::SameName(root, folder)) continue;
+        unsigned long error = 0;
+        return ExitOf(held.RemoveRoot(folder, error), error);
+      }
+    }
     std::wstring parent, name;
     SplitLast(folder, parent, name);
     const files::Verdict verdict =
@@ -313,11 +321,32 @@ int Run(const Call& call) {
   const files::Verdict verdict = files::HoldFolder(held, folder, call.roots, trusted, false, made);
   if (verdict != files::Verdict::kAdminOwned) return static_cast<int>(verdict);
   int result = kDone;
-  for (size_t i = 1; i < call.arguments.size(); ++i) {
+  std::vector<std::wstring> arguments(call.arguments.begin() + 1, call.arguments.end());
+  if (place) {
+    // <folder>\* names every file in that folder, each placed by its name.
+    std::vector<std::wstring> expanded;
+    for (const std::wstring& argument : arguments) {
+      if (argument.size() < 2 || argument.compare(argument.size() - 2, 2, L"\\*") != 0) {
+        expanded.push_back(argument);
+        continue;
+      }
+      const std::wstring from = argument.substr(0, argument.size() - 1);
+      WIN32_FIND_DATAW found;
+      const HANDLE search = FindFirstFileW(argument.c_str(), &found);
+      if (search == INVALID_HANDLE_VALUE) return Fail(GetLastError());
+      do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+          expanded.push_back(from + found.cFileName + L"|" + found.cFileName);
+      } while (FindNextFileW(search, &found));
+      FindClose(search);
+    }
+    arguments = expanded;
+  }
+  for (size_t i = 0; i < arguments.size(); ++i) {
     unsigned long error = 0;
     files::Outcome outcome;
     if (place) {
-      const std::wstring& argument = call.arguments[i];
+      const std::wstring& argument = arguments[i];
       const size_t bar = argument.rfind(L'|');
       const std::wstring name = bar == std::wstring::npos ? L"" : argument.substr(bar + 1);
       if (name.empty() || name.find(L'\\') != std::wstring::npos || name == L"." || name == L"..")
@@ -327,7 +356,7 @@ int Run(const Call& call) {
         return Fail(GetLastError());
       outcome = held.Write(name, bytes, call.atRestart, error);
     } else {
-      const std::wstring& name = call.arguments[i];
+      const std::wstring& name = arguments[i];
       if (name.find(L'\\') != std::wstring::npos || name == L"." || name == L"..")
         return kWrongCall;
       outcome = held.Remove(name, call.atRestart, error);
