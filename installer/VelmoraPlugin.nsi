@@ -53,6 +53,8 @@ SetCompressor /SOLID lzma
 !include LogicLib.nsh
 !include x64.nsh
 !include FileFunc.nsh
+!include StrFunc.nsh
+${StrStr}
 !include MUI2.nsh
 
 !define PRODUCT "Velmora Plugin"
@@ -170,24 +172,6 @@ Function TrimBackslashes
     ${EndIf}
     StrCpy $R0 $R0 -1
   ${Loop}
-FunctionEnd
-
-; $R0 = a folder; gives it in $R0 in the one form that tells whether two
-; names are the same folder: full, with long names where the folder exists
-; (/D= may name the earlier folder by its short name), without a trailing
-; backslash.
-Function NormalizeFolder
-  System::Call 'kernel32::GetFullPathNameW(w R0, i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
-  ${If} $1 > 0
-  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
-    StrCpy $R0 $0
-  ${EndIf}
-  System::Call 'kernel32::GetLongPathNameW(w R0, w .r0, i ${NSIS_MAX_STRLEN}) i .r1'
-  ${If} $1 > 0
-  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
-    StrCpy $R0 $0
-  ${EndIf}
-  Call TrimBackslashes
 FunctionEnd
 
 ; $R0 = the arguments of VelmoraFiles.exe (installer/files), which does every
@@ -310,13 +294,7 @@ FunctionEnd
 Function ${UN}RemoveOwnFiles
   StrCpy $R0 'delete "$R1" ${OWN_FILES} $R2'
   Call ${UN}Files
-  StrCpy $R0 'rmdir "$R1\x64" $R2'
-  Call ${UN}Files
-  StrCpy $R0 'rmdir "$R1\x86" $R2'
-  Call ${UN}Files
-  StrCpy $R0 'rmdir "$R1\arm64" $R2'
-  Call ${UN}Files
-  StrCpy $R0 'rmdir "$R1" $R2'
+  StrCpy $R0 'rmdir "$R1\x64" "$R1\x86" "$R1\arm64" "$R1" $R2'
   Call ${UN}Files
 FunctionEnd
 
@@ -333,80 +311,30 @@ FunctionEnd
 !insertmacro FilesFunction ""
 !insertmacro FilesFunction "un."
 
-; $R0 = the command line's parameters, $R1 = an option's name with its "=".
-; Gives in $R2 the option's value and sets $R3 to 1 when the option is there.
-; The value may be quoted ("NAME=C:\a b" or NAME="C:\a b"); unquoted it ends
-; at the next blank.
-Function FindOption
-  StrCpy $R2 ""
-  StrCpy $R3 0
-  StrLen $0 $R1
-  StrLen $1 $R0
-  StrCpy $2 0
-  ${DoWhile} $2 < $1
-    StrCpy $3 $R0 $0 $2
-    ${If} $3 == $R1  ; case-insensitive, as Windows options are
-      IntOp $4 $2 - 1
-      StrCpy $5 " "
-      ${If} $2 > 0
-        StrCpy $5 $R0 1 $4
-      ${EndIf}
-      ${If} $5 == " "
-      ${OrIf} $5 == '"'
-      ${OrIf} $5 == "$\t"
-        StrCpy $R3 1
-        ${Break}
-      ${EndIf}
-    ${EndIf}
-    IntOp $2 $2 + 1
-  ${Loop}
-  ${If} $R3 <> 1
-    Return
-  ${EndIf}
-  IntOp $2 $2 + $0
-  StrCpy $6 " "  ; what ends the value
-  StrCpy $3 $R0 1 $2
-  ${If} $3 == '"'
-    StrCpy $6 '"'
-    IntOp $2 $2 + 1
-  ${ElseIf} $5 == '"'
-    StrCpy $6 '"'
-  ${EndIf}
-  ${DoWhile} $2 < $1
-    StrCpy $3 $R0 1 $2
-    ${If} $3 == $6
-    ${OrIf} $3 == '"'
-      ${Break}
-    ${EndIf}
-    ${If} $6 == " "
-    ${AndIf} $3 == "$\t"
-      ${Break}
-    ${EndIf}
-    StrCpy $R2 "$R2$3"
-    IntOp $2 $2 + 1
-  ${Loop}
-FunctionEnd
+; The details show every line whole: the list scrolls sideways where a line
+; (a long folder's name, a longer language) is wider than the page.
+!macro ShowWholeLines
+  FindWindow $0 "#32770" "" $HWNDPARENT
+  GetDlgItem $0 $0 1016
+  SendMessage $0 0x101E 0 -1  ; LVM_SETCOLUMNWIDTH, LVSCW_AUTOSIZE
+!macroend
 
-; $R0 = a folder; sets $R1 to 1 when it is given in full (C:\... or \\...),
-; the only form the plug-in accepts.
-Function IsFullPath
-  StrCpy $R1 0
-  StrCpy $0 $R0 2
-  StrCpy $1 $R0 2 1
-  StrLen $2 $R0
-  ${If} $0 == "\\"
-  ${AndIf} $2 > 2
-    StrCpy $R1 1
-  ${ElseIf} $1 == ":\"
-    StrCpy $0 $R0 1
-    ${If} $0 S>= "A"
-    ${AndIf} $0 S<= "Z"
-      StrCpy $R1 1
-    ${ElseIf} $0 S>= "a"
-    ${AndIf} $0 S<= "z"
-      StrCpy $R1 1
-    ${EndIf}
-  ${EndIf}
+; $R0 = command-line parameters: $R0 becomes the folder their
+; APPLICATIONPATH= names, as the plug-in can read it (VelmoraFiles.exe knows
+; how: in full, no trailing backslash, else its short name), or as given when
+; it is refused; $0 = 0 for the folder, 9 without the option, 11 not in full,
+; 12 no form the plug-in could read, anything else: the program did not run.
+; The text goes both ways in UTF-16 files, whatever the code page.
+Function ApplicationPath
+  FileOpen $0 "$PLUGINSDIR\parameters.txt" w
+  FileWriteUTF16LE $0 $R0
+  FileClose $0
+  nsExec::Exec '"$PLUGINSDIR\VelmoraFiles.exe" --application-path "$PLUGINSDIR\parameters.txt" "$PLUGINSDIR\folder.txt"'
+  StrCpy $R0 ""
+  FileOpen $1 "$PLUGINSDIR\folder.txt" r
+  FileReadUTF16LE $1 $R0
+  FileClose $1
+  Pop $0
 FunctionEnd
 
 ; NSIS takes "/D=<folder>" off the end of the command line before the script
@@ -421,36 +349,6 @@ Function FindDirOption
   ${If} $2 S== " /D="
     StrCpy $R3 1
   ${EndIf}
-FunctionEnd
-
-; $R0 = a folder. The plug-in reads its settings file in the system's code
-; page, so a folder with letters outside it is written in its short (8.3)
-; form, which Windows gives only for an existing folder on a disk that keeps
-; short names. Sets $R1 to 1 and $R0 to the form to write, or $R1 to 0 when
-; neither form can be read.
-Function FitCodePage
-  StrCpy $R1 1
-  System::Call 'kernel32::GetACP() i .r1'
-  ${If} $1 = 65001
-    Return  ; UTF-8 holds every letter
-  ${EndIf}
-  StrCpy $3 $R0
-  ${For} $4 1 2
-    ; WC_NO_BEST_FIT_CHARS: a letter that would become a look-alike or a
-    ; question mark has no counterpart.
-    System::Call 'kernel32::WideCharToMultiByte(i 0, i 0x400, w r3, i -1, p 0, i 0, p 0, *i 0 r2) i .r1'
-    ${If} $1 <> 0
-    ${AndIf} $2 = 0
-      StrCpy $R0 $3
-      Return
-    ${EndIf}
-    System::Call 'kernel32::GetShortPathNameW(w R0, w .r3, i ${NSIS_MAX_STRLEN}) i .r1'
-    ${If} $1 = 0
-    ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
-      ${Break}
-    ${EndIf}
-  ${Next}
-  StrCpy $R1 0
 FunctionEnd
 
 Function .onInit
@@ -487,27 +385,22 @@ Function .onInit
   ${EndIf}
 
   ${GetParameters} $R0
-  StrCpy $R1 "APPLICATIONPATH="
-  Call FindOption
-  StrCpy $AppFolderGiven $R3
-  ${If} $AppFolderGiven = 1
-    StrCpy $R0 $R2
-    Call IsFullPath
-    ${If} $R1 <> 1
-      StrCpy $R9 "$(VELMORA_APPLICATIONPATH_NOT_FULL)"
-      Call Complain
-      SetErrorLevel 2
-      Quit
-    ${EndIf}
-    Call TrimBackslashes
-    Call FitCodePage
-    ${If} $R1 <> 1
-      StrCpy $R9 "$(VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE)"
-      Call Complain
-      SetErrorLevel 2
-      Quit
-    ${EndIf}
+  Call ApplicationPath
+  StrCpy $R2 $R0
+  StrCpy $R9 "$(VELMORA_CHECK_FAILED)"
+  ${If} $0 == 11
+    StrCpy $R9 "$(VELMORA_APPLICATIONPATH_NOT_FULL)"
+  ${ElseIf} $0 == 12
+    StrCpy $R9 "$(VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE)"
+  ${EndIf}
+  StrCpy $AppFolderGiven 0
+  ${If} $0 == 0
+    StrCpy $AppFolderGiven 1
     StrCpy $AppFolder $R0
+  ${ElseIf} $0 != 9
+    Call Complain
+    SetErrorLevel 2
+    Quit
   ${Else}
     ; A reinstall leaves the machine-wide setting exactly as it is (an
     ; administrator may have made it %ProgramFiles%\... of type
@@ -548,24 +441,24 @@ Function AppFolderPagePre
 FunctionEnd
 
 Function AppFolderPageLeave
-  StrCpy $R0 $AppFolder
-  Call IsFullPath
-  ${If} $R1 <> 1
+  StrCpy $R0 '"APPLICATIONPATH=$AppFolder"'
+  Call ApplicationPath
+  ${If} $0 == 11
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_APP_FOLDER_NOT_FULL)"
     Abort
   ${EndIf}
-  Call TrimBackslashes
   StrCpy $AppFolder $R0
   ${IfNot} ${FileExists} "$AppFolder\Velmora.exe"
     MessageBox MB_YESNO|MB_ICONQUESTION "$(VELMORA_APP_NOT_THERE)" IDYES +2
     Abort
   ${EndIf}
-  Call FitCodePage
-  ${If} $R1 <> 1
+  ${If} $0 == 12
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE)"
     Abort
+  ${ElseIf} $0 != 0
+    MessageBox MB_OK|MB_ICONSTOP "$(VELMORA_CHECK_FAILED)"
+    Abort
   ${EndIf}
-  StrCpy $AppFolder $R0
 FunctionEnd
 
 ; $R1 = a folder, $R8 = what to place there (<build>|Velmora.8bf, or a
@@ -678,9 +571,11 @@ Function PlaceIntoHostFolder
   ${EndIf}
   StrCpy $R8 "$R0|Velmora.8bf"
   StrCpy $R9 "$R1\Velmora.8bf"
-  StrCpy $R2 $Roots
   Push $R0
+  Push $R2
+  StrCpy $R2 $Roots
   Call PlaceFiles
+  Pop $R2
   Pop $R0
   StrCpy $R8 $R0
   ${If} $0 != 0
@@ -706,7 +601,6 @@ Function RemoveEarlierCopy
   ${OrIf} $0 == 8
   ${OrIf} $0 == 9
     DeleteRegValue HKLM "${PLACED_KEY}" $R4
-    DetailPrint "$(VELMORA_DUPLICATE_REMOVED)"
   ${EndIf}
 FunctionEnd
 
@@ -1047,55 +941,24 @@ Function RemoveOldFolder
   DetailPrint "$(VELMORA_MOVED_FROM)"
 FunctionEnd
 
-; $R0 = a text, $R1 = what to look for: $R2 is 1 when the text holds it,
-; in any case.
-Function Contains
-  StrCpy $R2 0
-  StrLen $0 $R1
-  StrLen $1 $R0
-  IntOp $1 $1 - $0
-  StrCpy $2 0
-  ${DoWhile} $2 <= $1
-    StrCpy $3 $R0 $0 $2
-    ${If} $3 == $R1
-      StrCpy $R2 1
-      Return
-    ${EndIf}
-    IntOp $2 $2 + 1
-  ${Loop}
-FunctionEnd
-
-; $R3 = a display name from an uninstall entry: marks the hosts that name it.
+; $R0 = a display name from an uninstall entry: marks the hosts that name it.
 !macro FindHostIn NAME VAR
-  StrCpy $R1 "${NAME}"
-  Call Contains
-  ${If} $R2 = 1
+  ${StrStr} $R2 $R0 "${NAME}"
+  ${If} $R2 != ""
   ${AndIf} ${VAR} == ""
     StrCpy ${VAR} 1
   ${EndIf}
 !macroend
-Function FindHostsInEntries
-  StrCpy $R5 HKCU
-  Call FindHostsInKey
-  StrCpy $R5 HKLM
-  Call FindHostsInKey
-FunctionEnd
+; The uninstall entries of the shell context's root (HKLM, or HKCU for the
+; installing account) in the current registry view.
 Function FindHostsInKey
   StrCpy $R4 0
   ${Do}
-    ${If} $R5 == HKCU
-      EnumRegKey $R6 HKCU "${UNINSTALL_LIST}" $R4
-    ${Else}
-      EnumRegKey $R6 HKLM "${UNINSTALL_LIST}" $R4
-    ${EndIf}
+    EnumRegKey $R6 SHCTX "${UNINSTALL_LIST}" $R4
     ${If} $R6 == ""
       ${Break}
     ${EndIf}
-    ${If} $R5 == HKCU
-      ReadRegStr $R0 HKCU "${UNINSTALL_LIST}\$R6" "DisplayName"
-    ${Else}
-      ReadRegStr $R0 HKLM "${UNINSTALL_LIST}\$R6" "DisplayName"
-    ${EndIf}
+    ReadRegStr $R0 SHCTX "${UNINSTALL_LIST}\$R6" "DisplayName"
     !insertmacro FindHostIn "PaintShop Pro" $HostPaintShop
     !insertmacro FindHostIn "PhotoLine" $HostPhotoLine
     !insertmacro FindHostIn "XnView" $HostXnView
@@ -1103,6 +966,12 @@ Function FindHostsInKey
     !insertmacro FindHostIn "GIMP" $HostGimp
     IntOp $R4 $R4 + 1
   ${Loop}
+FunctionEnd
+Function FindHostsInEntries
+  SetShellVarContext current
+  Call FindHostsInKey
+  SetShellVarContext all
+  Call FindHostsInKey
 FunctionEnd
 
 ; The hosts that read their plug-in folders from each user's settings, for
@@ -1336,15 +1205,12 @@ Section "-Plug-in"
   ${EndIf}
 
   ; An install over an earlier one in another folder leaves nothing there.
+  ; (/D= may name the same folder by its short name, or in other case.)
+  GetFullPathName /SHORT $R0 $INSTDIR
+  GetFullPathName /SHORT $R1 $OldInstDir
   ${If} $OldInstDir != ""
-    StrCpy $R0 $OldInstDir
-    Call NormalizeFolder
-    StrCpy $R1 $R0
-    StrCpy $R0 $INSTDIR
-    Call NormalizeFolder
-    ${If} $R0 != $R1  ; case-insensitive, as paths are
-      Call RemoveOldFolder
-    ${EndIf}
+  ${AndIf} $R0 != $R1  ; case-insensitive, as paths are
+    Call RemoveOldFolder
   ${EndIf}
 
   ; For every user without a plugin.ini of their own, which always wins.
@@ -1371,6 +1237,7 @@ Section "-Plug-in"
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
+  !insertmacro ShowWholeLines
   ${If} $PlaceFailed = 1
   ${OrIf} $CheckFailed = 1
     SetErrorLevel 2
@@ -1432,6 +1299,7 @@ Section "Uninstall"
   StrCpy $R1 $INSTDIR
   StrCpy $R2 '-- $R2'
   Call un.RemoveOwnFiles
+  !insertmacro ShowWholeLines
   ${If} ${RebootFlag}
     SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
   ${EndIf}

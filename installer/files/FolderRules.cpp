@@ -125,16 +125,17 @@ Verdict HoldFolder(IHeldFolders& folders, const std::wstring& folder,
 
 OwnFolderPlan PlanOwnFolder(const std::wstring& folder, bool exists, const std::wstring& earlier,
                             const std::vector<std::wstring>& roots) {
-  std::wstring root;
-  std::vector<std::wstring> names;
-  if (TrySplitUnderRoot(folder, roots, root, names)) return OwnFolderPlan::kBelowRoot;
   const std::wstring full = WithoutTrailingBackslashes(folder);
-  // A drive's root, or a name in any other form, is never the installation's.
-  if (!IsPlainFullPath(full) || full.size() <= 3) return OwnFolderPlan::kRefused;
-  // Nor a Program Files folder itself, which it would share with everyone.
+  // A Program Files folder itself is never the installation's, which would
+  // share it with everything else there.
   for (const std::wstring& root : roots) {
     if (SameName(full, WithoutTrailingBackslashes(root))) return OwnFolderPlan::kRefused;
   }
+  std::wstring root;
+  std::vector<std::wstring> names;
+  if (TrySplitUnderRoot(folder, roots, root, names)) return OwnFolderPlan::kBelowRoot;
+  // Nor a drive's root, or a name in any other form.
+  if (!IsPlainFullPath(full) || full.size() <= 3) return OwnFolderPlan::kRefused;
   if (!exists) return OwnFolderPlan::kMakeElsewhere;
   if (!earlier.empty() && SameName(full, WithoutTrailingBackslashes(earlier)))
     return OwnFolderPlan::kEarlierElsewhere;

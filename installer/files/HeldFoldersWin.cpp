@@ -329,8 +329,8 @@ Outcome WinHeldFolders::RemoveRoot(const std::wstring& root, unsigned long& erro
   error = 0;
   Handle folder(CreateFileW(root.c_str(), DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES,
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                            nullptr));
+                            OPEN_EXISTING,
+                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!folder) return Outcome::kAbsent;
   if (Describe(folder.get(), root).kind != EntryKind::kFolder) return Outcome::kLink;
   FILE_DISPOSITION_INFO disposition{TRUE};

@@ -12,7 +12,7 @@
 //                                 (--create: and makes it); earlier is the
 //                                 folder of an earlier install, or ""
 //   mkdir <folder>                makes the folder (its parent checked)
-//   rmdir <folder>                removes the folder when empty
+//   rmdir <folder>...             removes each folder when empty
 //   place <folder> <source>|<name>...   copies each source there as name
 //                                 (<source folder>\*: each file there by its name)
 //   delete <folder> <name>...     deletes those files there
@@ -30,12 +30,22 @@
 //     The build for Adobe's 64-bit shared folder, given the Photoshops.
 //   <windows> is x86, x64 or arm64. Exit code: 0 the x86 build, 1 the x64
 //   build, 2 the ARM64 build, 3 none, 4 a wrong call.
+//
+//   VelmoraFiles.exe --application-path <parameters file> <answer file>
+//     The folder of Velmora.exe that APPLICATIONPATH= names among the
+//     installer's parameters (UTF-16 text, as the installer writes it), as
+//     the plug-in can read it: in full, without a trailing backslash, in the
+//     system's code page or else by its short (8.3) name. The answer file
+//     gets that folder, or the value as given when it is refused (UTF-16).
+//     Exit code: 0 the folder, 9 no such option, 11 not a full path, 12 no
+//     form of it the plug-in could read, 4 a wrong call.
 #include <windows.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "installer/files/CommandLine.h"
 #include "installer/files/FolderRules.h"
 #include "installer/files/HeldFoldersWin.h"
 #include "installer/placement/BuildPlacement.h"
@@ -273,6 +283,23 @@ int OwnFolder(const Call& call, const std::vector<std::string>& trusted) {
   return kExistsElsewhere;
 }
 
+// Removes an empty folder below a held, checked one (or a root itself: the
+// installation's own folder elsewhere).
+int RemoveFolder(const std::wstring& folder, const Call& call,
+                 const std::vector<std::string>& trusted) {
+  files::WinHeldFolders held;
+  unsigned long error = 0;
+  for (const std::wstring& root : call.roots) {
+    if (files::SameName(root, folder)) return ExitOf(held.RemoveRoot(folder, error), error);
+  }
+  std::wstring parent, name;
+  SplitLast(folder, parent, name);
+  bool made = false;
+  const files::Verdict verdict = files::HoldFolder(held, parent, call.roots, trusted, false, made);
+  if (verdict != files::Verdict::kAdminOwned) return static_cast<int>(verdict);
+  return ExitOf(held.Remove(name, call.atRestart, error), error);
+}
+
 int Run(const Call& call) {
   std::vector<std::string> trusted = files::TrustedAccounts();
   // The account this runs as writes there already, with these very rights:
@@ -289,24 +316,23 @@ int Run(const Call& call) {
     if (call.arguments.size() != 1) return kWrongCall;
     return static_cast<int>(files::HoldFolder(held, folder, call.roots, trusted, false, made));
   }
-  if (call.command == L"mkdir" || call.command == L"rmdir") {
-    if (call.arguments.size() != 1) return kWrongCall;
-    if (call.command == L"rmdir") {
-      for (const std::wstring& root : call.roots) {
-        if (!files::SameName(root, folder)) continue;
-        unsigned long error = 0;
-        return ExitOf(held.RemoveRoot(folder, error), error);
-      }
+  if (call.command == L"rmdir") {
+    // Each in turn, the deeper first as given; one not empty stays.
+    int result = kDone;
+    for (const std::wstring& argument : call.arguments) {
+      const int code = RemoveFolder(FullForm(argument), call, trusted);
+      if (code != kDone && code != kNothingToDo && code != kAtRestart) return code;
+      if (result == kDone) result = code;
     }
+    return result;
+  }
+  if (call.command == L"mkdir") {
+    if (call.arguments.size() != 1) return kWrongCall;
     std::wstring parent, name;
     SplitLast(folder, parent, name);
     const files::Verdict verdict =
         files::HoldFolder(held, parent, call.roots, trusted, false, made);
     if (verdict != files::Verdict::kAdminOwned) return static_cast<int>(verdict);
-    if (call.command == L"rmdir") {
-      unsigned long error = 0;
-      return ExitOf(held.Remove(name, call.atRestart, error), error);
-    }
     const files::Entry entry = held.HoldChild(name, true, made);
     if (entry.kind == files::EntryKind::kLink)
       return static_cast<int>(files::Verdict::kLinkOnTheWay);
@@ -373,11 +399,63 @@ int Run(const Call& call) {
   return result;
 }
 
+// Whether every letter of text has its own counterpart in the system's code
+// page, in which the plug-in reads its settings (a letter that would become a
+// look-alike or a question mark has none).
+bool FitsCodePage(const std::wstring& text) {
+  if (GetACP() == CP_UTF8) return true;
+  BOOL lossy = FALSE;
+  const int bytes = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.c_str(), -1, nullptr, 0,
+                                        nullptr, &lossy);
+  return bytes > 0 && !lossy;
+}
+
+int AnswerApplicationPath(const std::wstring& question, const std::wstring& answer) {
+  std::vector<uint8_t> bytes;
+  if (!TryReadFile(question, bytes, 1 << 16)) return Fail(GetLastError());
+  std::wstring parameters(bytes.size() / 2, L'\0');
+  for (size_t i = 0; i < parameters.size(); ++i)
+    parameters[i] = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+  if (!parameters.empty() && parameters[0] == 0xFEFF) parameters.erase(0, 1);
+  std::wstring folder;
+  if (!files::TryFindOption(parameters, L"APPLICATIONPATH=", folder)) return kNothingToDo;
+  int code = kDone;
+  if (!files::IsFullFolder(folder)) {
+    code = 11;
+  } else {
+    // The plug-in adds the backslash itself; a drive's root keeps its own.
+    folder = files::WithoutTrailingBackslashes(folder);
+    if (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    if (!FitsCodePage(folder)) {
+      // Windows gives a short name only for a folder that exists, on a disk
+      // that keeps them.
+      std::wstring shortName(MAX_PATH, L'\0');
+      const DWORD length =
+          GetShortPathNameW(folder.c_str(), shortName.data(), static_cast<DWORD>(shortName.size()));
+      shortName.resize(length < shortName.size() ? length : 0);
+      if (!shortName.empty() && FitsCodePage(shortName)) {
+        folder = files::WithoutTrailingBackslashes(shortName);
+      } else {
+        code = 12;
+      }
+    }
+  }
+  files::Handle file(CreateFileW(answer.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                 FILE_ATTRIBUTE_NORMAL, nullptr));
+  DWORD written = 0;
+  const DWORD size = static_cast<DWORD>(folder.size() * sizeof(wchar_t));
+  if (!file || !WriteFile(file.get(), folder.data(), size, &written, nullptr) || written != size)
+    return Fail(GetLastError());
+  return code;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return kWrongCall;
   const std::wstring first = argv[1];
+  if (first == L"--application-path")
+    return argc == 4 ? AnswerApplicationPath(argv[2], argv[3]) : kWrongCall;
   if (first == L"--build-for" || first == L"--shared-build") return AnswerBuild(argc, argv);
   Call call;
   if (!TryParse(argc, argv, call)) return kWrongCall;

@@ -38,7 +38,6 @@ LangString VELMORA_FINISH_MORE ${LANG_DUTCH} "Menu's en stappen per programma:"
 LangString VELMORA_TEXT_FILE ${LANG_DUTCH} "Install.nl.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_DUTCH} "Het bestandsprogramma van het installatieprogramma (VelmoraFiles.exe) kon niet starten, misschien geblokkeerd door een virusscanner of AppLocker, dus Velmora is niet geplaatst waar de programma's zoeken. Sta het toe en start het installatieprogramma opnieuw."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_DUTCH} "Eerdere kopie verwijderd, Photoshop leest de gedeelde map van Adobe: $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_DUTCH} "Affinity: elke gebruiker krijgt zijn kopie bij de volgende aanmelding."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_DUTCH} "$R6: niet geplaatst, $R7. Kopieer $5 naar $R1."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_DUTCH} "Overgeslagen, andere gebruikers kunnen hem wijzigen: $R1"

@@ -41,7 +41,6 @@ LangString VELMORA_FINISH_MORE ${LANG_ENGLISH} "Menus and steps for each editor:
 LangString VELMORA_TEXT_FILE ${LANG_ENGLISH} "Install.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_ENGLISH} "The installer's file program (VelmoraFiles.exe) could not run, perhaps blocked by antivirus software or AppLocker, so Velmora was not placed where the editors look. Allow it to run, then run the installer again."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_ENGLISH} "Removed an earlier copy, Photoshop reads Adobe's shared folder: $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_ENGLISH} "Affinity: each user's copy comes at their next sign-in."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_ENGLISH} "$R6: not placed, $R7. Copy $5 into $R1."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_ENGLISH} "Left out, other users may change it: $R1"

@@ -38,7 +38,6 @@ LangString VELMORA_FINISH_MORE ${LANG_FRENCH} "Menus et étapes pour chaque édi
 LangString VELMORA_TEXT_FILE ${LANG_FRENCH} "Install.fr.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_FRENCH} "Le programme de fichiers du programme d'installation (VelmoraFiles.exe) n'a pas pu s'exécuter, peut-être bloqué par un antivirus ou AppLocker ; Velmora n'a donc pas été placé là où les logiciels le cherchent. Autorisez-le, puis relancez l'installation."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_FRENCH} "Copie antérieure supprimée, Photoshop lit le dossier partagé d'Adobe : $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_FRENCH} "Affinity : chaque utilisateur reçoit sa copie à sa prochaine ouverture de session."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_FRENCH} "$R6 : non placé, $R7. Copiez $5 dans $R1."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_FRENCH} "Laissé de côté, d'autres utilisateurs peuvent le modifier : $R1"

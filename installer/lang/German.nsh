@@ -38,7 +38,6 @@ LangString VELMORA_FINISH_MORE ${LANG_GERMAN} "Menüs und Schritte für jedes Pr
 LangString VELMORA_TEXT_FILE ${LANG_GERMAN} "Install.de.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_GERMAN} "Das Dateiprogramm des Installers (VelmoraFiles.exe) konnte nicht laufen, vielleicht von einem Virenschutz oder AppLocker blockiert; Velmora wurde daher nicht dort abgelegt, wo die Bildbearbeitungen suchen. Lassen Sie es zu und starten Sie den Installer erneut."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_GERMAN} "Frühere Kopie entfernt, Photoshop liest den gemeinsamen Adobe-Ordner: $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_GERMAN} "Affinity: Jeder Benutzer erhält seine Kopie bei der nächsten Anmeldung."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_GERMAN} "$R6: nicht abgelegt, $R7. Kopieren Sie $5 nach $R1."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_GERMAN} "Ausgelassen, andere Benutzer können ihn ändern: $R1"

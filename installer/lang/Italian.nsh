@@ -38,7 +38,6 @@ LangString VELMORA_FINISH_MORE ${LANG_ITALIAN} "Menu e passi per ogni editor:"
 LangString VELMORA_TEXT_FILE ${LANG_ITALIAN} "Install.it.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_ITALIAN} "Il programma dei file del programma di installazione (VelmoraFiles.exe) non è stato eseguito, forse bloccato da un antivirus o da AppLocker, quindi Velmora non è stato collocato dove lo cercano i programmi. Consentirne l'esecuzione e avviare di nuovo l'installazione."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_ITALIAN} "Copia precedente rimossa, Photoshop legge la cartella condivisa di Adobe: $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_ITALIAN} "Affinity: ogni utente riceve la sua copia al prossimo accesso."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_ITALIAN} "$R6: non collocato, $R7. Copiare $5 in $R1."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_ITALIAN} "Esclusa, altri utenti possono modificarla: $R1"

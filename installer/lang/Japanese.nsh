@@ -39,7 +39,6 @@ LangString VELMORA_FINISH_MORE ${LANG_JAPANESE} "各ソフトのメニューと�
 LangString VELMORA_TEXT_FILE ${LANG_JAPANESE} "Install.ja.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_JAPANESE} "インストーラーのファイル プログラム (VelmoraFiles.exe) を実行できませんでした。ウイルス対策ソフトや AppLocker にブロックされた可能性があります。そのため Velmora は画像編集ソフトが探す場所に置かれていません。実行を許可してから、インストーラーをもう一度実行してください。"
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_JAPANESE} "以前のコピーを削除しました (Photoshop は Adobe の共有フォルダーを読みます): $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_JAPANESE} "Affinity: 各ユーザーのコピーは次回サインイン時に置かれます。"
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_JAPANESE} "$R6: 配置していません ($R7)。$5 を $R1 にコピーしてください。"
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_JAPANESE} "他のユーザーが変更できるため除外しました: $R1"

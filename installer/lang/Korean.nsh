@@ -38,7 +38,6 @@ LangString VELMORA_FINISH_MORE ${LANG_KOREAN} "각 프로그램의 메뉴와 단
 LangString VELMORA_TEXT_FILE ${LANG_KOREAN} "Install.ko.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_KOREAN} "설치 프로그램의 파일 프로그램(VelmoraFiles.exe)을 실행할 수 없었습니다. 바이러스 백신이나 AppLocker가 차단했을 수 있습니다. 그래서 Velmora를 편집기가 찾는 곳에 두지 못했습니다. 실행을 허용한 뒤 설치 프로그램을 다시 실행하십시오."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_KOREAN} "이전 사본을 제거함(Photoshop은 Adobe 공유 폴더를 읽음): $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_KOREAN} "Affinity: 각 사용자의 사본은 다음 로그인 때 놓입니다."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_KOREAN} "$R6: 배치하지 않음($R7). $5을(를) $R1에 복사하십시오."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_KOREAN} "다른 사용자가 변경할 수 있어 건너뜀: $R1"

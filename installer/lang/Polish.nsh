@@ -38,7 +38,6 @@ LangString VELMORA_FINISH_MORE ${LANG_POLISH} "Menu i kroki dla każdego edytora
 LangString VELMORA_TEXT_FILE ${LANG_POLISH} "Install.pl.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_POLISH} "Program plików instalatora (VelmoraFiles.exe) nie mógł się uruchomić, być może zablokował go antywirus lub AppLocker, więc Velmora nie została umieszczona tam, gdzie szukają jej programy. Zezwól na jego uruchomienie i uruchom instalator ponownie."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_POLISH} "Usunięto wcześniejszą kopię, Photoshop czyta wspólny folder Adobe: $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_POLISH} "Affinity: każdy użytkownik dostanie swoją kopię przy następnym logowaniu."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_POLISH} "$R6: nie umieszczono, $R7. Skopiuj $5 do $R1."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_POLISH} "Pominięto, inni użytkownicy mogą go zmienić: $R1"

@@ -39,7 +39,6 @@ LangString VELMORA_FINISH_MORE ${LANG_PORTUGUESEBR} "Menus e passos de cada edit
 LangString VELMORA_TEXT_FILE ${LANG_PORTUGUESEBR} "Install.pt-BR.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_PORTUGUESEBR} "O programa de arquivos do instalador (VelmoraFiles.exe) não pôde ser executado, talvez bloqueado por um antivírus ou pelo AppLocker, então o Velmora não foi colocado onde os editores procuram. Permita a execução e execute o instalador novamente."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_PORTUGUESEBR} "Cópia anterior removida, o Photoshop lê a pasta compartilhada da Adobe: $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_PORTUGUESEBR} "Affinity: cada usuário recebe sua cópia no próximo logon."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_PORTUGUESEBR} "$R6: não colocado, $R7. Copie $5 para $R1."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_PORTUGUESEBR} "Deixada de fora, outros usuários podem alterá-la: $R1"

@@ -38,7 +38,6 @@ LangString VELMORA_FINISH_MORE ${LANG_RUSSIAN} "Меню и шаги для ка
 LangString VELMORA_TEXT_FILE ${LANG_RUSSIAN} "Install.ru.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_RUSSIAN} "Файловая программа установщика (VelmoraFiles.exe) не смогла запуститься, возможно, её заблокировал антивирус или AppLocker, поэтому Velmora не помещена туда, где её ищут редакторы. Разрешите её запуск и снова запустите установщик."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_RUSSIAN} "Удалена прежняя копия, Photoshop читает общую папку Adobe: $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_RUSSIAN} "Affinity: каждый пользователь получит свою копию при следующем входе."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_RUSSIAN} "$R6: не помещена, $R7. Скопируйте $5 в $R1."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_RUSSIAN} "Пропущена, другие пользователи могут её изменить: $R1"

@@ -39,7 +39,6 @@ LangString VELMORA_FINISH_MORE ${LANG_SIMPCHINESE} "各编辑程序的菜单和�
 LangString VELMORA_TEXT_FILE ${LANG_SIMPCHINESE} "Install.zh-CN.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_SIMPCHINESE} "安装程序的文件程序 (VelmoraFiles.exe) 无法运行，可能被杀毒软件或 AppLocker 阻止，因此 Velmora 未放到编辑器查找的位置。请允许其运行，然后重新运行安装程序。"
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_SIMPCHINESE} "已删除以前的副本（Photoshop 读取 Adobe 的共享文件夹）：$R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_SIMPCHINESE} "Affinity：每个用户在下次登录时获得自己的副本。"
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_SIMPCHINESE} "$R6：未放置（$R7）。请将 $5 复制到 $R1。"
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_SIMPCHINESE} "其他用户可以更改，已跳过：$R1"

@@ -38,7 +38,6 @@ LangString VELMORA_FINISH_MORE ${LANG_SPANISH} "Menús y pasos de cada editor:"
 LangString VELMORA_TEXT_FILE ${LANG_SPANISH} "Install.es.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_SPANISH} "El programa de archivos del instalador (VelmoraFiles.exe) no pudo ejecutarse, quizá bloqueado por un antivirus o AppLocker, así que Velmora no se colocó donde lo buscan los editores. Permita que se ejecute y vuelva a ejecutar el instalador."
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_SPANISH} "Copia anterior eliminada, Photoshop lee la carpeta compartida de Adobe: $R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_SPANISH} "Affinity: cada usuario recibe su copia en su próximo inicio de sesión."
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_SPANISH} "$R6: no colocado, $R7. Copie $5 en $R1."
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_SPANISH} "Omitida, otros usuarios pueden cambiarla: $R1"

@@ -39,7 +39,6 @@ LangString VELMORA_FINISH_MORE ${LANG_TRADCHINESE} "各編輯程式的選單和�
 LangString VELMORA_TEXT_FILE ${LANG_TRADCHINESE} "Install.zh-TW.txt"
 ; What the file program did host by host, and the installation folder it refuses.
 LangString VELMORA_CHECK_FAILED ${LANG_TRADCHINESE} "安裝程式的檔案程式 (VelmoraFiles.exe) 無法執行，可能被防毒軟體或 AppLocker 封鎖，因此 Velmora 未放到編輯器尋找的位置。請允許其執行，然後重新執行安裝程式。"
-LangString VELMORA_DUPLICATE_REMOVED ${LANG_TRADCHINESE} "已刪除先前的副本（Photoshop 讀取 Adobe 的共用資料夾）：$R4"
 LangString VELMORA_FINISH_AFFINITY_COPY ${LANG_TRADCHINESE} "Affinity：每位使用者在下次登入時取得自己的副本。"
 LangString VELMORA_FINISH_NOT_PLACED ${LANG_TRADCHINESE} "$R6：未放置（$R7）。請將 $5 複製到 $R1。"
 LangString VELMORA_OTHERS_CAN_CHANGE ${LANG_TRADCHINESE} "其他使用者可以變更，已略過：$R1"

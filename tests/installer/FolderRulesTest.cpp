@@ -133,7 +133,10 @@ TEST(FolderRulesTest, WhatIsNotThereOrOutsideTheRootsIsNeverOpened) {
   folders.entries[kPlugins + L"\\file"] = Entry{EntryKind::kFile, AdminsOnly()};
   EXPECT_EQ(PlaceInto(folders, kPlugins + L"\\Gone"), Verdict::kMissing);
   EXPECT_EQ(PlaceInto(folders, kPlugins + L"\\file"), Verdict::kMissing);
-  for (const wchar_t* outside : {L"D:\\Adobe\\Photoshop 2025\\Plug-ins", L"C:\\Program Files",
+  // A root itself is held alone.
+  EXPECT_EQ(PlaceInto(folders, L"C:\\Program Files\\"), Verdict::kAdminOwned);
+  EXPECT_EQ(folders.held, std::vector<std::wstring>{L"C:\\Program Files"});
+  for (const wchar_t* outside : {L"D:\\Adobe\\Photoshop 2025\\Plug-ins", L"C:\\",
                                  L"C:\\Program Files Evil\\x", L"C:\\Program Files\\..\\Users\\bob",
                                  L"\\\\server\\share\\Plug-ins", L"\\\\?\\C:\\Program Files\\Adobe",
                                  L"Program Files\\Adobe", L"C:\\Program Files\\\\Adobe"}) {
