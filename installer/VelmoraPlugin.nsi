@@ -337,20 +337,6 @@ Function ApplicationPath
   Pop $0
 FunctionEnd
 
-; NSIS takes "/D=<folder>" off the end of the command line before the script
-; runs, leaving it only in $INSTDIR, where it cannot be told from the default.
-; What it took off is the difference between the process's own command line
-; and $CMDLINE. Sets $R3 to 1 when /D= was given.
-Function FindDirOption
-  StrCpy $R3 0
-  System::Call 'kernel32::GetCommandLineW() w .r0'
-  StrLen $1 $CMDLINE
-  StrCpy $2 $0 4 $1
-  ${If} $2 S== " /D="
-    StrCpy $R3 1
-  ${EndIf}
-FunctionEnd
-
 Function .onInit
   !insertmacro VelmoraChooseLanguage
   !insertmacro MUI_LANGDLL_DISPLAY
@@ -360,18 +346,22 @@ Function .onInit
   StrCpy $PlaceFailed 0
   StrCpy $CheckFailed 0
 
-  ; Reinstalling keeps the earlier folder unless /D= names another.
+  ; Reinstalling keeps the earlier folder unless /D= names another. NSIS
+  ; takes "/D=<folder>" off the end of the command line, leaving it only in
+  ; $INSTDIR: what it took off is what the process's own line has more.
   ReadRegStr $R0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   Call TrimBackslashes
   StrCpy $OldInstDir $R0
-  Call FindDirOption
-  ${If} $R3 <> 1
+  System::Call 'kernel32::GetCommandLineW() w .r0'
+  StrLen $1 $CMDLINE
+  StrCpy $R5 $0 4 $1
+  ${If} $R5 S!= " /D="
   ${AndIf} $OldInstDir != ""
     StrCpy $INSTDIR $OldInstDir
   ${EndIf}
 
   Call UnpackFiles
-  ${If} $R3 = 1
+  ${If} $R5 S== " /D="
   ${OrIf} ${Silent}
     StrCpy $R1 $INSTDIR
     StrCpy $R3 $OldInstDir
