@@ -300,13 +300,17 @@ int RemoveFolder(const std::wstring& folder, const Call& call,
   return ExitOf(held.Remove(name, call.atRestart, error), error);
 }
 
+bool IsWine() {
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 int Run(const Call& call) {
   std::vector<std::string> trusted = files::TrustedAccounts();
-  // The account this runs as writes there already, with these very rights:
-  // an administrator, or SYSTEM (under Wine, the one user, who owns every
-  // folder).
-  const std::string own = files::OwnAccount();
-  if (!own.empty()) trusted.push_back(own);
+  // Wine keeps no access lists of Windows' kind: every folder belongs to its
+  // one user, who has full control and runs the installer. There, and only
+  // there, that account counts as an administrator.
+  if (IsWine()) trusted.push_back(files::OwnAccount());
   if (call.command == L"own-folder") return OwnFolder(call, trusted);
 
   files::WinHeldFolders held;

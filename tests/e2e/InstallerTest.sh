@@ -230,7 +230,7 @@ expect_build 1 --shared-build arm64 "$x64m"
 expect_build 1 --shared-build x64 "$a64"
 expect_build 4 --build-for arm32 "$a64"
 echo "ok: the builds for Windows on ARM: ARM64, x64 and x86 hosts each their own, the shared folder ARM64 unless only x64 Photoshops"
-ps64="Program Files/Adobe/Adobe Photoshop 2024/Plug-ins"
+ps64="Program Files/Adobe/Adobe Photoshop 2025/Plug-ins"
 ps32="Program Files (x86)/Adobe/Adobe Photoshop CS6/Plug-ins"
 cc64="Program Files/Common Files/Adobe/Plug-Ins/CC"
 cc32="Program Files (x86)/Common Files/Adobe/Plug-Ins/CC"
@@ -261,7 +261,7 @@ run_cmd() {
 # One version with a trailing backslash, one without, one whose folder is
 # gone, one without PluginPath.
 run_cmd \
-  'reg add "HKLM\SOFTWARE\Adobe\Photoshop\180.0" /v PluginPath /d "C:\Program Files\Adobe\Adobe Photoshop 2024\Plug-ins\\" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Adobe\Photoshop\190.0" /v PluginPath /d "C:\Program Files\Adobe\Adobe Photoshop 2025\Plug-ins\\" /f /reg:64 >nul' \
   'reg add "HKLM\SOFTWARE\Adobe\Photoshop\110.0" /f /reg:64 >nul' \
   'reg add "HKLM\SOFTWARE\Adobe\Photoshop\60.0" /v PluginPath /d "C:\Program Files (x86)\Adobe\Adobe Photoshop CS6\Plug-ins" /f /reg:32 >nul' \
   'reg add "HKLM\SOFTWARE\Adobe\Photoshop\55.0" /v PluginPath /d "C:\Old Photoshop\Plug-ins" /f /reg:32 >nul' \
@@ -339,7 +339,7 @@ printf 'not the plug-in' >"$C/AdminOnly3/Velmora.8bf"
 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin\PlacedFiles' \
   /v 'C:\users\mallory\AppData\Roaming\Affinity\Photo\2.0\Plugins\Velmora.8bf' /d '1.00 1' /f /reg:64 >/dev/null ||
   fail "could not add an earlier release's record"
-# A copy an earlier release placed in Photoshop 2024's own folder, which reads
+# A copy an earlier release placed in Photoshop 2025's own folder, which reads
 # Adobe's shared folder too: it goes, so that Photoshop sees one copy.
 printf 'an earlier copy' >"$C/$ps64/Velmora.8bf"
 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin\PlacedFiles' \
@@ -698,7 +698,7 @@ uninstall_time="$(seconds "$start" "$(now)")"
 snapshot >"$work/uninstalled.txt"
 left="$(changes "$work/before.txt" "$work/uninstalled.txt")"
 # The copy that the per-user step made is the user's, and stays with them;
-# the earlier release's copy in Photoshop 2024's folder went with the install.
+# the earlier release's copy in Photoshop 2025's folder went with the install.
 [ "$left" = "$(printf '%s\n' "- $ps64/Velmora.8bf" "+ $affinity2/Velmora.8bf" | sort -k2)" ] ||
   fail "the uninstall left other changes than the user's own copy:
 $left"
