@@ -499,14 +499,23 @@ Function PlaceFiles
   StrCpy $0 0
 FunctionEnd
 
-; $R0 = a build in $PLUGINSDIR, $R1 = a folder of the installation's own.
+; $R0 = a build in $PLUGINSDIR, or "" and $R8 = files to place unrecorded;
+; $R1 = a folder of the installation's own, checked and made just before:
+; anything but success there fails the install.
 Function PlaceIntoOwnFolder
-  StrCpy $R8 "$R0|Velmora.8bf"
-  StrCpy $R9 "$R1\Velmora.8bf"
+  ${If} $R0 != ""
+    StrCpy $R8 "$R0|Velmora.8bf"
+    StrCpy $R9 "$R1\Velmora.8bf"
+  ${EndIf}
   StrCpy $R2 $OwnRoots
   StrCpy $R0 'mkdir "$R1" -- $OwnRoots'
   Call Files
   Call PlaceFiles
+  ${If} $0 != 0
+    StrCpy $R6 ""
+    Call LeftOut
+    StrCpy $PlaceFailed 1
+  ${EndIf}
 FunctionEnd
 
 ; $0 = why a host's folder $R1 got no file, $R6 = the host's name for the
@@ -852,7 +861,8 @@ Function PlaceIntoPaintNet
   Call MakeOwnSubfolder
   ${If} $0 != 0
     StrCpy $R1 $R5
-    Goto paintnet_left_out
+    Call LeftOut
+    Return
   ${EndIf}
   StrCpy $R5 $R1
   ${If} $R2 == 64
@@ -871,9 +881,6 @@ Function PlaceIntoPaintNet
   ${If} $0 == 0
     StrCpy $HostPaintNet 2
   ${EndIf}
-  Return
-  paintnet_left_out:
-  Call LeftOut
 FunctionEnd
 
 ; Registers the per-user step: Windows' Active Setup runs StubPath at each
@@ -1121,11 +1128,11 @@ Section "-Plug-in"
   ${EndIf}
   SetOutPath $PLUGINSDIR
   SetDetailsPrint both
+  StrCpy $R0 ""
   StrCpy $R1 $INSTDIR
   StrCpy $R8 "$PLUGINSDIR\own\*"
   StrCpy $R9 ""
-  StrCpy $R2 $OwnRoots
-  Call PlaceFiles
+  Call PlaceIntoOwnFolder
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
@@ -1156,19 +1163,14 @@ Section "-Plug-in"
     StrCpy $R1 "$COMMONFILES64\Adobe\Plug-Ins\CC"
     Call PlaceIntoSharedFolder
     StrCpy $SharedBuild64 $R7
+    ; Each of these keeps $R0 and $R2 as they are.
     StrCpy $R0 "$PLUGINSDIR\x64.8bf"
     StrCpy $R2 64
     Call PlaceIntoPhotoshops
-    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
     Call PlaceIntoElements
-    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
-    StrCpy $R2 64
     Call PlaceIntoPhotoPlus
-    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
-    StrCpy $R2 64
     StrCpy $R6 IrfanView64
     Call PlaceIntoIrfanView
-    StrCpy $R2 64
     Call PlaceIntoPaintNet
   ${EndIf}
   ; A 32-bit Windows has only the 32-bit view and the one Common Files.
@@ -1179,18 +1181,12 @@ Section "-Plug-in"
   StrCpy $R1 "$COMMONFILES32\Adobe\Plug-Ins\CC"
   Call PlaceIntoSharedFolder
   StrCpy $SharedBuild32 $R7
-  StrCpy $R0 "$PLUGINSDIR\x86.8bf"
   StrCpy $R2 32
   Call PlaceIntoPhotoshops
-  StrCpy $R0 "$PLUGINSDIR\x86.8bf"
-  StrCpy $R2 32
   Call PlaceIntoPhotoPlus
-  StrCpy $R0 "$PLUGINSDIR\x86.8bf"
-  StrCpy $R2 32
   StrCpy $R6 IrfanView
   Call PlaceIntoIrfanView
   ${IfNot} ${RunningX64}
-    StrCpy $R2 32
     Call PlaceIntoPaintNet
   ${EndIf}
 
