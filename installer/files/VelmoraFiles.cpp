@@ -66,6 +66,17 @@ constexpr int kNoBuild = 3;
 // own programs are a few megabytes.
 constexpr LONGLONG kLargestFile = 64ll << 20;
 
+// A file search, which closes with FindClose, not CloseHandle.
+struct Search {
+  explicit Search(HANDLE opened) : handle(opened) {}
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
+  ~Search() {
+    if (handle != INVALID_HANDLE_VALUE) FindClose(handle);
+  }
+  const HANDLE handle;
+};
+
 int ExitCodeOf(std::optional<placement::Arch> build) {
   if (!build) return kNoBuild;
   switch (*build) {
@@ -362,13 +373,12 @@ int Run(const Call& call) {
       }
       const std::wstring from = argument.substr(0, argument.size() - 1);
       WIN32_FIND_DATAW found;
-      const HANDLE search = FindFirstFileW(argument.c_str(), &found);
-      if (search == INVALID_HANDLE_VALUE) return Fail(GetLastError());
+      const Search search(FindFirstFileW(argument.c_str(), &found));
+      if (search.handle == INVALID_HANDLE_VALUE) return Fail(GetLastError());
       do {
         if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
           expanded.push_back(from + found.cFileName + L"|" + found.cFileName);
-      } while (FindNextFileW(search, &found));
-      FindClose(search);
+      } while (FindNextFileW(search.handle, &found));
     }
     arguments = expanded;
   }

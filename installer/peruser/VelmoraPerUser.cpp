@@ -18,6 +18,7 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -76,14 +77,17 @@ void MoveAsideEarlierSettings(peruser::IUserFiles& files, const std::wstring& pr
       files.Kind(settings) != peruser::EntryKind::kFile) {
     return;
   }
-  const HANDLE file = CreateFileW(settings.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
   std::string bytes(1024, '\0');  // the file it wrote is a line and a path
   DWORD read = 0;
-  const BOOL ok = ReadFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  if (!ok || read == bytes.size()) return;
+  {
+    const HANDLE opened = CreateFileW(settings.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return;
+    const std::unique_ptr<void, decltype(&CloseHandle)> file(opened, &CloseHandle);
+    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+      return;
+  }
+  if (read == bytes.size()) return;
   bytes.resize(read);
   std::string named;
   if (!peruser::TryEarlierReleaseSettings(bytes, named)) return;
