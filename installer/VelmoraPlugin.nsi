@@ -73,6 +73,8 @@ ${StrStr}
 ; The per-user step, started by Windows at each user's sign-in.
 !define ACTIVE_SETUP_KEY "SOFTWARE\Microsoft\Active Setup\Installed Components\{6F1B3C2E-8D4A-4B7F-9E21-5A7C0D3E9B14}"
 !define ERROR_SUCCESS_REBOOT_REQUIRED 3010
+; The finish page's words are one string: room for all lines but the last.
+!define /math FINISH_ROOM ${NSIS_MAX_STRLEN} - 200
 ; The files of the installation folder besides the builds' folders.
 !define OWN_FILES "Uninstall.exe VelmoraPerUser.exe Install.txt Install.de.txt Install.es.txt Install.fr.txt Install.it.txt Install.ja.txt Install.ko.txt Install.nl.txt Install.pl.txt Install.pt-BR.txt Install.ru.txt Install.zh-CN.txt Install.zh-TW.txt"
 !define UNINSTALL_LIST "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
@@ -101,7 +103,6 @@ Var KeptSetting     ; the machine-wide setting found, expanded; kept as it is un
 Var Roots           ; the Program Files folders, quoted: where hosts' folders may lie
 Var OwnRoots        ; those and the installation folder: where its own files lie
 Var CheckFailed     ; 1 when VelmoraFiles.exe could not run
-Var LeftOut         ; the finish page's lines for hosts found but not placed into
 Var SharedBuild64   ; the build placed in Adobe's shared folders, "" for none
 Var SharedBuild32
 Var RunId           ; marks the files this run placed
@@ -549,7 +550,11 @@ Function LeftOut
     StrCpy $5 $R8 -4
     ${GetFileName} $5 $5
     StrCpy $5 "$INSTDIR\$5\Velmora.8bf"
-    StrCpy $LeftOut "$LeftOut$\r$\n$(VELMORA_FINISH_NOT_PLACED)"
+    ; One per line, in a file: together they may be longer than a string.
+    FileOpen $6 "$PLUGINSDIR\left-out.txt" a
+    FileSeek $6 0 END
+    FileWriteUTF16LE $6 "$(VELMORA_FINISH_NOT_PLACED)$\r$\n"
+    FileClose $6
   ${EndIf}
 FunctionEnd
 
@@ -807,7 +812,11 @@ Function PlaceIntoIrfanView
   ${If} $HostIrfanView == ""
     StrCpy $HostIrfanView 1
   ${EndIf}
-  StrCpy $R1 "$R5\Plugins\Adobe 8BF"
+  Push $R0
+  StrCpy $R0 $R5
+  Call TrimBackslashes
+  StrCpy $R1 "$R0\Plugins\Adobe 8BF"
+  Pop $R0
   ${IfNot} ${FileExists} "$R1\*.*"
     Return  ; the finish page asks for the PlugIn
   ${EndIf}
@@ -1005,8 +1014,24 @@ FunctionEnd
   StrCpy $R7 "$R7${NAME}"
 !macroend
 
+; $R9 = a line of the finish page. A silent install writes it out at once;
+; the page takes it while there is room: its words are one string of at most
+; NSIS_MAX_STRLEN letters, and the last line keeps its room. A line left off
+; stays in the details, where each refusal is said too.
+Function FinishLine
+  StrCpy $R8 -11
+  Call WriteStandard
+  StrLen $0 "$FinishText$R9"
+  ${If} $0 < ${FINISH_ROOM}
+  ${AndIf} $FinishText != ""
+    StrCpy $FinishText "$FinishText$\r$\n$R9"
+  ${ElseIf} $0 < ${FINISH_ROOM}
+    StrCpy $FinishText $R9
+  ${EndIf}
+FunctionEnd
 !macro FinishLine TEXT
-  StrCpy $FinishText "$FinishText$\r$\n${TEXT}"
+  StrCpy $R9 "${TEXT}"
+  Call FinishLine
 !macroend
 
 ; The finish page: where the filter is in each host that got it, then for
@@ -1014,6 +1039,13 @@ FunctionEnd
 ; hosts whose folders each user chooses.
 Function ComposeFinishText
   StrCpy $FinishText ""
+  ${If} $HostPhotoshop == 2
+  ${OrIf} $HostElements == 2
+  ${OrIf} $HostPaintNet == 2
+  ${OrIf} $HostPhotoPlus == 2
+  ${OrIf} $HostIrfanView == 2
+    !insertmacro FinishLine "$(VELMORA_FINISH_INTRO)"
+  ${EndIf}
   ${If} $HostPhotoshop == 2
     !insertmacro FinishLine "$(VELMORA_FINISH_PHOTOSHOP)"
   ${EndIf}
@@ -1029,10 +1061,16 @@ Function ComposeFinishText
   ${If} $HostIrfanView == 2
     !insertmacro FinishLine "$(VELMORA_FINISH_IRFANVIEW)"
   ${EndIf}
-  ${If} $FinishText != ""
-    StrCpy $FinishText "$(VELMORA_FINISH_INTRO)$FinishText"
-  ${EndIf}
-  StrCpy $FinishText "$FinishText$LeftOut"
+  FileOpen $6 "$PLUGINSDIR\left-out.txt" r
+  ${Do}
+    FileReadUTF16LE $6 $R9
+    ${If} $R9 == ""  ; the end, or no such file
+      ${Break}
+    ${EndIf}
+    StrCpy $R9 $R9 -2  ; without its line break
+    Call FinishLine
+  ${Loop}
+  FileClose $6
   ${If} $HostIrfanView == 1
     !insertmacro FinishLine "$(VELMORA_FINISH_IRFANVIEW_PLUGIN)"
   ${EndIf}
@@ -1055,7 +1093,8 @@ Function ComposeFinishText
     !insertmacro ToldHost "GIMP (pspi)"
   ${EndIf}
   ${If} $R7 != ""
-    !insertmacro FinishLine "$\r$\n$(VELMORA_FINISH_TOLD) $R7"
+    !insertmacro FinishLine ""
+    !insertmacro FinishLine "$(VELMORA_FINISH_TOLD) $R7"
   ${EndIf}
   ; Affinity reads only each user's own folders, which the per-user step
   ; serves; it loads no plug-in it does not know without this tick.
@@ -1065,14 +1104,13 @@ Function ComposeFinishText
     !insertmacro FinishLine "$(VELMORA_FINISH_AFFINITY)"
   ${EndIf}
   ${If} $CheckFailed = 1
-    !insertmacro FinishLine "$\r$\n$(VELMORA_CHECK_FAILED)"
+    !insertmacro FinishLine ""
+    !insertmacro FinishLine "$(VELMORA_CHECK_FAILED)"
   ${EndIf}
-  !insertmacro FinishLine "$\r$\n$(VELMORA_FINISH_MORE) $INSTDIR\$(VELMORA_TEXT_FILE)"
-  ; The first line break only parts the lines.
-  StrCpy $0 $FinishText 2
-  ${If} $0 == "$\r$\n"
-    StrCpy $FinishText $FinishText "" 2
-  ${EndIf}
+  !insertmacro FinishLine ""
+  StrCpy $R9 "$(VELMORA_FINISH_MORE) $INSTDIR\$(VELMORA_TEXT_FILE)"
+  Call WriteStandard
+  StrCpy $FinishText "$FinishText$\r$\n$R9"
 FunctionEnd
 
 ; Records of files outside the roots (earlier releases placed copies in
@@ -1216,9 +1254,6 @@ Section "-Plug-in"
 
   Call FindToldHosts
   Call ComposeFinishText
-  StrCpy $R9 $FinishText
-  StrCpy $R8 -11
-  Call WriteStandard
 
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0

@@ -336,6 +336,9 @@ ln -s ../../../../../../../AdminOnly2 "$C/$mallory_plugins"
 # a copy it placed in mallory's Affinity folder, which mallory can point
 # anywhere before the uninstaller runs.
 printf 'not the plug-in' >"$C/AdminOnly3/Velmora.8bf"
+# A link in the file's own place in the 32-bit IrfanView's folder: nothing is
+# written through it.
+ln -s ../../../../AdminOnly3/Velmora.8bf "$C/$iv32/Velmora.8bf"
 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin\PlacedFiles' \
   /v 'C:\users\mallory\AppData\Roaming\Affinity\Photo\2.0\Plugins\Velmora.8bf' /d '1.00 1' /f /reg:64 >/dev/null ||
   fail "could not add an earlier release's record"
@@ -453,7 +456,7 @@ own_files() {
 pdn_own="$pdn/Velmora Plugin"
 expected="$( ( (own_files "$own"; printf '%s\n' "$cc64/Velmora.8bf" "$ps32/Velmora.8bf" \
   "$cc32/Velmora.8bf" "$el64/Velmora.8bf" "$pp64/Velmora.8bf" "$pp32/Velmora.8bf" "$iv64/Velmora.8bf" \
-  "$iv32/Velmora.8bf" "$pdn_own" "$pdn_own/x64" "$pdn_own/x86" "$pdn_own/x64/Velmora.8bf" \
+  "$pdn_own" "$pdn_own/x64" "$pdn_own/x86" "$pdn_own/x64/Velmora.8bf" \
   "$pdn_own/x86/Velmora.8bf") | sed 's/^/+ /'; echo "- $ps64/Velmora.8bf") | sort -k2)"
 placed="$(changes "$work/before.txt" "$work/installed.txt")"
 [ "$placed" = "$expected" ] || fail "the install changed other paths than expected:
@@ -461,11 +464,12 @@ $(diff <(echo "$expected") <(echo "$placed") | sed -n 's/^< [+-] /  missing: /p;
 for folder in "$own/x64" "$cc64" "$el64" "$pp64" "$iv64" "$pdn_own/x64"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x64" || fail "$folder/Velmora.8bf is not the 64-bit build"
 done
-for folder in "$own/x86" "$ps32" "$cc32" "$pp32" "$iv32" "$pdn_own/x86"; do
+for folder in "$own/x86" "$ps32" "$cc32" "$pp32" "$pdn_own/x86"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x86" || fail "$folder/Velmora.8bf is not the 32-bit build"
 done
 [ -z "$(find "$C/AdminOnly" "$C/AdminOnly2" -mindepth 1)" ] || fail "the install wrote through mallory's links"
 [ -z "$(find "$C/AdminOnly4" -mindepth 2)" ] || fail "the install wrote through the link of PhotoPlus X7"
+[ "$(cat "$C/AdminOnly3/Velmora.8bf")" = 'not the plug-in' ] || fail "the install wrote through the link in IrfanView's folder"
 # It says which host folders it left out, and why.
 install_out="$(tr -d '\r' <"$work/install-out.txt")"
 grep -qxF 'Left out, not in a Program Files folder: C:\Elements 2021\Plug-Ins' <<<"$install_out" ||
@@ -483,11 +487,12 @@ finish_lines() { finish_text "$1" | sed -n 's/^\(Photoshop[^:]*\|Paint\.NET\|Pho
 ownwin="C:\\${own//\//\\}"
 told="Add $ownwin\\x64 (32-bit editors: x86) as a plug-in folder in:"
 [ "$(finish_lines "$install_out" | tr '\n' '|')" = \
-  'Photoshop|Photoshop Elements (Expert mode)|Paint.NET|PhotoPlus|IrfanView|Photoshop Elements|PhotoPlus|Affinity|Affinity|' ] &&
+  'Photoshop|Photoshop Elements (Expert mode)|Paint.NET|PhotoPlus|IrfanView|Photoshop Elements|PhotoPlus|IrfanView|Affinity|Affinity|' ] &&
   grep -qxF "$told PaintShop Pro, PhotoLine, XnView, GIMP (pspi)" <<<"$(finish_text "$install_out")" &&
   grep -qxF 'IrfanView: Ctrl+K (Adobe 8BF filters)' <<<"$(finish_text "$install_out")" &&
   grep -qxF "Photoshop Elements: not placed, its folder is not in a Program Files folder. Copy $ownwin\\x64\\Velmora.8bf into C:\\Elements 2021\\Plug-Ins." <<<"$install_out" &&
   grep -qxF "PhotoPlus: not placed, a link lies on the way to its folder. Copy $ownwin\\x64\\Velmora.8bf into C:\\Program Files\\Serif\\PhotoPlus X7\\Plugins." <<<"$install_out" &&
+  grep -qxF "IrfanView: not placed, a link lies on the way to its folder. Copy $ownwin\\x86\\Velmora.8bf into C:\\Program Files (x86)\\IrfanView\\Plugins\\Adobe 8BF." <<<"$install_out" &&
   grep -qxF "Affinity: each user's copy comes at their next sign-in." <<<"$install_out" ||
   fail "the finish page does not name each host found, what it did and what to do:
 $install_out"
