@@ -1007,11 +1007,14 @@ Function FindToldHosts
   ${EndIf}
 FunctionEnd
 
-!macro ToldHost NAME
-  ${If} $R7 != ""
-    StrCpy $R7 "$R7, "
+; A host's name for the one line of hosts told which folder to add.
+!macro ToldHost VAR IS VALUE NAME
+  ${If} ${VAR} ${IS} "${VALUE}"
+  ${AndIf} $R7 != ""
+    StrCpy $R7 "$R7, ${NAME}"
+  ${ElseIf} ${VAR} ${IS} "${VALUE}"
+    StrCpy $R7 "${NAME}"
   ${EndIf}
-  StrCpy $R7 "$R7${NAME}"
 !macroend
 
 ; $R9 = a line of the finish page. A silent install writes it out at once;
@@ -1033,6 +1036,11 @@ FunctionEnd
   StrCpy $R9 "${TEXT}"
   Call FinishLine
 !macroend
+!macro HostLine VAR IS VALUE TEXT
+  ${If} ${VAR} ${IS} ${VALUE}
+    !insertmacro FinishLine "${TEXT}"
+  ${EndIf}
+!macroend
 
 ; The finish page: where the filter is in each host that got it, then for
 ; each host found but left out why and what to do, then what to set in the
@@ -1046,21 +1054,11 @@ Function ComposeFinishText
   ${OrIf} $HostIrfanView == 2
     !insertmacro FinishLine "$(VELMORA_FINISH_INTRO)"
   ${EndIf}
-  ${If} $HostPhotoshop == 2
-    !insertmacro FinishLine "$(VELMORA_FINISH_PHOTOSHOP)"
-  ${EndIf}
-  ${If} $HostElements == 2
-    !insertmacro FinishLine "$(VELMORA_FINISH_ELEMENTS)"
-  ${EndIf}
-  ${If} $HostPaintNet == 2
-    !insertmacro FinishLine "$(VELMORA_FINISH_PAINTNET)"
-  ${EndIf}
-  ${If} $HostPhotoPlus == 2
-    !insertmacro FinishLine "$(VELMORA_FINISH_PHOTOPLUS)"
-  ${EndIf}
-  ${If} $HostIrfanView == 2
-    !insertmacro FinishLine "$(VELMORA_FINISH_IRFANVIEW)"
-  ${EndIf}
+  !insertmacro HostLine $HostPhotoshop == 2 "$(VELMORA_FINISH_PHOTOSHOP)"
+  !insertmacro HostLine $HostElements == 2 "$(VELMORA_FINISH_ELEMENTS)"
+  !insertmacro HostLine $HostPaintNet == 2 "$(VELMORA_FINISH_PAINTNET)"
+  !insertmacro HostLine $HostPhotoPlus == 2 "$(VELMORA_FINISH_PHOTOPLUS)"
+  !insertmacro HostLine $HostIrfanView == 2 "$(VELMORA_FINISH_IRFANVIEW)"
   FileOpen $6 "$PLUGINSDIR\left-out.txt" r
   ${Do}
     FileReadUTF16LE $6 $R9
@@ -1071,27 +1069,15 @@ Function ComposeFinishText
     Call FinishLine
   ${Loop}
   FileClose $6
-  ${If} $HostIrfanView == 1
-    !insertmacro FinishLine "$(VELMORA_FINISH_IRFANVIEW_PLUGIN)"
-  ${EndIf}
+  !insertmacro HostLine $HostIrfanView == 1 "$(VELMORA_FINISH_IRFANVIEW_PLUGIN)"
   ; The hosts whose plug-in folders each user sets, by name in one line: the
   ; page has room for no more (the menus are in the install text).
   StrCpy $R7 ""
-  ${If} $HostPaintNet == 1
-    !insertmacro ToldHost "Paint.NET (8bf Filter)"
-  ${EndIf}
-  ${If} $HostPaintShop != ""
-    !insertmacro ToldHost "PaintShop Pro"
-  ${EndIf}
-  ${If} $HostPhotoLine != ""
-    !insertmacro ToldHost "PhotoLine"
-  ${EndIf}
-  ${If} $HostXnView != ""
-    !insertmacro ToldHost "XnView"
-  ${EndIf}
-  ${If} $HostGimp != ""
-    !insertmacro ToldHost "GIMP (pspi)"
-  ${EndIf}
+  !insertmacro ToldHost $HostPaintNet == 1 "Paint.NET (8bf Filter)"
+  !insertmacro ToldHost $HostPaintShop != "" "PaintShop Pro"
+  !insertmacro ToldHost $HostPhotoLine != "" "PhotoLine"
+  !insertmacro ToldHost $HostXnView != "" "XnView"
+  !insertmacro ToldHost $HostGimp != "" "GIMP (pspi)"
   ${If} $R7 != ""
     !insertmacro FinishLine ""
     !insertmacro FinishLine "$(VELMORA_FINISH_TOLD) $R7"
