@@ -1,44 +1,43 @@
 ; Installer of the Velmora filter plug-in, for every machine's users.
 ;
-; It puts both builds into its own folder under Program Files, each in a
-; folder of its own that holds nothing else (x64\ and x86\: GIMP's bridge
-; loads every DLL of a folder it scans), copies the matching build into every
-; host plug-in folder it finds that administrators own (the shared Adobe
-; folders, the PluginPath of each installed Photoshop and Photoshop Elements
-; version, Paint.NET's Effects folder where PSFilterPdn is installed,
-; PhotoPlus's plug-in folder and IrfanView's Adobe 8BF folder, each read in
-; the registry view of that build's architecture), records the folder
-; of Velmora.exe machine-wide (HKLM\SOFTWARE\Velmora Plugin, ApplicationPath,
-; in the 64-bit view, where both plug-ins read it), and registers an
-; uninstaller that removes exactly the files it placed: every placed file is
-; recorded in the registry the moment it is written.
+; It puts the builds into its own folder (x64\, x86\ and on Windows on ARM
+; arm64\, each holding nothing else: GIMP's bridge loads every DLL of a
+; folder it scans), copies the matching build where each host looks in a
+; folder administrators own (Adobe's shared folders, which every Photoshop
+; since CC reads, and the PluginPath only of a Photoshop that does not read
+; them; Photoshop Elements; Paint.NET's Effects folder where PSFilterPdn is;
+; PhotoPlus; IrfanView's Adobe 8BF folder), records the folder of
+; Velmora.exe machine-wide (HKLM\SOFTWARE\Velmora Plugin, ApplicationPath,
+; 64-bit view) and registers an uninstaller that removes exactly the files
+; it placed, each recorded the moment it is written.
 ;
-; It runs elevated, often as the system account, so it writes and deletes
-; nothing in the folder of the users' profiles: every folder there belongs to
-; its user, who could turn it into a link to any file. What a user needs in
-; their own profile (the plug-in in Affinity's folders, which are per user)
-; is done by VelmoraPerUser.exe, as that user: Windows' Active Setup starts it
-; at each user's next sign-in.
+; It runs elevated, often as the system account: every file it writes or
+; deletes goes through VelmoraFiles.exe (installer/files), which opens each
+; folder by handle from a Program Files folder down and refuses links and
+; folders other users may change. The uninstaller carries the same program.
+; Nothing is written in users' profiles: VelmoraPerUser.exe does what a user
+; needs there (Affinity's folders), as that user, at their next sign-in.
 ;
 ; Built on Debian by tools/package.sh:
-;   makensis -DVERSION=1.01 -DVERSION4=1.1.0.0 -DPUBLISHER=... \
-;            -DX64_PLUGIN=... -DX86_PLUGIN=... -DARM64_PLUGIN=... -DX64_PERUSER=... -DTEXTS=<folder of
-;            the Install*.txt files> -DHOST_FOLDER_CHECK=<VelmoraHostFolder.exe>
-;            -DART=<folder of installer/art/render.sh's icon and pictures>
-;            -DOUTFILE=... \
+;   makensis -DVERSION=1.01 -DVERSION4=1.1.0.0 -DPUBLISHER=... -DX64_PLUGIN=...
+;            -DX86_PLUGIN=... -DARM64_PLUGIN=... -DX64_PERUSER=... -DTEXTS=<folder of
+;            the Install*.txt files> -DFILES_PROGRAM=<VelmoraFiles.exe>
+;            -DART=<folder of installer/art/render.sh's icon and pictures> -DOUTFILE=...
 ;            [-DSIGN_UNINSTALLER=tools/sign.sh] VelmoraPlugin.nsi
 ; The files' times stored in the installer are those of the files given:
 ; tools/package.sh sets them to the commit's time, so that the same commit
 ; gives the same installer.
 ;
 ; Command line: /S installs silently; APPLICATIONPATH=<folder of Velmora.exe>
-; names the application for the machine-wide setting (quote it when it has spaces:
-; "APPLICATIONPATH=C:\Program Files\Velmora"); /D=<folder> (last, unquoted)
-; chooses the installation folder, also over an earlier install, whose folder
-; is then emptied of what it placed there. Exit codes: 0 done, 3010 a file in
-; use is replaced when Windows next starts, 2 a file could not be placed or
-; the command line is wrong (a relative APPLICATIONPATH, or one the plug-in
-; could not read in the system's code page), 1 cancelled.
+; names the application for the machine-wide setting (quote it when it has
+; spaces: "APPLICATIONPATH=C:\Program Files\Velmora"); without it an existing
+; setting stays exactly as it is. /D=<folder> (last, unquoted) chooses the
+; installation folder: one in a Program Files folder, or a new one elsewhere,
+; which the installer makes for administrators only; an earlier install's
+; folder is then emptied of what it placed there. Exit codes: 0 done, 3010 a
+; file in use is replaced when Windows next starts, 2 a file could not be
+; placed, the installation folder or the command line is refused, or the
+; file program could not run, 1 cancelled.
 
 Unicode true
 ManifestSupportedOS all
@@ -55,6 +54,8 @@ SetCompressor /SOLID lzma
 !include LogicLib.nsh
 !include x64.nsh
 !include FileFunc.nsh
+!include StrFunc.nsh
+${StrStr}
 !include MUI2.nsh
 
 !define PRODUCT "Velmora Plugin"
@@ -72,12 +73,11 @@ SetCompressor /SOLID lzma
 !define SETTING_KEY "SOFTWARE\Velmora Plugin"
 ; The per-user step, started by Windows at each user's sign-in.
 !define ACTIVE_SETUP_KEY "SOFTWARE\Microsoft\Active Setup\Installed Components\{6F1B3C2E-8D4A-4B7F-9E21-5A7C0D3E9B14}"
-; Where the users' profiles are: nothing is written or deleted below.
-!define PROFILE_LIST "SOFTWARE\Microsoft\Windows NT\CurrentVersion\ProfileList"
-!define ERROR_SHARING_VIOLATION 32
-!define ERROR_LOCK_VIOLATION 33
-!define ERROR_USER_MAPPED_FILE 1224
 !define ERROR_SUCCESS_REBOOT_REQUIRED 3010
+; The finish page's words are one string: room for all lines but the last.
+!define /math FINISH_ROOM ${NSIS_MAX_STRLEN} - 200
+; The files of the installation folder besides the builds' folders.
+!define OWN_FILES "Uninstall.exe VelmoraPerUser.exe Install.txt Install.de.txt Install.es.txt Install.fr.txt Install.it.txt Install.ja.txt Install.ko.txt Install.nl.txt Install.pl.txt Install.pt-BR.txt Install.ru.txt Install.zh-CN.txt Install.zh-TW.txt"
 !define UNINSTALL_LIST "SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
 
 Name "${PRODUCT} ${VERSION}"
@@ -102,7 +102,12 @@ VIAddVersionKey /LANG=1033 Comments "Nullsoft Install System ${NSIS_VERSION}"
 Var AppFolder       ; folder of Velmora.exe for the machine-wide setting, no trailing backslash
 Var AppFolderGiven  ; 1 when APPLICATIONPATH= was on the command line
 Var OldInstDir      ; the folder of an earlier install, "" when there is none
-Var ProfilesDir     ; the folder of the users' profiles (C:\Users), "" when unknown
+Var KeptSetting     ; the machine-wide setting found, expanded; kept as it is unless changed
+Var Roots           ; the Program Files folders, quoted: where hosts' folders may lie
+Var OwnRoots        ; those and the installation folder: where its own files lie
+Var CheckFailed     ; 1 when VelmoraFiles.exe could not run
+Var SharedBuild64   ; the build placed in Adobe's shared folders, "" for none
+Var SharedBuild32
 Var RunId           ; marks the files this run placed
 Var PlaceFailed     ; 1 when a file could not be placed
 Var FinishText      ; the finish page's words: the hosts found, each in its line
@@ -139,6 +144,7 @@ Var HostGimp
 ; What is installed, and for which editors, before anything is asked.
 !define MUI_WELCOMEPAGE_TEXT "$(VELMORA_WELCOME_TEXT)"
 !insertmacro MUI_PAGE_WELCOME
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE InstDirPageLeave
 !insertmacro MUI_PAGE_DIRECTORY
 
 !define MUI_PAGE_HEADER_TEXT "$(VELMORA_APP_PAGE_TITLE)"
@@ -156,6 +162,8 @@ Var HostGimp
 
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
+; The copies each user's step made stay with their users.
+!define MUI_FINISHPAGE_TEXT "$(MUI_UNTEXT_FINISH_INFO_TEXT)$\r$\n$\r$\n$(VELMORA_USER_COPIES_KEPT)"
 !insertmacro MUI_UNPAGE_FINISH
 
 ; Every language's words, and the choice of one.
@@ -171,234 +179,36 @@ Var HostGimp
   ${EndIf}
 !macroend
 
-; The install text in every language, beside the plug-ins' folders (never
-; in them), for the steps the finish page has no room for.
-!macro VelmoraInstallTexts
-  File "/oname=$INSTDIR\Install.de.txt" "${TEXTS}\Install.de.txt"
-  File "/oname=$INSTDIR\Install.es.txt" "${TEXTS}\Install.es.txt"
-  File "/oname=$INSTDIR\Install.fr.txt" "${TEXTS}\Install.fr.txt"
-  File "/oname=$INSTDIR\Install.it.txt" "${TEXTS}\Install.it.txt"
-  File "/oname=$INSTDIR\Install.ja.txt" "${TEXTS}\Install.ja.txt"
-  File "/oname=$INSTDIR\Install.ko.txt" "${TEXTS}\Install.ko.txt"
-  File "/oname=$INSTDIR\Install.nl.txt" "${TEXTS}\Install.nl.txt"
-  File "/oname=$INSTDIR\Install.pl.txt" "${TEXTS}\Install.pl.txt"
-  File "/oname=$INSTDIR\Install.pt-BR.txt" "${TEXTS}\Install.pt-BR.txt"
-  File "/oname=$INSTDIR\Install.ru.txt" "${TEXTS}\Install.ru.txt"
-  File "/oname=$INSTDIR\Install.zh-CN.txt" "${TEXTS}\Install.zh-CN.txt"
-  File "/oname=$INSTDIR\Install.zh-TW.txt" "${TEXTS}\Install.zh-TW.txt"
-!macroend
-!macro DeleteInstallTexts DIR
-  Delete "${DIR}\Install.txt"
-  Delete "${DIR}\Install.de.txt"
-  Delete "${DIR}\Install.es.txt"
-  Delete "${DIR}\Install.fr.txt"
-  Delete "${DIR}\Install.it.txt"
-  Delete "${DIR}\Install.ja.txt"
-  Delete "${DIR}\Install.ko.txt"
-  Delete "${DIR}\Install.nl.txt"
-  Delete "${DIR}\Install.pl.txt"
-  Delete "${DIR}\Install.pt-BR.txt"
-  Delete "${DIR}\Install.ru.txt"
-  Delete "${DIR}\Install.zh-CN.txt"
-  Delete "${DIR}\Install.zh-TW.txt"
-!macroend
-
-; The installer and the uninstaller each have their own of these.
-!macro PathFunctions UN
 ; $R0 = a path; strips trailing backslashes (a drive root keeps its own).
-Function ${UN}TrimBackslashes
+Function TrimBackslashes
   ${Do}
     StrLen $0 $R0
-    ${If} $0 <= 3
-      ${Break}
-    ${EndIf}
     StrCpy $1 $R0 1 -1
-    ${If} $1 != "\"
+    ${If} $0 <= 3
+    ${OrIf} $1 != "\"
       ${Break}
     ${EndIf}
     StrCpy $R0 $R0 -1
   ${Loop}
-  StrCpy $1 $R0 1 -1
-  ${If} $1 == "\"
-    StrCpy $R0 $R0 -1
-  ${EndIf}
 FunctionEnd
 
-; $R0 = a folder; gives it in $R0 in the one form that tells whether two
-; names are the same folder: full, with long names where the folder exists
-; (/D= may name the earlier folder by its short name), without a trailing
-; backslash.
-Function ${UN}NormalizeFolder
-  System::Call 'kernel32::GetFullPathNameW(w R0, i ${NSIS_MAX_STRLEN}, w .r0, p 0) i .r1'
-  ${If} $1 > 0
-  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
-    StrCpy $R0 $0
-  ${EndIf}
-  System::Call 'kernel32::GetLongPathNameW(w R0, w .r0, i ${NSIS_MAX_STRLEN}) i .r1'
-  ${If} $1 > 0
-  ${AndIf} $1 < ${NSIS_MAX_STRLEN}
-    StrCpy $R0 $0
-  ${EndIf}
-  Call ${UN}TrimBackslashes
-FunctionEnd
-
-; $R1 = a folder. Sets $0 to 1 when it lies in the folder of the users'
-; profiles, whose folders belong to their users: an elevated process writes
-; and deletes nothing there.
-Function ${UN}IsInProfiles
-  StrCpy $0 0
-  ${If} $ProfilesDir == ""
-    Return
-  ${EndIf}
-  Push $R0
-  StrCpy $R0 $R1
-  Call ${UN}NormalizeFolder
-  StrLen $1 "$ProfilesDir\"
-  StrCpy $2 "$R0\" $1
-  Pop $R0
-  ${If} $2 == "$ProfilesDir\"  ; case-insensitive, as paths are
-    StrCpy $0 1
-  ${EndIf}
-FunctionEnd
-!macroend
-!insertmacro PathFunctions ""
-!insertmacro PathFunctions "un."
-
-; $R0 = the command line's parameters, $R1 = an option's name with its "=".
-; Gives in $R2 the option's value and sets $R3 to 1 when the option is there.
-; The value may be quoted ("NAME=C:\a b" or NAME="C:\a b"); unquoted it ends
-; at the next blank.
-Function FindOption
-  StrCpy $R2 ""
-  StrCpy $R3 0
-  StrLen $0 $R1
-  StrLen $1 $R0
-  StrCpy $2 0
-  ${DoWhile} $2 < $1
-    StrCpy $3 $R0 $0 $2
-    ${If} $3 == $R1  ; case-insensitive, as Windows options are
-      IntOp $4 $2 - 1
-      StrCpy $5 " "
-      ${If} $2 > 0
-        StrCpy $5 $R0 1 $4
-      ${EndIf}
-      ${If} $5 == " "
-      ${OrIf} $5 == '"'
-      ${OrIf} $5 == "$\t"
-        StrCpy $R3 1
-        ${Break}
-      ${EndIf}
-    ${EndIf}
-    IntOp $2 $2 + 1
-  ${Loop}
-  ${If} $R3 <> 1
-    Return
-  ${EndIf}
-  IntOp $2 $2 + $0
-  StrCpy $6 " "  ; what ends the value
-  StrCpy $3 $R0 1 $2
-  ${If} $3 == '"'
-    StrCpy $6 '"'
-    IntOp $2 $2 + 1
-  ${ElseIf} $5 == '"'
-    StrCpy $6 '"'
-  ${EndIf}
-  ${DoWhile} $2 < $1
-    StrCpy $3 $R0 1 $2
-    ${If} $3 == $6
-    ${OrIf} $3 == '"'
-      ${Break}
-    ${EndIf}
-    ${If} $6 == " "
-    ${AndIf} $3 == "$\t"
-      ${Break}
-    ${EndIf}
-    StrCpy $R2 "$R2$3"
-    IntOp $2 $2 + 1
-  ${Loop}
-FunctionEnd
-
-; $R0 = a folder; sets $R1 to 1 when it is given in full (C:\... or \\...),
-; the only form the plug-in accepts.
-Function IsFullPath
-  StrCpy $R1 0
-  StrCpy $0 $R0 2
-  ${If} $0 == "\\"
-    StrLen $1 $R0
-    ${If} $1 > 2
-      StrCpy $R1 1
-    ${EndIf}
-    Return
-  ${EndIf}
-  StrCpy $0 $R0 1
-  StrCpy $1 $R0 2 1
-  ${If} $1 == ":\"
-    ${If} $0 S>= "A"
-    ${AndIf} $0 S<= "Z"
-      StrCpy $R1 1
-    ${ElseIf} $0 S>= "a"
-    ${AndIf} $0 S<= "z"
-      StrCpy $R1 1
-    ${EndIf}
-  ${EndIf}
-FunctionEnd
-
-; NSIS takes "/D=<folder>" off the end of the command line before the script
-; runs, leaving it only in $INSTDIR, where it cannot be told from the default.
-; What it took off is the difference between the process's own command line
-; and $CMDLINE. Sets $R3 to 1 when /D= was given.
-Function FindDirOption
-  StrCpy $R3 0
-  System::Call 'kernel32::GetCommandLineW() w .r0'
-  StrLen $1 $CMDLINE
-  StrCpy $2 $0 4 $1
-  ${If} $2 S== " /D="
-    StrCpy $R3 1
-  ${EndIf}
-FunctionEnd
-
-; $R0 = a text; sets $0 to 1 when every letter of it has its own counterpart
-; in the system's code page, the one the plug-in reads its settings file in
-; (a letter that would become a look-alike or a question mark has none).
-Function IsInCodePage
-  StrCpy $0 1
-  System::Call 'kernel32::GetACP() i .r1'
-  ${If} $1 = 65001
-    Return  ; UTF-8 holds every letter
-  ${EndIf}
-  ; WC_NO_BEST_FIT_CHARS
-  System::Call 'kernel32::WideCharToMultiByte(i 0, i 0x400, w R0, i -1, p 0, i 0, p 0, *i 0 r2) i .r1'
-  ${If} $1 = 0
-  ${OrIf} $2 <> 0
-    StrCpy $0 0
-  ${EndIf}
-FunctionEnd
-
-; $R0 = a folder. The plug-in reads its settings file in the system's code
-; page, so a folder with letters outside it is written in its short (8.3)
-; form, which Windows gives only for an existing folder on a disk that keeps
-; short names. Sets $R1 to 1 and $R0 to the form to write, or $R1 to 0 when
-; neither form can be read.
-Function FitCodePage
-  StrCpy $R1 1
-  Call IsInCodePage
-  ${If} $0 = 1
-    Return
-  ${EndIf}
-  StrCpy $R1 0
-  System::Call 'kernel32::GetShortPathNameW(w R0, w .r3, i ${NSIS_MAX_STRLEN}) i .r1'
-  ${If} $1 = 0
-  ${OrIf} $1 >= ${NSIS_MAX_STRLEN}
-    Return
-  ${EndIf}
-  Push $R0
-  StrCpy $R0 $3
-  Call IsInCodePage
-  ${If} $0 = 1
-    StrCpy $R1 1
-    Pop $0  ; the long form
-  ${Else}
-    Pop $R0
+; $R0 = the arguments of VelmoraFiles.exe (installer/files), which does every
+; write and delete: $0 becomes its exit code and $1 its words. Anything but
+; one of its own answers means it could not run (blocked by antivirus or
+; AppLocker, or missing): $0 is then "" and CheckFailed 1, and nothing was
+; written.
+!macro FilesFunction UN
+Function ${UN}Files
+  nsExec::ExecToStack '"$PLUGINSDIR\VelmoraFiles.exe" $R0'
+  Pop $0
+  Pop $1
+  IntOp $2 $0 + 0
+  ${If} "$2" != "$0"
+  ${OrIf} $0 < 0
+  ${OrIf} $0 > 10
+  ${OrIf} $0 = 4
+    StrCpy $0 ""
+    StrCpy $CheckFailed 1
   ${EndIf}
 FunctionEnd
 
@@ -406,7 +216,7 @@ FunctionEnd
 ; error. A silent install shows no window, so what its pages would say goes
 ; to the output it was started with, if any, for the log of whoever deployed
 ; it: a console gets it as it is, anything else UTF-8.
-Function WriteStandard
+Function ${UN}WriteStandard
   ${IfNot} ${Silent}
     Return
   ${EndIf}
@@ -435,31 +245,115 @@ FunctionEnd
 
 ; $R9 = why the install stops. Shown in a box, or in a silent install
 ; written to the standard error.
-Function Complain
+Function ${UN}Complain
   MessageBox MB_OK|MB_ICONSTOP "$R9" /SD IDOK
   StrCpy $R8 -12
-  Call WriteStandard
+  Call ${UN}WriteStandard
 FunctionEnd
 
 ; $R9 = a line for the details, and in a silent install for its standard
-; output: a host folder left out, and why.
-Function Say
+; output too.
+Function ${UN}Say
   DetailPrint "$R9"
   Push $R8
   StrCpy $R8 -11
-  Call WriteStandard
+  Call ${UN}WriteStandard
   Pop $R8
 FunctionEnd
 
-; The folder of the users' profiles, in the form NormalizeFolder gives.
-!macro FindProfilesDir UN
-  ReadRegStr $R0 HKLM "${PROFILE_LIST}" "ProfilesDirectory"
-  ${If} $R0 != ""
-    ExpandEnvStrings $R0 $R0
-    Call ${UN}NormalizeFolder
+; $R4 = a file, $R2 = the roots it must lie below. Deletes it through
+; VelmoraFiles.exe; a file in use is removed when Windows next starts if the
+; user does not close its program. $0 = the program's answer: 0, 8 or 9 when
+; the file is gone or goes at the restart.
+Function ${UN}DeleteFile
+  ${GetParent} $R4 $5
+  ${GetFileName} $R4 $6
+  StrCpy $4 ""
+  delete_retry:
+  StrCpy $R0 'delete $4 "$5" "$6" -- $R2'
+  Call ${UN}Files
+  ${If} $0 == 6
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_REMOVE_IN_USE)" /SD IDCANCEL IDRETRY delete_retry
+    StrCpy $4 --at-restart
+    Goto delete_retry
+  ${ElseIf} $0 == 8
+    SetRebootFlag true
+    DetailPrint "$(VELMORA_REMOVED_AT_RESTART)"
+  ${ElseIf} $0 == 0
+    DetailPrint "$(VELMORA_REMOVED)"
+  ${ElseIf} $0 == 2
+  ${OrIf} $0 == 5
+    StrCpy $R1 $R4
+    StrCpy $R9 "$(VELMORA_LINK_ON_THE_WAY)"
+    Call ${UN}Say
   ${EndIf}
-  StrCpy $ProfilesDir $R0
+FunctionEnd
+
+; $R1 = the installation folder, $R3 = an earlier one or "", $R4 = --create
+; to make it. $0 = 0 when it may hold the installation; else $R9 says why not.
+Function ${UN}CheckOwnFolder
+  StrCpy $R0 'own-folder $R4 "$R1" "$R3" -- $Roots'
+  Call ${UN}Files
+  ${If} $0 == ""
+    StrCpy $R9 "$(VELMORA_CHECK_FAILED)"
+  ${ElseIf} $0 == 10
+  ${OrIf} $0 == 1
+    StrCpy $R9 "$(VELMORA_OWN_FOLDER_ELSEWHERE)"
+  ${ElseIf} $0 == 7
+    StrCpy $3 $1
+    StrCpy $R9 "$(VELMORA_OWN_FOLDER_FAILED)"
+  ${ElseIf} $0 != 0
+    StrCpy $R9 "$(VELMORA_OWN_FOLDER_LINK)"
+  ${EndIf}
+FunctionEnd
+
+; $R1 = an installation folder, $R2 = the options and roots: its own files
+; and folders go (the files any install recorded have gone before).
+Function ${UN}RemoveOwnFiles
+  StrCpy $R0 'delete "$R1" ${OWN_FILES} $R2'
+  Call ${UN}Files
+  StrCpy $R0 'rmdir "$R1\x64" "$R1\x86" "$R1\arm64" "$R1" $R2'
+  Call ${UN}Files
+FunctionEnd
+
+; The program for the files, into the temporary folder the installer (or
+; uninstaller) makes for itself, without lines in the details.
+Function ${UN}UnpackFiles
+  InitPluginsDir
+  SetDetailsPrint none
+  File "/oname=$PLUGINSDIR\VelmoraFiles.exe" "${FILES_PROGRAM}"
+  SetDetailsPrint both
+  StrCpy $Roots '"$PROGRAMFILES64" "$PROGRAMFILES32"'
+FunctionEnd
 !macroend
+!insertmacro FilesFunction ""
+!insertmacro FilesFunction "un."
+
+; The details show every line whole: the list scrolls sideways where a line
+; (a long folder's name, a longer language) is wider than the page.
+!macro ShowWholeLines
+  FindWindow $0 "#32770" "" $HWNDPARENT
+  GetDlgItem $0 $0 1016
+  SendMessage $0 0x101E 0 -1  ; LVM_SETCOLUMNWIDTH, LVSCW_AUTOSIZE
+!macroend
+
+; $R0 = command-line parameters: $R0 becomes the folder their
+; APPLICATIONPATH= names, as the plug-in can read it (VelmoraFiles.exe knows
+; how: in full, no trailing backslash, else its short name), or as given when
+; it is refused; $0 = 0 for the folder, 9 without the option, 11 not in full,
+; 12 no form the plug-in could read, anything else: the program did not run.
+; The text goes both ways in UTF-16 files, whatever the code page.
+Function ApplicationPath
+  FileOpen $0 "$PLUGINSDIR\parameters.txt" w
+  FileWriteUTF16LE $0 $R0
+  FileClose $0
+  nsExec::Exec '"$PLUGINSDIR\VelmoraFiles.exe" --application-path "$PLUGINSDIR\parameters.txt" "$PLUGINSDIR\folder.txt"'
+  StrCpy $R0 ""
+  FileOpen $1 "$PLUGINSDIR\folder.txt" r
+  FileReadUTF16LE $1 $R0
+  FileClose $1
+  Pop $0
+FunctionEnd
 
 Function .onInit
   !insertmacro NativeRegView
@@ -468,46 +362,62 @@ Function .onInit
   System::Call 'kernel32::GetTickCount() i .r0'
   StrCpy $RunId "${VERSION} $0"
   StrCpy $PlaceFailed 0
+  StrCpy $CheckFailed 0
 
-  ; Reinstalling keeps the earlier folder unless /D= names another.
+  ; Reinstalling keeps the earlier folder unless /D= names another. NSIS
+  ; takes "/D=<folder>" off the end of the command line, leaving it only in
+  ; $INSTDIR: what it took off is what the process's own line has more.
   ReadRegStr $R0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
   Call TrimBackslashes
   StrCpy $OldInstDir $R0
-  Call FindDirOption
-  ${If} $R3 <> 1
+  System::Call 'kernel32::GetCommandLineW() w .r0'
+  StrLen $1 $CMDLINE
+  StrCpy $R5 $0 4 $1
+  ${If} $R5 S!= " /D="
   ${AndIf} $OldInstDir != ""
     StrCpy $INSTDIR $OldInstDir
   ${EndIf}
 
-  !insertmacro FindProfilesDir ""
+  Call UnpackFiles
+  ${If} $R5 S== " /D="
+  ${OrIf} ${Silent}
+    StrCpy $R1 $INSTDIR
+    StrCpy $R3 $OldInstDir
+    StrCpy $R4 ""
+    Call CheckOwnFolder
+    ${If} $0 != 0
+      Call Complain
+      SetErrorLevel 2
+      Quit
+    ${EndIf}
+  ${EndIf}
 
   ${GetParameters} $R0
-  StrCpy $R1 "APPLICATIONPATH="
-  Call FindOption
-  StrCpy $AppFolderGiven $R3
-  ${If} $AppFolderGiven = 1
-    StrCpy $R0 $R2
-    Call IsFullPath
-    ${If} $R1 <> 1
-      StrCpy $R9 "$(VELMORA_APPLICATIONPATH_NOT_FULL)"
-      Call Complain
-      SetErrorLevel 2
-      Quit
-    ${EndIf}
-    Call TrimBackslashes
-    Call FitCodePage
-    ${If} $R1 <> 1
-      StrCpy $R9 "$(VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE)"
-      Call Complain
-      SetErrorLevel 2
-      Quit
-    ${EndIf}
+  Call ApplicationPath
+  StrCpy $R2 $R0
+  StrCpy $R9 "$(VELMORA_CHECK_FAILED)"
+  ${If} $0 == 11
+    StrCpy $R9 "$(VELMORA_APPLICATIONPATH_NOT_FULL)"
+  ${ElseIf} $0 == 12
+    StrCpy $R9 "$(VELMORA_APPLICATIONPATH_OUTSIDE_CODE_PAGE)"
+  ${EndIf}
+  StrCpy $AppFolderGiven 0
+  ${If} $0 == 0
+    StrCpy $AppFolderGiven 1
     StrCpy $AppFolder $R0
+  ${ElseIf} $0 != 9
+    Call Complain
+    SetErrorLevel 2
+    Quit
   ${Else}
-    ; A reinstall keeps the machine-wide setting unless told another.
+    ; A reinstall leaves the machine-wide setting exactly as it is (an
+    ; administrator may have made it %ProgramFiles%\... of type
+    ; REG_EXPAND_SZ) unless the folder page changes it.
     ReadRegStr $R0 HKLM "${SETTING_KEY}" "ApplicationPath"
+    ExpandEnvStrings $R0 $R0
     Call TrimBackslashes
     StrCpy $AppFolder $R0
+    StrCpy $KeptSetting $R0
   ${EndIf}
   ${If} $AppFolder != ""
   ${ElseIf} ${FileExists} "$PROGRAMFILES64\Velmora\Velmora.exe"
@@ -521,6 +431,17 @@ Function .onInit
   ${EndIf}
 FunctionEnd
 
+Function InstDirPageLeave
+  StrCpy $R1 $INSTDIR
+  StrCpy $R3 $OldInstDir
+  StrCpy $R4 ""
+  Call CheckOwnFolder
+  ${If} $0 != 0
+    MessageBox MB_OK|MB_ICONEXCLAMATION "$R9"
+    Abort
+  ${EndIf}
+FunctionEnd
+
 Function AppFolderPagePre
   ${If} $AppFolderGiven = 1
     Abort  ; skips the page
@@ -528,156 +449,179 @@ Function AppFolderPagePre
 FunctionEnd
 
 Function AppFolderPageLeave
-  StrCpy $R0 $AppFolder
-  Call IsFullPath
-  ${If} $R1 <> 1
+  StrCpy $R0 '"APPLICATIONPATH=$AppFolder"'
+  Call ApplicationPath
+  ${If} $0 == 11
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_APP_FOLDER_NOT_FULL)"
     Abort
   ${EndIf}
-  Call TrimBackslashes
   StrCpy $AppFolder $R0
   ${IfNot} ${FileExists} "$AppFolder\Velmora.exe"
     MessageBox MB_YESNO|MB_ICONQUESTION "$(VELMORA_APP_NOT_THERE)" IDYES +2
     Abort
   ${EndIf}
-  Call FitCodePage
-  ${If} $R1 <> 1
+  ${If} $0 == 12
     MessageBox MB_OK|MB_ICONEXCLAMATION "$(VELMORA_APP_FOLDER_OUTSIDE_CODE_PAGE)"
     Abort
-  ${EndIf}
-  StrCpy $AppFolder $R0
-FunctionEnd
-
-; $1 = an error code; gives the system's words for it in $3.
-Function ErrorText
-  ; FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS
-  System::Call 'kernel32::FormatMessageW(i 0x1200, p 0, i r1, i 0, w .r3, i ${NSIS_MAX_STRLEN}, p 0) i .r0'
-  ${If} $0 = 0
-    StrCpy $3 "$(VELMORA_ERROR_CODE)"
-  ${Else}
-    StrCpy $3 "$(VELMORA_ERROR_TEXT)"
+  ${ElseIf} $0 != 0
+    MessageBox MB_OK|MB_ICONSTOP "$(VELMORA_CHECK_FAILED)"
+    Abort
   ${EndIf}
 FunctionEnd
 
-; $R0 = the source build, $R1 = the destination file. Copies the build there
-; and records the file for the uninstaller. A file that a running host has
-; loaded cannot be overwritten: the user may close the host and retry, or the
-; new build waits beside it and replaces it when Windows next starts.
-Function PlaceFile
-  StrCpy $R8 $R0
-  StrCpy $R9 $R1
-  ReadRegStr $0 HKLM "${PLACED_KEY}" $R9
-  ${If} $0 == $RunId
-    Return  ; two hosts share this folder
+; $R1 = a folder, $R8 = what to place there (<build>|Velmora.8bf, or a
+; folder\* of files), $R9 = the file for the words and the record ("" for
+; none), $R2 = the roots it must lie below. A file a running host has loaded
+; cannot be replaced: the user may close the host and retry, or the new file
+; waits beside it and replaces it when Windows next starts. $0 = 0 when
+; placed (also at the restart), else VelmoraFiles.exe's answer.
+Function PlaceFiles
+  ${If} $R9 != ""
+    ReadRegStr $0 HKLM "${PLACED_KEY}" $R9
+    ${If} $0 == $RunId
+      StrCpy $0 0
+      Return  ; two hosts share this folder
+    ${EndIf}
   ${EndIf}
-  ${Do}
-    System::Call 'kernel32::CopyFileW(w R8, w R9, i 0) i .r0 ?e'
-    Pop $1
-    ${If} $0 <> 0
-      WriteRegStr HKLM "${PLACED_KEY}" $R9 $RunId
-      DetailPrint "$(VELMORA_PLACED)"
-      Return
-    ${EndIf}
-    ${If} $1 = ${ERROR_SHARING_VIOLATION}
-    ${OrIf} $1 = ${ERROR_LOCK_VIOLATION}
-    ${OrIf} $1 = ${ERROR_USER_MAPPED_FILE}
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_PLACE_IN_USE)" /SD IDCANCEL IDRETRY place_retry
-      StrCpy $2 "$R9.new"
-      System::Call 'kernel32::CopyFileW(w R8, w r2, i 0) i .r0 ?e'
-      Pop $1
-      ${If} $0 <> 0
-        ; Recorded first: an uninstall before the restart removes both.
-        WriteRegStr HKLM "${PLACED_KEY}" $R9 $RunId
-        WriteRegStr HKLM "${PLACED_KEY}" $2 $RunId
-        Rename /REBOOTOK $2 $R9
-        DetailPrint "$(VELMORA_PLACED_AT_RESTART)"
-        Return
-      ${EndIf}
-      StrCpy $R9 $2
-    ${EndIf}
-    Call ErrorText
+  StrCpy $4 ""
+  place_retry:
+  StrCpy $R0 'place $4 "$R1" "$R8" -- $R2'
+  Call Files
+  ${If} $0 == 6
+    MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_PLACE_IN_USE)" /SD IDCANCEL IDRETRY place_retry
+    StrCpy $4 --at-restart
+    Goto place_retry
+  ${ElseIf} $0 == 7
+    StrCpy $3 $1
     MessageBox MB_RETRYCANCEL|MB_ICONSTOP "$(VELMORA_PLACE_FAILED)" /SD IDCANCEL IDRETRY place_retry
     DetailPrint "$(VELMORA_NOT_PLACED)"
     StrCpy $PlaceFailed 1
+  ${EndIf}
+  ${If} $0 == 8
+    SetRebootFlag true
+  ${EndIf}
+  ${If} $0 != 0
+  ${AndIf} $0 != 8
     Return
-    place_retry:
-  ${Loop}
+  ${EndIf}
+  ${If} $R9 != ""
+    ; Recorded for the uninstaller; before the restart, both files are there.
+    WriteRegStr HKLM "${PLACED_KEY}" $R9 $RunId
+    ${If} $0 == 8
+      WriteRegStr HKLM "${PLACED_KEY}" "$R9.new" $RunId
+      DetailPrint "$(VELMORA_PLACED_AT_RESTART)"
+    ${Else}
+      DetailPrint "$(VELMORA_PLACED)"
+    ${EndIf}
+  ${EndIf}
+  StrCpy $0 0
 FunctionEnd
 
-; $R0 = the source build, $R1 = a folder. Places the build there as
-; Velmora.8bf. Hosts that are gone may leave their keys behind: a folder that
-; does not exist is not created.
-Function PlaceIntoFolder
-  Push $R0
+; $R0 = a build in $PLUGINSDIR, or "" and $R8 = files to place unrecorded;
+; $R1 = a folder of the installation's own, checked and made just before:
+; anything but success there fails the install.
+Function PlaceIntoOwnFolder
+  ${If} $R0 != ""
+    StrCpy $R8 "$R0|Velmora.8bf"
+    StrCpy $R9 "$R1\Velmora.8bf"
+  ${EndIf}
+  StrCpy $R2 $OwnRoots
+  StrCpy $R0 'mkdir "$R1" -- $OwnRoots'
+  Call Files
+  Call PlaceFiles
+  ${If} $0 != 0
+    StrCpy $R6 ""
+    Call LeftOut
+    StrCpy $PlaceFailed 1
+  ${EndIf}
+FunctionEnd
+
+; $0 = why a host's folder $R1 got no file, $R6 = the host's name for the
+; finish page ("" for none), $R8 = the build it needed. Says so, and puts on
+; the finish page what the user can do: copy the build there.
+Function LeftOut
+  StrCpy $R9 ""
+  ${If} $0 == 1
+    StrCpy $R9 "$(VELMORA_NOT_IN_PROGRAM_FILES)"
+    StrCpy $R7 "$(VELMORA_WHY_OUTSIDE)"
+  ${ElseIf} $0 == 2
+    StrCpy $R9 "$(VELMORA_LINK_ON_THE_WAY)"
+    StrCpy $R7 "$(VELMORA_WHY_LINK)"
+  ${ElseIf} $0 == 5
+    StrCpy $R9 "$(VELMORA_OTHERS_CAN_CHANGE)"
+    StrCpy $R7 "$(VELMORA_WHY_OTHERS)"
+  ${ElseIf} $0 == 7
+    StrCpy $R7 "$(VELMORA_WHY_FAILED)"
+  ${ElseIf} $0 == ""
+    StrCpy $R7 "$(VELMORA_WHY_UNCHECKED)"
+  ${ElseIf} $0 == "nobuild"
+    StrCpy $R7 "$(VELMORA_WHY_NO_BUILD)"
+  ${Else}
+    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
+    Return
+  ${EndIf}
+  ${If} $R9 != ""
+    Call Say
+  ${EndIf}
+  ${If} $R6 != ""
+    StrCpy $5 $R8 -4
+    ${GetFileName} $5 $5
+    StrCpy $5 "$INSTDIR\$5\Velmora.8bf"
+    ; One per line, in a file: together they may be longer than a string.
+    FileOpen $6 "$PLUGINSDIR\left-out.txt" a
+    FileSeek $6 0 END
+    FileWriteUTF16LE $6 "$(VELMORA_FINISH_NOT_PLACED)$\r$\n"
+    FileClose $6
+  ${EndIf}
+FunctionEnd
+
+; $R0 = the build, $R1 = a host's folder, $R6 = the host's name: the build
+; goes there where administrators own it; elsewhere the installer says why
+; not and what to do. A folder that does not exist is not created (hosts that
+; are gone leave their keys behind). $0 = 0 when placed.
+Function PlaceIntoHostFolder
+  StrCpy $R8 $R0
   StrCpy $R0 $R1
   Call TrimBackslashes
   StrCpy $R1 $R0
-  Pop $R0
-  ${If} ${FileExists} "$R1\*.*"
-    StrCpy $R1 "$R1\Velmora.8bf"
-    Call PlaceFile
-  ${Else}
+  StrCpy $R0 $R8
+  ${IfNot} ${FileExists} "$R1\*.*"
     DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
+    StrCpy $0 3
+    Return
   ${EndIf}
-FunctionEnd
-
-; $R1 = a host's plug-in folder, as the registry names it. Sets $0 to 0 when
-; administrators own it, checked on the disk by VelmoraHostFolder.exe: it
-; lies in a Program Files folder, whose folders only administrators can make
-; or change, and none of its folders from there down is a link (a junction
-; or symbolic link), which could lead anywhere. Else $0 is 1, outside
-; Program Files, 2, a link on the way, or 3, no such folder (any other
-; answer counts as a link: nothing is written). $R1 comes back in full.
-Function CheckHostFolder
+  StrCpy $R8 "$R0|Velmora.8bf"
+  StrCpy $R9 "$R1\Velmora.8bf"
   Push $R0
-  StrCpy $R0 $R1
-  Call NormalizeFolder
-  StrCpy $R1 $R0
+  Push $R2
+  StrCpy $R2 $Roots
+  Call PlaceFiles
+  Pop $R2
   Pop $R0
-  nsExec::Exec '"$PLUGINSDIR\VelmoraHostFolder.exe" "$R1" "$PROGRAMFILES64" "$PROGRAMFILES32"'
-  Pop $0
+  StrCpy $R8 $R0
   ${If} $0 != 0
-  ${AndIf} $0 != 1
-  ${AndIf} $0 != 3
-    StrCpy $0 2
+    Call LeftOut
   ${EndIf}
 FunctionEnd
 
-; $R0 = the source build, $R1 = a host's plug-in folder: placed into only
-; where administrators own it, and the installer says why not elsewhere.
-Function PlaceIntoHostFolder
-  Call IsInProfiles
-  ${If} $0 = 1
-    DetailPrint "$(VELMORA_IN_A_PROFILE)"
+; $R1 = a Photoshop's own plug-in folder, which reads Adobe's shared one: a
+; copy an earlier release placed there too goes, since Photoshop keeps one
+; plug-in of a name and a stale copy could win.
+Function RemoveEarlierCopy
+  StrCpy $R0 $R1
+  Call TrimBackslashes
+  StrCpy $R4 "$R0\Velmora.8bf"
+  ReadRegStr $0 HKLM "${PLACED_KEY}" $R4
+  ${If} $0 == ""
+  ${OrIf} $0 == $RunId
     Return
   ${EndIf}
-  ${IfNot} ${FileExists} "$R1\*.*"
-    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
-    Return
-  ${EndIf}
-  Call CheckHostFolder
-  ${If} $0 = 1
-    StrCpy $R9 "$(VELMORA_NOT_IN_PROGRAM_FILES)"
-    Call Say
-  ${ElseIf} $0 = 2
-    StrCpy $R9 "$(VELMORA_LINK_ON_THE_WAY)"
-    Call Say
-  ${ElseIf} $0 = 3
-    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
-  ${Else}
-    Call PlaceIntoFolder
-  ${EndIf}
-FunctionEnd
-
-; $R1 = a folder the installer makes in a checked host folder, to hold a
-; build beside the other one. Recorded when made here, so that the
-; uninstaller removes it, and only then.
-Function MakeOwnSubfolder
-  ${IfNot} ${FileExists} "$R1\*.*"
-    CreateDirectory $R1
-    ${If} ${FileExists} "$R1\*.*"
-      WriteRegStr HKLM "${PLACED_FOLDERS_KEY}" $R1 $RunId
-    ${EndIf}
+  StrCpy $R2 $Roots
+  Call DeleteFile
+  ${If} $0 == 0
+  ${OrIf} $0 == 8
+  ${OrIf} $0 == 9
+    DeleteRegValue HKLM "${PLACED_KEY}" $R4
   ${EndIf}
 FunctionEnd
 
@@ -691,8 +635,10 @@ FunctionEnd
 !macroend
 
 ; $R0 = the source build, $R2 = 64 or 32: the registry view in which a host
-; of the build's architecture registers. Places the build into the PluginPath
-; of every Photoshop version found there.
+; of the build's architecture registers. Each Photoshop since CC (70.0) reads Adobe's
+; shared folder: one copy there serves it when it is its build, and its own
+; plug-in folder gets none. An older one, or one that loads another build
+; (Windows on ARM), gets its own copy in the PluginPath it names.
 Function PlaceIntoPhotoshops
   StrCpy $R3 0
   ${Do}
@@ -703,24 +649,49 @@ Function PlaceIntoPhotoshops
     ${EndIf}
     ReadRegStr $R5 HKLM "SOFTWARE\Adobe\Photoshop\$R4" "PluginPath"
     !insertmacro NativeRegView
-    StrCpy $HostPhotoshop 1
-    ${If} $R5 != ""
-      ExpandEnvStrings $R1 $R5
-      ${If} $Windows == arm64
-      ${AndIf} $R2 = 64
-        ; A native ARM64 Photoshop and an x64 one under emulation share the
-        ; 64-bit view: each gets the build its own program loads.
-        Push $R0
-        Call PhotoshopBuild
-        ${If} $R0 != ""
-          Call PlaceIntoHostFolder
-        ${EndIf}
-        Pop $R0
-      ${Else}
-        Call PlaceIntoHostFolder
+    IntOp $R3 $R3 + 1
+    ${If} $HostPhotoshop == ""
+      StrCpy $HostPhotoshop 1
+    ${EndIf}
+    ExpandEnvStrings $R1 $R5
+    Push $R0
+    Push $R2
+    Push $R3
+    ${If} $Windows == arm64
+    ${AndIf} $R2 = 64
+    ${AndIf} $R1 != ""
+      ; A native ARM64 Photoshop and an x64 one under emulation share the
+      ; 64-bit view: each loads the build of its own program.
+      Call PhotoshopBuild
+    ${EndIf}
+    StrCpy $1 $SharedBuild32
+    ${If} $R2 == 64
+      StrCpy $1 $SharedBuild64
+    ${EndIf}
+    IntOp $0 $R4 + 0  ; "190.0" is 190
+    ${If} $0 >= 70
+    ${AndIf} $1 != ""
+    ${AndIf} $1 == $R0
+      StrCpy $HostPhotoshop 2
+      ${If} $R1 != ""
+        Call RemoveEarlierCopy
+      ${EndIf}
+    ${ElseIf} $R1 == ""
+    ${ElseIf} $R0 == ""
+      StrCpy $0 nobuild
+      StrCpy $R6 Photoshop
+      StrCpy $R8 "$PLUGINSDIR\x64.8bf"
+      Call LeftOut
+    ${Else}
+      StrCpy $R6 Photoshop
+      Call PlaceIntoHostFolder
+      ${If} $0 == 0
+        StrCpy $HostPhotoshop 2
       ${EndIf}
     ${EndIf}
-    IntOp $R3 $R3 + 1
+    Pop $R3
+    Pop $R2
+    Pop $R0
   ${Loop}
   !insertmacro NativeRegView
 FunctionEnd
@@ -728,26 +699,22 @@ FunctionEnd
 ; $R1 = a Photoshop version's plug-in folder (<program folder>\Plug-ins): $R0
 ; becomes the build its Photoshop.exe loads on this Windows, "" for none.
 Function PhotoshopBuild
-  Push $R1
-  StrCpy $0 $R1 1 -1
-  ${If} $0 == "\"
-    StrCpy $R1 $R1 -1
-  ${EndIf}
-  ${GetParent} $R1 $R1
-  nsExec::Exec '"$PLUGINSDIR\VelmoraHostFolder.exe" --build-for $Windows "$R1\Photoshop.exe"'
+  StrCpy $R0 $R1
+  Call TrimBackslashes
+  ${GetParent} $R0 $R0
+  nsExec::Exec '"$PLUGINSDIR\VelmoraFiles.exe" --build-for $Windows "$R0\Photoshop.exe"'
   Pop $0
-  Pop $R1
   Call BuildOfAnswer
 FunctionEnd
 
-; $0 = the answer of VelmoraHostFolder.exe --build-for or --shared-build:
-; $R0 becomes that build's file, "" for none.
+; $0 = the answer of VelmoraFiles.exe --build-for or --shared-build: $R0
+; becomes that build's file, "" for none.
 Function BuildOfAnswer
-  ${If} $0 = 2
+  ${If} $0 == 2
     StrCpy $R0 "$PLUGINSDIR\arm64.8bf"
-  ${ElseIf} $0 = 1
+  ${ElseIf} $0 == 1
     StrCpy $R0 "$PLUGINSDIR\x64.8bf"
-  ${ElseIf} $0 = 0
+  ${ElseIf} $0 == 0
     StrCpy $R0 "$PLUGINSDIR\x86.8bf"
   ${Else}
     StrCpy $R0 ""
@@ -772,18 +739,15 @@ Function SharedFolderBuild
     ${EndIf}
     ReadRegStr $R5 HKLM "SOFTWARE\Adobe\Photoshop\$R4" "PluginPath"
     ${If} $R5 != ""
-      ExpandEnvStrings $R5 $R5
-      StrCpy $0 $R5 1 -1
-      ${If} $0 == "\"
-        StrCpy $R5 $R5 -1
-      ${EndIf}
-      ${GetParent} $R5 $R5
+      ExpandEnvStrings $R0 $R5
+      Call TrimBackslashes
+      ${GetParent} $R0 $R5
       StrCpy $R7 '$R7 "$R5\Photoshop.exe"'
     ${EndIf}
     IntOp $R3 $R3 + 1
   ${Loop}
   !insertmacro NativeRegView
-  nsExec::Exec '"$PLUGINSDIR\VelmoraHostFolder.exe" --shared-build arm64$R7'
+  nsExec::Exec '"$PLUGINSDIR\VelmoraFiles.exe" --shared-build arm64$R7'
   Pop $0
   Call BuildOfAnswer
   ${If} $R0 == ""
@@ -791,54 +755,70 @@ Function SharedFolderBuild
   ${EndIf}
 FunctionEnd
 
-; $R0 = the 64-bit build: Photoshop Elements loads 64-bit plug-ins only, from
-; the folder each version names as the default value of its PluginPath key.
-Function PlaceIntoElements
-  StrCpy $R3 0
-  ${Do}
-    SetRegView 64
-    EnumRegKey $R4 HKLM "SOFTWARE\Adobe\Photoshop Elements" $R3
-    ${If} $R4 == ""
-      ${Break}
-    ${EndIf}
-    ReadRegStr $R5 HKLM "SOFTWARE\Adobe\Photoshop Elements\$R4\PluginPath" ""
-    !insertmacro NativeRegView
-    StrCpy $HostElements 1
-    ${If} $R5 != ""
-      ExpandEnvStrings $R1 $R5
-      Call PlaceIntoHostFolder
-    ${EndIf}
-    IntOp $R3 $R3 + 1
-  ${Loop}
-  !insertmacro NativeRegView
+; $R0 = the build, $R1 = Adobe's shared folder: $R7 becomes the build placed
+; there, "" when it got none. A missing shared folder is no news.
+Function PlaceIntoSharedFolder
+  StrCpy $R7 ""
+  ${IfNot} ${FileExists} "$R1\*.*"
+    Return
+  ${EndIf}
+  StrCpy $R6 ""  ; the Photoshops that read it are told by themselves
+  Call PlaceIntoHostFolder
+  ${If} $0 == 0
+    StrCpy $R7 $R0
+  ${EndIf}
 FunctionEnd
 
-; $R0 = the source build, $R2 = 64 or 32: PhotoPlus names its plug-in folder
-; per version, in the view of its architecture.
-Function PlaceIntoPhotoPlus
+; $R0 = a build, $R2 = 64 or 32: places the build into the folder each
+; version of HOST names in the registry (KEY\<version>SUBKEY, value VALUE),
+; and VAR becomes 2 once one got it.
+!macro PlaceIntoVersions KEY SUBKEY VALUE HOST VAR
   StrCpy $R3 0
   ${Do}
     !insertmacro HostRegView
-    EnumRegKey $R4 HKLM "SOFTWARE\Serif\PhotoPlus" $R3
+    EnumRegKey $R4 HKLM "${KEY}" $R3
     ${If} $R4 == ""
       ${Break}
     ${EndIf}
-    ReadRegStr $R5 HKLM "SOFTWARE\Serif\PhotoPlus\$R4\Directories" "PluginRootDir"
+    ReadRegStr $R5 HKLM "${KEY}\$R4${SUBKEY}" "${VALUE}"
     !insertmacro NativeRegView
-    StrCpy $HostPhotoPlus 1
+    IntOp $R3 $R3 + 1
+    ${If} ${VAR} == ""
+      StrCpy ${VAR} 1
+    ${EndIf}
     ${If} $R5 != ""
       ExpandEnvStrings $R1 $R5
+      StrCpy $R6 "${HOST}"
+      Push $R3
       Call PlaceIntoHostFolder
+      Pop $R3
+      ${If} $0 == 0
+        StrCpy ${VAR} 2
+      ${EndIf}
     ${EndIf}
-    IntOp $R3 $R3 + 1
   ${Loop}
   !insertmacro NativeRegView
+!macroend
+
+; Photoshop Elements loads 64-bit plug-ins only, from the folder each version
+; names as the default value of its PluginPath key.
+Function PlaceIntoElements
+  StrCpy $R2 64
+  !insertmacro PlaceIntoVersions "SOFTWARE\Adobe\Photoshop Elements" "\PluginPath" "" \
+    "Photoshop Elements" $HostElements
 FunctionEnd
 
-; $R0 = the source build, $R2 = 64 or 32, $R6 = the name of IrfanView's
-; uninstall entry in that view (IrfanView64 or IrfanView). Its Adobe 8BF
-; PlugIn loads filters from Plugins\Adobe 8BF in IrfanView's folder, which
-; exists once that PlugIn is installed.
+; $R0 = the build, $R2 = 64 or 32: PhotoPlus names its plug-in folder per
+; version, in the view of its architecture.
+Function PlaceIntoPhotoPlus
+  !insertmacro PlaceIntoVersions "SOFTWARE\Serif\PhotoPlus" "\Directories" "PluginRootDir" \
+    PhotoPlus $HostPhotoPlus
+FunctionEnd
+
+; $R0 = the build, $R2 = 64 or 32, $R6 = the name of IrfanView's uninstall
+; entry in that view (IrfanView64 or IrfanView). Its Adobe 8BF PlugIn loads
+; filters from Plugins\Adobe 8BF in IrfanView's folder, which exists once
+; that PlugIn is installed.
 Function PlaceIntoIrfanView
   !insertmacro HostRegView
   ReadRegStr $R5 HKLM "${UNINSTALL_LIST}\$R6" "InstallLocation"
@@ -849,15 +829,31 @@ Function PlaceIntoIrfanView
   ${If} $HostIrfanView == ""
     StrCpy $HostIrfanView 1
   ${EndIf}
-  StrCpy $R1 "$R5\Plugins\Adobe 8BF"
-  StrCpy $R5 $R1
+  Push $R0
+  StrCpy $R0 $R5
+  Call TrimBackslashes
+  StrCpy $R1 "$R0\Plugins\Adobe 8BF"
+  Pop $R0
   ${IfNot} ${FileExists} "$R1\*.*"
-    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
-    Return
+    Return  ; the finish page asks for the PlugIn
   ${EndIf}
+  StrCpy $R6 IrfanView
   Call PlaceIntoHostFolder
-  ${If} ${FileExists} "$R5\Velmora.8bf"
+  ${If} $0 == 0
     StrCpy $HostIrfanView 2
+  ${EndIf}
+FunctionEnd
+
+; $R1 = a folder the installer makes in a checked host folder, to hold a
+; build beside the other one. Recorded when made here, so that the
+; uninstaller removes it, and only then. $0 = 0 when it is there.
+Function MakeOwnSubfolder
+  StrCpy $R0 'mkdir "$R1" -- $Roots'
+  Call Files
+  ${If} $0 == 0
+    WriteRegStr HKLM "${PLACED_FOLDERS_KEY}" $R1 $RunId
+  ${ElseIf} $0 == 9
+    StrCpy $0 0
   ${EndIf}
 FunctionEnd
 
@@ -868,13 +864,12 @@ FunctionEnd
 ; 32-bit Windows (the 32-bit one).
 Function PlaceIntoPaintNet
   !insertmacro HostRegView
-  ReadRegStr $R5 HKLM "SOFTWARE\Paint.NET" "TARGETDIR"
+  ReadRegStr $R0 HKLM "SOFTWARE\Paint.NET" "TARGETDIR"
   !insertmacro NativeRegView
-  ${If} $R5 == ""
+  ${If} $R0 == ""
     Return
   ${EndIf}
   StrCpy $HostPaintNet 1
-  StrCpy $R0 $R5
   Call TrimBackslashes
   StrCpy $R5 "$R0\Effects"
   ${IfNot} ${FileExists} "$R5\PSFilterPdn.dll"
@@ -883,40 +878,35 @@ Function PlaceIntoPaintNet
     Call Say
     Return
   ${EndIf}
-  ; The folders are made only inside a checked Effects folder.
-  StrCpy $R1 $R5
-  Call IsInProfiles
-  ${If} $0 = 1
-    DetailPrint "$(VELMORA_IN_A_PROFILE)"
-    Return
+  StrCpy $R6 Paint.NET
+  StrCpy $R8 "$PLUGINSDIR\x86.8bf"
+  ${If} $R2 == 64
+    StrCpy $R8 "$PLUGINSDIR\x64.8bf"
   ${EndIf}
-  Call CheckHostFolder
-  ${If} $0 = 1
-    StrCpy $R9 "$(VELMORA_NOT_IN_PROGRAM_FILES)"
-    Call Say
-    Return
-  ${ElseIf} $0 = 2
-    StrCpy $R9 "$(VELMORA_LINK_ON_THE_WAY)"
-    Call Say
-    Return
-  ${ElseIf} $0 <> 0
-    DetailPrint "$(VELMORA_NO_SUCH_FOLDER)"
-    Return
-  ${EndIf}
-  StrCpy $R5 "$R1\${PRODUCT}"
-  StrCpy $R1 $R5
+  StrCpy $R1 "$R5\${PRODUCT}"
   Call MakeOwnSubfolder
+  ${If} $0 != 0
+    StrCpy $R1 $R5
+    Call LeftOut
+    Return
+  ${EndIf}
+  StrCpy $R5 $R1
   ${If} $R2 == 64
     StrCpy $R1 "$R5\x64"
     Call MakeOwnSubfolder
     StrCpy $R0 "$PLUGINSDIR\x64.8bf"
     Call PlaceIntoHostFolder
+    ${If} $0 != 0
+      Return
+    ${EndIf}
   ${EndIf}
   StrCpy $R1 "$R5\x86"
   Call MakeOwnSubfolder
   StrCpy $R0 "$PLUGINSDIR\x86.8bf"
   Call PlaceIntoHostFolder
-  StrCpy $HostPaintNet 2
+  ${If} $0 == 0
+    StrCpy $HostPaintNet 2
+  ${EndIf}
 FunctionEnd
 
 ; Registers the per-user step: Windows' Active Setup runs StubPath at each
@@ -938,16 +928,14 @@ Function RegisterUserStep
   WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "StubPath" '"$INSTDIR\VelmoraPerUser.exe" /place'
   WriteRegStr HKLM "${ACTIVE_SETUP_KEY}" "Version" "$1,$2,$4,0"
   WriteRegDWORD HKLM "${ACTIVE_SETUP_KEY}" "IsInstalled" 1
-  DetailPrint "$(VELMORA_USER_STEP)"
 FunctionEnd
 
 ; Removes from $OldInstDir, the folder of an earlier install, the files that
-; install recorded there and its uninstaller; their records go too. Files
-; this run placed (the new folder may lie inside the old one) stay.
+; install recorded there and its own files; their records go too. Files this
+; run placed (the new folder may lie inside the old one) stay.
 Function RemoveOldFolder
   StrCpy $R5 "$OldInstDir\"
   StrLen $R6 $R5
-  StrCpy $R2 0  ; 1 once a file is left for Windows' next start
   StrCpy $R3 0
   ${Do}
     EnumRegValue $R4 HKLM "${PLACED_KEY}" $R3
@@ -961,76 +949,39 @@ Function RemoveOldFolder
       IntOp $R3 $R3 + 1
       ${Continue}
     ${EndIf}
-    ${If} ${FileExists} $R4
-      old_retry:
-      Delete $R4
-      ${If} ${FileExists} $R4
-        MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_REMOVE_IN_USE)" /SD IDCANCEL IDRETRY old_retry
-        Delete /REBOOTOK $R4
-        StrCpy $R2 1
-      ${EndIf}
-    ${EndIf}
+    StrCpy $R2 '$Roots "$OldInstDir"'
+    Call DeleteFile
     DeleteRegValue HKLM "${PLACED_KEY}" $R4  ; the next value takes this index
   ${Loop}
-  Delete "$OldInstDir\Uninstall.exe"
-  Delete "$OldInstDir\VelmoraPerUser.exe"
-  !insertmacro DeleteInstallTexts $OldInstDir
-  ${If} $R2 = 1
+  StrCpy $4 ""
+  ${If} ${RebootFlag}
     ; The folders go after the files, when Windows next starts.
-    RMDir /REBOOTOK "$OldInstDir\x64"
-    RMDir /REBOOTOK "$OldInstDir\x86"
-    RMDir /REBOOTOK "$OldInstDir"
-  ${Else}
-    RMDir "$OldInstDir\x64"
-    RMDir "$OldInstDir\x86"
-    RMDir "$OldInstDir"
+    StrCpy $4 --at-restart
   ${EndIf}
+  StrCpy $R1 $OldInstDir
+  StrCpy $R2 '$4 -- $Roots "$OldInstDir"'
+  Call RemoveOwnFiles
   DetailPrint "$(VELMORA_MOVED_FROM)"
 FunctionEnd
 
-; $R0 = a text, $R1 = what to look for: $R2 is 1 when the text holds it,
-; in any case.
-Function Contains
-  StrCpy $R2 0
-  StrLen $0 $R1
-  StrLen $1 $R0
-  IntOp $1 $1 - $0
-  StrCpy $2 0
-  ${DoWhile} $2 <= $1
-    StrCpy $3 $R0 $0 $2
-    ${If} $3 == $R1
-      StrCpy $R2 1
-      Return
-    ${EndIf}
-    IntOp $2 $2 + 1
-  ${Loop}
-FunctionEnd
-
-; $R3 = a display name from an uninstall entry: marks the hosts that name it.
+; $R0 = a display name from an uninstall entry: marks the hosts that name it.
 !macro FindHostIn NAME VAR
-  StrCpy $R1 "${NAME}"
-  Call Contains
-  ${If} $R2 = 1
+  ${StrStr} $R2 $R0 "${NAME}"
+  ${If} $R2 != ""
   ${AndIf} ${VAR} == ""
     StrCpy ${VAR} 1
   ${EndIf}
 !macroend
-Function FindHostsInEntries
+; The uninstall entries of the shell context's root (HKLM, or HKCU for the
+; installing account) in the current registry view.
+Function FindHostsInKey
   StrCpy $R4 0
   ${Do}
-    ${If} $R5 == HKCU
-      EnumRegKey $R6 HKCU "${UNINSTALL_LIST}" $R4
-    ${Else}
-      EnumRegKey $R6 HKLM "${UNINSTALL_LIST}" $R4
-    ${EndIf}
+    EnumRegKey $R6 SHCTX "${UNINSTALL_LIST}" $R4
     ${If} $R6 == ""
       ${Break}
     ${EndIf}
-    ${If} $R5 == HKCU
-      ReadRegStr $R0 HKCU "${UNINSTALL_LIST}\$R6" "DisplayName"
-    ${Else}
-      ReadRegStr $R0 HKLM "${UNINSTALL_LIST}\$R6" "DisplayName"
-    ${EndIf}
+    ReadRegStr $R0 SHCTX "${UNINSTALL_LIST}\$R6" "DisplayName"
     !insertmacro FindHostIn "PaintShop Pro" $HostPaintShop
     !insertmacro FindHostIn "PhotoLine" $HostPhotoLine
     !insertmacro FindHostIn "XnView" $HostXnView
@@ -1038,6 +989,12 @@ Function FindHostsInEntries
     !insertmacro FindHostIn "GIMP" $HostGimp
     IntOp $R4 $R4 + 1
   ${Loop}
+FunctionEnd
+Function FindHostsInEntries
+  SetShellVarContext current
+  Call FindHostsInKey
+  SetShellVarContext all
+  Call FindHostsInKey
 FunctionEnd
 
 ; The hosts that read their plug-in folders from each user's settings, for
@@ -1047,14 +1004,8 @@ FunctionEnd
 ; that account's profile. Only read here, never written.
 Function FindToldHosts
   SetRegView 64
-  StrCpy $R5 HKLM
-  Call FindHostsInEntries
-  StrCpy $R5 HKCU
   Call FindHostsInEntries
   SetRegView 32
-  StrCpy $R5 HKLM
-  Call FindHostsInEntries
-  StrCpy $R5 HKCU
   Call FindHostsInEntries
   !insertmacro NativeRegView
   EnumRegKey $0 HKCU "Software\Corel\PaintShop Pro" 0
@@ -1073,75 +1024,156 @@ Function FindToldHosts
   ${EndIf}
 FunctionEnd
 
-!macro ToldHost NAME
-  ${If} $R7 != ""
-    StrCpy $R7 "$R7, "
+; A host's name for the one line of hosts told which folder to add.
+!macro ToldHost VAR IS VALUE NAME
+  ${If} ${VAR} ${IS} "${VALUE}"
+  ${AndIf} $R7 != ""
+    StrCpy $R7 "$R7, ${NAME}"
+  ${ElseIf} ${VAR} ${IS} "${VALUE}"
+    StrCpy $R7 "${NAME}"
   ${EndIf}
-  StrCpy $R7 "$R7${NAME}"
 !macroend
 
+; $R9 = a line of the finish page. A silent install writes it out at once;
+; the page takes it while there is room: its words are one string of at most
+; NSIS_MAX_STRLEN letters, and the last line keeps its room. A line left off
+; stays in the details, where each refusal is said too.
+Function FinishLine
+  StrCpy $R8 -11
+  Call WriteStandard
+  StrLen $0 "$FinishText$R9"
+  ${If} $0 < ${FINISH_ROOM}
+  ${AndIf} $FinishText != ""
+    StrCpy $FinishText "$FinishText$\r$\n$R9"
+  ${ElseIf} $0 < ${FINISH_ROOM}
+    StrCpy $FinishText $R9
+  ${EndIf}
+FunctionEnd
 !macro FinishLine TEXT
-  StrCpy $FinishText "$FinishText$\r$\n${TEXT}"
+  StrCpy $R9 "${TEXT}"
+  Call FinishLine
+!macroend
+!macro HostLine VAR IS VALUE TEXT
+  ${If} ${VAR} ${IS} ${VALUE}
+    !insertmacro FinishLine "${TEXT}"
+  ${EndIf}
 !macroend
 
-; The finish page: one line for each host found on this machine, where the
-; filter is in those it was placed for and what to set in the others.
+; The finish page: where the filter is in each host that got it, then for
+; each host found but left out why and what to do, then what to set in the
+; hosts whose folders each user chooses.
 Function ComposeFinishText
-  StrCpy $FinishText "$(VELMORA_FINISH_INTRO)"
-  ${If} $HostPhotoshop != ""
-    !insertmacro FinishLine "$(VELMORA_FINISH_PHOTOSHOP)"
+  StrCpy $FinishText ""
+  ${If} $HostPhotoshop == 2
+  ${OrIf} $HostElements == 2
+  ${OrIf} $HostPaintNet == 2
+  ${OrIf} $HostPhotoPlus == 2
+  ${OrIf} $HostIrfanView == 2
+    !insertmacro FinishLine "$(VELMORA_FINISH_INTRO)"
   ${EndIf}
-  ${If} $HostElements != ""
-    !insertmacro FinishLine "$(VELMORA_FINISH_ELEMENTS)"
-  ${EndIf}
-  ${If} $HostPaintNet == 2
-    !insertmacro FinishLine "$(VELMORA_FINISH_PAINTNET)"
-  ${EndIf}
-  ${If} $HostPhotoPlus != ""
-    !insertmacro FinishLine "$(VELMORA_FINISH_PHOTOPLUS)"
-  ${EndIf}
-  ${If} $HostIrfanView == 2
-    !insertmacro FinishLine "$(VELMORA_FINISH_IRFANVIEW)"
-  ${ElseIf} $HostIrfanView != ""
-    !insertmacro FinishLine "$(VELMORA_FINISH_IRFANVIEW_PLUGIN)"
-  ${EndIf}
+  !insertmacro HostLine $HostPhotoshop == 2 "$(VELMORA_FINISH_PHOTOSHOP)"
+  !insertmacro HostLine $HostElements == 2 "$(VELMORA_FINISH_ELEMENTS)"
+  !insertmacro HostLine $HostPaintNet == 2 "$(VELMORA_FINISH_PAINTNET)"
+  !insertmacro HostLine $HostPhotoPlus == 2 "$(VELMORA_FINISH_PHOTOPLUS)"
+  !insertmacro HostLine $HostIrfanView == 2 "$(VELMORA_FINISH_IRFANVIEW)"
+  FileOpen $6 "$PLUGINSDIR\left-out.txt" r
+  ${Do}
+    FileReadUTF16LE $6 $R9
+    ${If} $R9 == ""  ; the end, or no such file
+      ${Break}
+    ${EndIf}
+    StrCpy $R9 $R9 -2  ; without its line break
+    Call FinishLine
+  ${Loop}
+  FileClose $6
+  !insertmacro HostLine $HostIrfanView == 1 "$(VELMORA_FINISH_IRFANVIEW_PLUGIN)"
   ; The hosts whose plug-in folders each user sets, by name in one line: the
   ; page has room for no more (the menus are in the install text).
   StrCpy $R7 ""
-  ${If} $HostPaintNet == 1
-    !insertmacro ToldHost "Paint.NET (8bf Filter)"
-  ${EndIf}
-  ${If} $HostAffinity != ""
-    !insertmacro ToldHost "Affinity"
-  ${EndIf}
-  ${If} $HostPaintShop != ""
-    !insertmacro ToldHost "PaintShop Pro"
-  ${EndIf}
-  ${If} $HostPhotoLine != ""
-    !insertmacro ToldHost "PhotoLine"
-  ${EndIf}
-  ${If} $HostXnView != ""
-    !insertmacro ToldHost "XnView"
-  ${EndIf}
-  ${If} $HostGimp != ""
-    !insertmacro ToldHost "GIMP (pspi)"
-  ${EndIf}
+  !insertmacro ToldHost $HostPaintNet == 1 "Paint.NET (8bf Filter)"
+  !insertmacro ToldHost $HostPaintShop != "" "PaintShop Pro"
+  !insertmacro ToldHost $HostPhotoLine != "" "PhotoLine"
+  !insertmacro ToldHost $HostXnView != "" "XnView"
+  !insertmacro ToldHost $HostGimp != "" "GIMP (pspi)"
   ${If} $R7 != ""
-    StrCpy $FinishText "$FinishText$\r$\n$\r$\n$(VELMORA_FINISH_TOLD) $R7"
+    !insertmacro FinishLine ""
+    !insertmacro FinishLine "$(VELMORA_FINISH_TOLD) $R7"
   ${EndIf}
-  ; Affinity loads no plug-in it does not know without this tick.
+  ; Affinity reads only each user's own folders, which the per-user step
+  ; serves; it loads no plug-in it does not know without this tick.
   ${If} $HostAffinity != ""
+  ${AndIf} ${RunningX64}
+    !insertmacro FinishLine "$(VELMORA_FINISH_AFFINITY_COPY)"
     !insertmacro FinishLine "$(VELMORA_FINISH_AFFINITY)"
   ${EndIf}
-  StrCpy $FinishText "$FinishText$\r$\n$\r$\n$(VELMORA_FINISH_MORE) $INSTDIR\$(VELMORA_TEXT_FILE)"
+  ${If} $CheckFailed = 1
+    !insertmacro FinishLine ""
+    !insertmacro FinishLine "$(VELMORA_CHECK_FAILED)"
+  ${EndIf}
+  !insertmacro FinishLine ""
+  StrCpy $R9 "$(VELMORA_FINISH_MORE) $INSTDIR\$(VELMORA_TEXT_FILE)"
+  Call WriteStandard
+  StrCpy $FinishText "$FinishText$\r$\n$R9"
+FunctionEnd
+
+; Records of files outside the roots (earlier releases placed copies in
+; users' profiles) are dropped: those copies are their users' now, and the
+; uninstaller deletes nothing there.
+Function DropForeignRecords
+  StrCpy $R3 0
+  ${Do}
+    EnumRegValue $R4 HKLM "${PLACED_KEY}" $R3
+    ${If} $R4 == ""
+      ${Break}
+    ${EndIf}
+    ${GetParent} $R4 $5
+    StrCpy $R0 'check "$5" -- $OwnRoots "$OldInstDir"'
+    Call Files
+    ${If} $0 == 1
+      DeleteRegValue HKLM "${PLACED_KEY}" $R4  ; the next value takes this index
+      DetailPrint "$(VELMORA_RECORD_DROPPED)"
+    ${Else}
+      IntOp $R3 $R3 + 1
+    ${EndIf}
+  ${Loop}
 FunctionEnd
 
 Section "-Plug-in"
   SetShellVarContext all
-  SetOutPath $INSTDIR
+  ; Checked once more, and made, before anything is written.
+  StrCpy $R1 $INSTDIR
+  StrCpy $R3 $OldInstDir
+  StrCpy $R4 --create
+  Call CheckOwnFolder
+  ${If} $0 != 0
+    Call Complain
+    SetErrorLevel 2
+    Abort
+  ${EndIf}
+  StrCpy $OwnRoots '$Roots "$INSTDIR"'
   ; The uninstaller and its entry come first, so that even an install that
   ; stops half way can be undone.
-  WriteUninstaller "$INSTDIR\Uninstall.exe"
+  SetDetailsPrint none
+  SetOutPath "$PLUGINSDIR\own"
+  WriteUninstaller "$PLUGINSDIR\own\Uninstall.exe"
+  File "${TEXTS}\Install*.txt"
+  File "/oname=$PLUGINSDIR\x64.8bf" "${X64_PLUGIN}"
+  File "/oname=$PLUGINSDIR\x86.8bf" "${X86_PLUGIN}"
+  ${If} ${IsNativeARM64}
+    File "/oname=$PLUGINSDIR\arm64.8bf" "${ARM64_PLUGIN}"
+  ${EndIf}
+  ${If} ${RunningX64}
+    ; Affinity, 64-bit only, reads its plug-ins from each user's profile:
+    ; the per-user step copies them there.
+    File "/oname=$PLUGINSDIR\own\VelmoraPerUser.exe" "${X64_PERUSER}"
+  ${EndIf}
+  SetOutPath $PLUGINSDIR
+  SetDetailsPrint both
+  StrCpy $R0 ""
+  StrCpy $R1 $INSTDIR
+  StrCpy $R8 "$PLUGINSDIR\own\*"
+  StrCpy $R9 ""
+  Call PlaceIntoOwnFolder
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "${PUBLISHER}"
@@ -1150,11 +1182,7 @@ Section "-Plug-in"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
-
-  InitPluginsDir
-  File "/oname=$PLUGINSDIR\x64.8bf" "${X64_PLUGIN}"
-  File "/oname=$PLUGINSDIR\x86.8bf" "${X86_PLUGIN}"
-  File "/oname=$PLUGINSDIR\VelmoraHostFolder.exe" "${HOST_FOLDER_CHECK}"
+  Call DropForeignRecords
 
   StrCpy $Windows x86
   ${If} ${RunningX64}
@@ -1164,74 +1192,64 @@ Section "-Plug-in"
     ; Windows on ARM runs ARM64 hosts natively and x64 and x86 ones under
     ; emulation: every build goes into a folder of its own.
     StrCpy $Windows arm64
-    File "/oname=$PLUGINSDIR\arm64.8bf" "${ARM64_PLUGIN}"
     StrCpy $R0 "$PLUGINSDIR\arm64.8bf"
-    CreateDirectory "$INSTDIR\arm64"
     StrCpy $R1 "$INSTDIR\arm64"
-    Call PlaceIntoFolder
+    Call PlaceIntoOwnFolder
   ${EndIf}
   ${If} ${RunningX64}
     StrCpy $R0 "$PLUGINSDIR\x64.8bf"
-    CreateDirectory "$INSTDIR\x64"
     StrCpy $R1 "$INSTDIR\x64"
-    Call PlaceIntoFolder
+    Call PlaceIntoOwnFolder
     Call SharedFolderBuild
     StrCpy $R1 "$COMMONFILES64\Adobe\Plug-Ins\CC"
-    Call PlaceIntoHostFolder
+    Call PlaceIntoSharedFolder
+    StrCpy $SharedBuild64 $R7
+    ; Each of these keeps $R0 and $R2 as they are.
     StrCpy $R0 "$PLUGINSDIR\x64.8bf"
     StrCpy $R2 64
     Call PlaceIntoPhotoshops
-    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
     Call PlaceIntoElements
-    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
     Call PlaceIntoPhotoPlus
-    StrCpy $R0 "$PLUGINSDIR\x64.8bf"
     StrCpy $R6 IrfanView64
     Call PlaceIntoIrfanView
     Call PlaceIntoPaintNet
-    ; Affinity, 64-bit only, reads its plug-ins from each user's profile:
-    ; the per-user step copies them there.
-    File "/oname=$INSTDIR\VelmoraPerUser.exe" "${X64_PERUSER}"
   ${EndIf}
   ; A 32-bit Windows has only the 32-bit view and the one Common Files.
   StrCpy $R0 "$PLUGINSDIR\x86.8bf"
-  CreateDirectory "$INSTDIR\x86"
   StrCpy $R1 "$INSTDIR\x86"
-  Call PlaceIntoFolder
+  Call PlaceIntoOwnFolder
+  StrCpy $R0 "$PLUGINSDIR\x86.8bf"
   StrCpy $R1 "$COMMONFILES32\Adobe\Plug-Ins\CC"
-  Call PlaceIntoHostFolder
+  Call PlaceIntoSharedFolder
+  StrCpy $SharedBuild32 $R7
   StrCpy $R2 32
   Call PlaceIntoPhotoshops
-  StrCpy $R0 "$PLUGINSDIR\x86.8bf"
   Call PlaceIntoPhotoPlus
-  StrCpy $R0 "$PLUGINSDIR\x86.8bf"
   StrCpy $R6 IrfanView
   Call PlaceIntoIrfanView
   ${IfNot} ${RunningX64}
     Call PlaceIntoPaintNet
   ${EndIf}
 
-  ; The install texts, for the finish page's last line.
-  File "/oname=$INSTDIR\Install.txt" "${TEXTS}\Install.txt"
-  !insertmacro VelmoraInstallTexts
   ; An install over an earlier one in another folder leaves nothing there.
+  ; (/D= may name the same folder by its short name, or in other case.)
+  GetFullPathName /SHORT $R0 $INSTDIR
+  GetFullPathName /SHORT $R1 $OldInstDir
   ${If} $OldInstDir != ""
-    StrCpy $R0 $OldInstDir
-    Call NormalizeFolder
-    StrCpy $R1 $R0
-    StrCpy $R0 $INSTDIR
-    Call NormalizeFolder
-    ${If} $R0 != $R1  ; case-insensitive, as paths are
-      Call RemoveOldFolder
-    ${EndIf}
+  ${AndIf} $R0 != $R1  ; case-insensitive, as paths are
+    Call RemoveOldFolder
   ${EndIf}
 
   ; For every user without a plugin.ini of their own, which always wins.
-  ${If} $AppFolder != ""
+  ${If} $AppFolder == ""
+    StrCpy $R9 "$(VELMORA_NO_SETTINGS)"
+    Call Say
+  ${ElseIf} $AppFolderGiven <> 1
+  ${AndIf} $AppFolder == $KeptSetting
+    DetailPrint "$(VELMORA_SETTING_WRITTEN)"  ; left exactly as it is
+  ${Else}
     WriteRegStr HKLM "${SETTING_KEY}" "ApplicationPath" "$AppFolder\"
     DetailPrint "$(VELMORA_SETTING_WRITTEN)"
-  ${Else}
-    DetailPrint "$(VELMORA_NO_SETTINGS)"
   ${EndIf}
   ${If} ${RunningX64}
     Call RegisterUserStep
@@ -1239,14 +1257,13 @@ Section "-Plug-in"
 
   Call FindToldHosts
   Call ComposeFinishText
-  StrCpy $R9 $FinishText
-  StrCpy $R8 -11
-  Call WriteStandard
 
   ${GetSize} "$INSTDIR" "/S=0K" $0 $1 $2
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 
+  !insertmacro ShowWholeLines
   ${If} $PlaceFailed = 1
+  ${OrIf} $CheckFailed = 1
     SetErrorLevel 2
   ${ElseIf} ${RebootFlag}
     SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
@@ -1263,13 +1280,27 @@ Function un.onInit
   !insertmacro VelmoraChooseLanguage
   !insertmacro NativeRegView
   !insertmacro VelmoraInstalledLanguage
-  !insertmacro FindProfilesDir "un."
+  StrCpy $CheckFailed 0
+  Call un.UnpackFiles
+  ; Its own folder, checked as the installer checked it: nothing is deleted
+  ; through a folder others could have changed since.
+  StrCpy $R1 $INSTDIR
+  StrCpy $R3 $INSTDIR
+  StrCpy $R4 ""
+  Call un.CheckOwnFolder
+  ${If} $0 != 0
+    Call un.Complain
+    SetErrorLevel 2
+    Quit
+  ${EndIf}
 FunctionEnd
 
 Section "Uninstall"
-  ; Exactly the files that any install recorded, wherever they are; folders
-  ; of hosts stay as they are. Earlier releases also placed copies in users'
-  ; profiles: those are the users' now, left as the per-user step's are.
+  ; Exactly the files that any install recorded where VelmoraFiles.exe finds
+  ; them in folders administrators own; folders of hosts stay as they are.
+  ; Anything else, such as earlier releases' copies in users' profiles, is
+  ; its users' now and stays.
+  StrCpy $R2 '$Roots "$INSTDIR"'
   StrCpy $R3 0
   ${Do}
     EnumRegValue $R4 HKLM "${PLACED_KEY}" $R3
@@ -1277,23 +1308,7 @@ Section "Uninstall"
       ${Break}
     ${EndIf}
     IntOp $R3 $R3 + 1
-    StrCpy $R1 $R4
-    Call un.IsInProfiles
-    ${If} $0 = 1
-      ${Continue}
-    ${EndIf}
-    ${IfNot} ${FileExists} $R4
-      ${Continue}
-    ${EndIf}
-    retry_delete:
-    Delete $R4
-    ${If} ${FileExists} $R4
-      MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$(VELMORA_REMOVE_IN_USE)" /SD IDCANCEL IDRETRY retry_delete
-      Delete /REBOOTOK $R4
-      DetailPrint "$(VELMORA_REMOVED_AT_RESTART)"
-    ${Else}
-      DetailPrint "$(VELMORA_REMOVED)"
-    ${EndIf}
+    Call un.DeleteFile
   ${Loop}
   ; The folders it made in hosts' folders, when empty: the deeper first.
   ${For} $R5 1 2
@@ -1304,21 +1319,18 @@ Section "Uninstall"
         ${Break}
       ${EndIf}
       IntOp $R3 $R3 + 1
-      RMDir $R4
+      StrCpy $R0 'rmdir "$R4" -- $Roots'
+      Call un.Files
     ${Loop}
   ${Next}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
   DeleteRegKey HKLM "${SETTING_KEY}"
   ; No user's step runs again; the copies it made stay with their users.
   DeleteRegKey HKLM "${ACTIVE_SETUP_KEY}"
-  DetailPrint "$(VELMORA_USER_COPIES_KEPT)"
-  Delete "$INSTDIR\VelmoraPerUser.exe"
-  !insertmacro DeleteInstallTexts $INSTDIR
-  Delete "$INSTDIR\Uninstall.exe"
-  RMDir "$INSTDIR\x64"
-  RMDir "$INSTDIR\x86"
-  RMDir "$INSTDIR\arm64"
-  RMDir "$INSTDIR"
+  StrCpy $R1 $INSTDIR
+  StrCpy $R2 '-- $R2'
+  Call un.RemoveOwnFiles
+  !insertmacro ShowWholeLines
   ${If} ${RebootFlag}
     SetErrorLevel ${ERROR_SUCCESS_REBOOT_REQUIRED}
   ${EndIf}

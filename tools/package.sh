@@ -9,8 +9,8 @@
 #
 # Signing: with VELMORA_SIGN_PKCS12 and VELMORA_SIGN_PASSWORD_FILE set (and
 # optionally VELMORA_SIGN_TIMESTAMP_URL, see tools/sign.sh), both plug-ins,
-# the per-user step (VelmoraPerUser.exe), the installer's check of a host
-# folder (VelmoraHostFolder.exe),
+# the per-user step (VelmoraPerUser.exe), the program of every elevated
+# write and delete (VelmoraFiles.exe),
 # the uninstaller and the installer are signed with Authenticode (SHA-256).
 # Without them the release files are built unsigned, and it says so.
 #
@@ -93,18 +93,18 @@ if [ "$do_build" = 1 ]; then
     fi
     targets=(velmora_plugin)
     # The installer's per-user step serves Affinity, which is 64-bit only;
-    # its check of a host folder is 32-bit, to run on any Windows.
+    # the program of its file operations is 32-bit, to run on any Windows.
     [ "$arch" = x86_64 ] && targets+=(velmora_peruser)
-    [ "$arch" = i686 ] && targets+=(velmora_hostfolder)
+    [ "$arch" = i686 ] && targets+=(velmora_files)
     cmake --build "$build/$arch" -j "$(nproc)" --target "${targets[@]}"
   done
 fi
 x64="$build/x86_64/plugin/Velmora.8bf"
 x86="$build/i686/plugin/Velmora.8bf"
 peruser="$build/x86_64/tools/VelmoraPerUser.exe"
-hostfolder="$build/i686/tools/VelmoraHostFolder.exe"
+filesprogram="$build/i686/tools/VelmoraFiles.exe"
 arm64="$build/aarch64/plugin/Velmora.8bf"
-for f in "$x64" "$x86" "$arm64" "$peruser" "$hostfolder"; do
+for f in "$x64" "$x86" "$arm64" "$peruser" "$filesprogram"; do
   [ -f "$f" ] || { echo "package.sh: $f is not built" >&2; exit 1; }
 done
 "$root/tools/setup-nsis.sh" --check || exit 1
@@ -128,9 +128,10 @@ staged_zip="$stage/release/$(basename "$zip")"
 x86_64-w64-mingw32-strip -o "$stage/x64/Velmora.8bf" "$x64"
 i686-w64-mingw32-strip -o "$stage/x86/Velmora.8bf" "$x86"
 x86_64-w64-mingw32-strip -o "$stage/x64/VelmoraPerUser.exe" "$peruser"
-# In the installer only (it runs from its temporary folder), never installed.
+# In the installer and the uninstaller only (they run it from their temporary
+# folder), never installed.
 mkdir "$stage/installer"
-i686-w64-mingw32-strip -o "$stage/installer/VelmoraHostFolder.exe" "$hostfolder"
+i686-w64-mingw32-strip -o "$stage/installer/VelmoraFiles.exe" "$filesprogram"
 # llvm-strip keeps the linker's time stamp, none: the header gets the same
 # SOURCE_DATE_EPOCH as the other two.
 llvm-strip-19 -o "$stage/arm64/Velmora.8bf" "$arm64"
@@ -166,11 +167,11 @@ pad_for_signing() {
 pad_for_signing "$stage/x64/Velmora.8bf"
 pad_for_signing "$stage/x86/Velmora.8bf"
 pad_for_signing "$stage/x64/VelmoraPerUser.exe"
-pad_for_signing "$stage/installer/VelmoraHostFolder.exe"
+pad_for_signing "$stage/installer/VelmoraFiles.exe"
 pad_for_signing "$stage/arm64/Velmora.8bf"
 if [ "$sign" = 1 ]; then
   "$root/tools/sign.sh" "$stage/x64/Velmora.8bf" "$stage/x86/Velmora.8bf" "$stage/arm64/Velmora.8bf" \
-    "$stage/x64/VelmoraPerUser.exe" "$stage/installer/VelmoraHostFolder.exe"
+    "$stage/x64/VelmoraPerUser.exe" "$stage/installer/VelmoraFiles.exe"
 fi
 # Windows line ends: the plug-in reads only lines that end in CR LF.
 printf '[General]\r\nApplicationPath=C:\\Program Files\\Velmora\\\r\n' >"$stage/plugin.ini"
@@ -189,9 +190,9 @@ done
 # commit's time, in UTC (the zip's times are local times), and the same mode
 # whatever the umask.
 (cd "$stage" && chmod 0644 plugin.ini "${texts[@]}" x*/Velmora.8bf arm64/Velmora.8bf x64/VelmoraPerUser.exe \
-  installer/VelmoraHostFolder.exe)
+  installer/VelmoraFiles.exe)
 (cd "$stage" && touch -d "@$SOURCE_DATE_EPOCH" plugin.ini "${texts[@]}" x*/Velmora.8bf arm64/Velmora.8bf \
-  x64/VelmoraPerUser.exe installer/VelmoraHostFolder.exe)
+  x64/VelmoraPerUser.exe installer/VelmoraFiles.exe)
 (cd "$stage" && TZ=UTC0 zip -q -X "$staged_zip" x64/Velmora.8bf x86/Velmora.8bf arm64/Velmora.8bf \
   plugin.ini "${texts[@]}")
 
@@ -211,7 +212,7 @@ TMPDIR="$stage" "$VELMORA_NSIS/Bin/makensis" -NOCONFIG -V2 -WX -NOCD \
   "-DX64_PLUGIN=$stage/x64/Velmora.8bf" "-DX86_PLUGIN=$stage/x86/Velmora.8bf" \
   "-DARM64_PLUGIN=$stage/arm64/Velmora.8bf" \
   "-DX64_PERUSER=$stage/x64/VelmoraPerUser.exe" "-DTEXTS=$stage" \
-  "-DHOST_FOLDER_CHECK=$stage/installer/VelmoraHostFolder.exe" "-DOUTFILE=$staged_setup" \
+  "-DFILES_PROGRAM=$stage/installer/VelmoraFiles.exe" "-DOUTFILE=$staged_setup" \
   "-DART=$stage/art" \
   "${sign_uninstaller[@]}" "$root/installer/VelmoraPlugin.nsi"
 if [ "$sign" = 1 ]; then

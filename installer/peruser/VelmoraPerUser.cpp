@@ -3,7 +3,10 @@
 // starts it at each user's next sign-in (the StubPath the installer
 // registers), and a user may start it at any time. It copies the 64-bit
 // plug-in installed beside it (x64\Velmora.8bf) into the user's own plug-in
-// folders of Affinity, where they exist.
+// folders of Affinity, where they exist, and moves aside the settings file
+// an earlier release wrote into the profile once the folder it names no
+// longer holds Velmora.exe (plugin.ini.old), so that the machine-wide
+// setting reaches the user. A settings file the user wrote or edited stays.
 //
 // Usage: VelmoraPerUser.exe [/place]
 // Writes one line per folder to its standard output, when it has one.
@@ -15,10 +18,12 @@
 #include <knownfolders.h>
 #include <shlobj.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "installer/peruser/AffinityCopies.h"
+#include "installer/peruser/EarlierSettings.h"
 #include "installer/peruser/UserFilesWin.h"
 
 namespace {
@@ -62,6 +67,46 @@ void Say(const std::wstring& line) {
   WriteFile(output, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
+// Moves VelmoraPro\plugin.ini aside when an earlier release wrote it and the
+// folder it names has no Velmora.exe any more. Nothing through a link.
+void MoveAsideEarlierSettings(peruser::IUserFiles& files, const std::wstring& profile) {
+  if (profile.empty()) return;
+  const std::wstring folder = profile + L"\\VelmoraPro";
+  const std::wstring settings = folder + L"\\plugin.ini";
+  if (files.Kind(folder) != peruser::EntryKind::kFolder ||
+      files.Kind(settings) != peruser::EntryKind::kFile) {
+    return;
+  }
+  std::string bytes(1024, '\0');  // the file it wrote is a line and a path
+  DWORD read = 0;
+  {
+    const HANDLE opened = CreateFileW(settings.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return;
+    const std::unique_ptr<void, decltype(&CloseHandle)> file(opened, &CloseHandle);
+    if (!ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr))
+      return;
+  }
+  if (read == bytes.size()) return;
+  bytes.resize(read);
+  std::string named;
+  if (!peruser::TryEarlierReleaseSettings(bytes, named)) return;
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, named.data(),
+                                         static_cast<int>(named.size()), nullptr, 0);
+  if (length <= 0) return;
+  std::wstring application(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, named.data(), static_cast<int>(named.size()),
+                      application.data(), length);
+  if (application.back() != L'\\') application += L'\\';
+  application += L"Velmora.exe";
+  if (GetFileAttributesW(application.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+  // An earlier plugin.ini.old stays as it is: then this one stays too.
+  const std::wstring aside = settings + L".old";
+  if (MoveFileExW(settings.c_str(), aside.c_str(), 0)) {
+    Say(L"moved aside, no Velmora.exe in its folder: " + settings + L" -> " + aside);
+  }
+}
+
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
@@ -79,6 +124,7 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR commandLine, int) {
   const peruser::UserFolders folders{KnownFolder(FOLDERID_Profile),
                                      KnownFolder(FOLDERID_RoamingAppData)};
   peruser::WinUserFiles files;
+  MoveAsideEarlierSettings(files, folders.profile);
   int status = 0;
   for (const peruser::Placement& placement :
        peruser::PlaceAffinityCopies(files, peruser::AffinityPluginFolders(folders), plugin)) {

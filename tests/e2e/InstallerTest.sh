@@ -8,32 +8,39 @@
 # of NSIS's own) and that its manifest names the NSIS built from Debian's source,
 # makes fake hosts (the shared Adobe folders, Photoshop versions whose
 # PluginPath is in the 64-bit and in the 32-bit registry view, one of them
-# inside a user's profile, Photoshop Elements, Paint.NET with PSFilterPdn,
-# PhotoPlus and IrfanView of both architectures, host folders outside Program
-# Files and behind a link, hosts that are only told where to look, Affinity's
-# plug-in folders in users' profiles) and
-# fake accounts (users, one with a settings file of its own, one whose
-# VelmoraPro and Affinity folders are links to admin-only folders, one whose
-# profile is gone, the default profile, service and virtual accounts), refuses
-# application paths that the plug-in could not read, installs silently with
-# an application path in letters outside the code page and checks that every
-# file landed where its architecture belongs and nowhere else (nothing in any
-# profile, nothing through a link, nothing outside Program Files, each refusal
-# said), the finish page's words for the hosts found, the machine-wide setting in the registry
-# view both plug-ins read and the Active Setup entry of the per-user step,
-# a round trip through each installed plug-in with the command-line host and
-# the stand-in for a user without a settings file (through the machine-wide
-# setting), the user's own settings file winning over it, the per-user step
-# run as the user (a copy into that user's Affinity folder and nowhere else,
-# none through a link), a reinstall while a host has a plug-in loaded (the
-# file replaced at the next start of Windows), a reinstall with /D= that
-# moves the installation folder and one that keeps it, and a silent
+# inside a user's profile, one holding an earlier release's copy, Photoshop
+# Elements, Paint.NET with PSFilterPdn, PhotoPlus and IrfanView of both
+# architectures, host folders outside Program Files and behind a link, hosts
+# that are only told where to look, Affinity's plug-in folders in users'
+# profiles) and fake accounts (users, one with a settings file of its own, one
+# whose VelmoraPro and Affinity folders are links to admin-only folders, one
+# whose profile is gone, one in a moved profile behind a link, the default
+# profile, service and virtual accounts), refuses application paths that the
+# plug-in could not read, an existing installation folder outside Program
+# Files with a link planted in it, and an install whose file program cannot
+# run (exit code 2 and its own words, nothing written), installs silently
+# with an application path in letters outside the code page and checks that
+# every file landed where its architecture belongs and nowhere else (one copy
+# for each Photoshop, the earlier copy gone, nothing in any profile, nothing
+# through a link, nothing outside Program Files, each refusal said), the
+# finish page's words for the hosts found and for those left out, the
+# machine-wide setting in the registry view both plug-ins read and the Active
+# Setup entry of the per-user step, a round trip through each installed
+# plug-in with the command-line host and the stand-in for a user without a
+# settings file (through the machine-wide setting), the user's own settings
+# file winning over it, the per-user step run as the user (a copy into that
+# user's Affinity folder and nowhere else, none through a link; an earlier
+# release's plugin.ini moved aside, an edited one kept), a reinstall while a
+# host has a plug-in loaded (the file replaced at the next start of Windows),
+# a reinstall with /D= that moves the installation folder and one that keeps
+# it, a reinstall that keeps a REG_EXPAND_SZ setting as it is, and a silent
 # uninstall that leaves exactly what was there before, plus the user's own
 # copy for Affinity, and deletes nothing through a link that an earlier
-# release's record points into; last, on a machine with only Photoshop and
-# Affinity, the finish page's words name only those two; and that Escape at the
-# language choice cancels with exit code 1 and the uninstaller of an install in
-# German speaks German.
+# release's record points into; last, on a machine with only Affinity and a
+# Photoshop outside Program Files, the words say that Photoshop got nothing
+# and which file to copy where; and that Escape at the language choice
+# cancels with exit code 1 and the uninstaller of an install in German speaks
+# German.
 # Usage: InstallerTest.sh SOURCE_DIR BUILD_DIR (the folder of i686/ and x86_64/)
 set -euo pipefail
 src="$(cd "$1" && pwd)"
@@ -49,7 +56,7 @@ built64="$build/x86_64/plugin/Velmora.8bf"
 built86="$build/i686/plugin/Velmora.8bf"
 for f in "$built64" "$built86" "$build/x86_64/tools/VelmoraHost.exe" "$build/i686/tools/VelmoraHost.exe" \
     "$build/x86_64/app/Velmora.exe" "$build/x86_64/tools/VelmoraPerUser.exe" \
-    "$build/i686/tools/VelmoraHostFolder.exe"; do
+    "$build/i686/tools/VelmoraFiles.exe"; do
   [ -f "$f" ] || fail "$f is not built (both architectures are needed)"
 done
 
@@ -243,12 +250,12 @@ built_arm64="$build/aarch64/plugin/Velmora.8bf"
 [ -f "$built_arm64" ] || fail "$built_arm64 is not built"
 build_answer() {
   local status=0
-  wine "$build/i686/tools/VelmoraHostFolder.exe" "$@" >/dev/null 2>&1 || status=$?
+  wine "$build/i686/tools/VelmoraFiles.exe" "$@" >/dev/null 2>&1 || status=$?
   echo "$status"
 }
 expect_build() {
   local expected="$1"; shift
-  [ "$(build_answer "$@")" = "$expected" ] || fail "VelmoraHostFolder.exe $* answers $(build_answer "$@"), not $expected"
+  [ "$(build_answer "$@")" = "$expected" ] || fail "VelmoraFiles.exe $* answers $(build_answer "$@"), not $expected"
 }
 a64="$(winpath "$built_arm64")" x64m="$(winpath "$built64")" x86m="$(winpath "$built86")"
 expect_build 2 --build-for arm64 "$a64"
@@ -263,7 +270,7 @@ expect_build 1 --shared-build arm64 "$x64m"
 expect_build 1 --shared-build x64 "$a64"
 expect_build 4 --build-for arm32 "$a64"
 echo "ok: the builds for Windows on ARM: ARM64, x64 and x86 hosts each their own, the shared folder ARM64 unless only x64 Photoshops"
-ps64="Program Files/Adobe/Adobe Photoshop 2024/Plug-ins"
+ps64="Program Files/Adobe/Adobe Photoshop 2025/Plug-ins"
 ps32="Program Files (x86)/Adobe/Adobe Photoshop CS6/Plug-ins"
 cc64="Program Files/Common Files/Adobe/Plug-Ins/CC"
 cc32="Program Files (x86)/Common Files/Adobe/Plug-Ins/CC"
@@ -294,7 +301,7 @@ run_cmd() {
 # One version with a trailing backslash, one without, one whose folder is
 # gone, one without PluginPath.
 run_cmd \
-  'reg add "HKLM\SOFTWARE\Adobe\Photoshop\180.0" /v PluginPath /d "C:\Program Files\Adobe\Adobe Photoshop 2024\Plug-ins\\" /f /reg:64 >nul' \
+  'reg add "HKLM\SOFTWARE\Adobe\Photoshop\190.0" /v PluginPath /d "C:\Program Files\Adobe\Adobe Photoshop 2025\Plug-ins\\" /f /reg:64 >nul' \
   'reg add "HKLM\SOFTWARE\Adobe\Photoshop\110.0" /f /reg:64 >nul' \
   'reg add "HKLM\SOFTWARE\Adobe\Photoshop\60.0" /v PluginPath /d "C:\Program Files (x86)\Adobe\Adobe Photoshop CS6\Plug-ins" /f /reg:32 >nul' \
   'reg add "HKLM\SOFTWARE\Adobe\Photoshop\55.0" /v PluginPath /d "C:\Old Photoshop\Plug-ins" /f /reg:32 >nul' \
@@ -369,9 +376,27 @@ ln -s ../../../../../../../AdminOnly2 "$C/$mallory_plugins"
 # a copy it placed in mallory's Affinity folder, which mallory can point
 # anywhere before the uninstaller runs.
 printf 'not the plug-in' >"$C/AdminOnly3/Velmora.8bf"
+# A link in the file's own place in the 32-bit IrfanView's folder: nothing is
+# written through it.
+ln -s ../../../../AdminOnly3/Velmora.8bf "$C/$iv32/Velmora.8bf"
 wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin\PlacedFiles' \
   /v 'C:\users\mallory\AppData\Roaming\Affinity\Photo\2.0\Plugins\Velmora.8bf' /d '1.00 1' /f /reg:64 >/dev/null ||
   fail "could not add an earlier release's record"
+# A copy an earlier release placed in Photoshop 2025's own folder, which reads
+# Adobe's shared folder too: it goes, so that Photoshop sees one copy.
+printf 'an earlier copy' >"$C/$ps64/Velmora.8bf"
+wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin\PlacedFiles' \
+  /v "C:\\${ps64//\//\\}\\Velmora.8bf" /d '1.00 1' /f /reg:64 >/dev/null || fail "could not add the earlier copy's record"
+# An earlier release's record of a copy in a profile that lies outside
+# today's profiles folder (a moved profile), whose folder eve has since made
+# a link to a folder administrators own.
+add_profile "$sid-1006" 'C:\OldProfiles\eve'
+eve_plugins="OldProfiles/eve/AppData/Roaming/Affinity/Photo/2.0/Plugins"
+mkdir -p "$(dirname "$C/$eve_plugins")"
+ln -s ../../../../../../../AdminOnly3 "$C/$eve_plugins"
+wine reg add 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\VelmoraPlugin\PlacedFiles' \
+  /v 'C:\OldProfiles\eve\AppData\Roaming\Affinity\Photo\2.0\Plugins\Velmora.8bf' /d '1.00 1' /f /reg:64 >/dev/null ||
+  fail "could not add eve's record"
 # A Photoshop whose plug-in folder an administrator named inside bob's profile.
 mkdir -p "$C/users/bob/Photoshop Plug-ins"
 wine reg add 'HKLM\SOFTWARE\Adobe\Photoshop\170.0' /v PluginPath /d 'C:\users\bob\Photoshop Plug-ins' /f /reg:64 \
@@ -423,6 +448,34 @@ grep -q 'C:\\Apps\\未だない.*code page.*short (8.3) name.*Nothing was instal
 snapshot >"$work/refused.txt"
 [ -z "$(changes "$work/before.txt" "$work/refused.txt")" ] || fail "the install refused for the code page changed files"
 
+# --- An existing folder outside Program Files is no installation folder ---------
+# Any user can make folders below C:\; one planted a link where the builds go.
+mkdir -p "$C/VelmoraPlug" "$C/AdminOnly5"
+ln -s ../AdminOnly5 "$C/VelmoraPlug/x64"
+run_cmd "\"$(winpath "$setup")\" /S /D=C:\\VelmoraPlug 2>$(winpath "$work/refused-folder.txt")" \
+  "echo rc=%errorlevel%> $(winpath "$work/refused-folder-rc.txt")" || true
+wineserver -w
+[ "$(tr -d '\r\n ' <"$work/refused-folder-rc.txt")" = rc=2 ] ||
+  fail "an existing folder outside Program Files gave exit code $(cat "$work/refused-folder-rc.txt"), not 2"
+grep -q 'C:\\VelmoraPlug cannot hold the plug-in: it exists already and is not in a Program Files folder' \
+  "$work/refused-folder.txt" || fail "the refusal of C:\\VelmoraPlug does not say why: $(cat "$work/refused-folder.txt")"
+[ -z "$(ls -A "$C/AdminOnly5")" ] && [ "$(ls -A "$C/VelmoraPlug")" = x64 ] || fail "the refused install wrote into C:\\VelmoraPlug"
+wine reg query 'HKLM\SOFTWARE\Microsoft\Active Setup\Installed Components\{6F1B3C2E-8D4A-4B7F-9E21-5A7C0D3E9B14}' \
+  /reg:64 >/dev/null 2>&1 && fail "the refused install registered a per-user step"
+rm -r "$C/VelmoraPlug" "$C/AdminOnly5"
+
+# --- The file program cannot run (antivirus, AppLocker): exit 2, its own words ---
+set +e
+WINEDLLOVERRIDES="$WINEDLLOVERRIDES;velmorafiles.exe=d" wine "$setup" /S 2>"$work/refused-program.txt"
+rc=$?
+set -e
+wineserver -w
+[ "$rc" = 2 ] || fail "an install whose file program cannot run gave exit code $rc, not 2"
+grep -q 'file program (VelmoraFiles.exe) could not run.*not placed' "$work/refused-program.txt" ||
+  fail "the install without its file program does not say why: $(cat "$work/refused-program.txt")"
+snapshot >"$work/refused.txt"
+[ -z "$(changes "$work/before.txt" "$work/refused.txt")" ] || fail "the install without its file program changed files"
+
 # --- Silent install ------------------------------------------------------------
 start="$(now)"
 wine "$setup" /S "APPLICATIONPATH=C:\\${app//\//\\}" >"$work/install-out.txt" || fail "the silent install failed (exit code $?)"
@@ -441,21 +494,22 @@ own_files() {
   for text in $texts; do printf '%s/%s\n' "$1" "$text"; done
 }
 pdn_own="$pdn/Velmora Plugin"
-expected="$( (own_files "$own"; printf '%s\n' "$ps64/Velmora.8bf" "$cc64/Velmora.8bf" "$ps32/Velmora.8bf" \
+expected="$( ( (own_files "$own"; printf '%s\n' "$cc64/Velmora.8bf" "$ps32/Velmora.8bf" \
   "$cc32/Velmora.8bf" "$el64/Velmora.8bf" "$pp64/Velmora.8bf" "$pp32/Velmora.8bf" "$iv64/Velmora.8bf" \
-  "$iv32/Velmora.8bf" "$pdn_own" "$pdn_own/x64" "$pdn_own/x86" "$pdn_own/x64/Velmora.8bf" \
-  "$pdn_own/x86/Velmora.8bf") | sed 's/^/+ /' | sort -k2)"
+  "$pdn_own" "$pdn_own/x64" "$pdn_own/x86" "$pdn_own/x64/Velmora.8bf" \
+  "$pdn_own/x86/Velmora.8bf") | sed 's/^/+ /'; echo "- $ps64/Velmora.8bf") | sort -k2)"
 placed="$(changes "$work/before.txt" "$work/installed.txt")"
 [ "$placed" = "$expected" ] || fail "the install changed other paths than expected:
-$(diff <(echo "$expected") <(echo "$placed") | sed -n 's/^< + /  missing: /p; s/^> [+-] /  unexpected: /p')"
-for folder in "$own/x64" "$ps64" "$cc64" "$el64" "$pp64" "$iv64" "$pdn_own/x64"; do
+$(diff <(echo "$expected") <(echo "$placed") | sed -n 's/^< [+-] /  missing: /p; s/^> [+-] /  unexpected: /p')"
+for folder in "$own/x64" "$cc64" "$el64" "$pp64" "$iv64" "$pdn_own/x64"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x64" || fail "$folder/Velmora.8bf is not the 64-bit build"
 done
-for folder in "$own/x86" "$ps32" "$cc32" "$pp32" "$iv32" "$pdn_own/x86"; do
+for folder in "$own/x86" "$ps32" "$cc32" "$pp32" "$pdn_own/x86"; do
   cmp -s "$C/$folder/Velmora.8bf" "$x86" || fail "$folder/Velmora.8bf is not the 32-bit build"
 done
 [ -z "$(find "$C/AdminOnly" "$C/AdminOnly2" -mindepth 1)" ] || fail "the install wrote through mallory's links"
 [ -z "$(find "$C/AdminOnly4" -mindepth 2)" ] || fail "the install wrote through the link of PhotoPlus X7"
+[ "$(cat "$C/AdminOnly3/Velmora.8bf")" = 'not the plug-in' ] || fail "the install wrote through the link in IrfanView's folder"
 # It says which host folders it left out, and why.
 install_out="$(tr -d '\r' <"$work/install-out.txt")"
 grep -qxF 'Left out, not in a Program Files folder: C:\Elements 2021\Plug-Ins' <<<"$install_out" ||
@@ -465,16 +519,22 @@ grep -qxF 'Left out, a link on the way: C:\Program Files\Serif\PhotoPlus X7\Plug
   fail "the install does not say that it left out the folder behind a link:
 $install_out"
 # The finish page's words (a silent install writes them to its output): a
-# line for each host placed into, in the order of the page, then the hosts
-# that are told which folder to add, and Affinity's tick.
+# line for each host placed into, in the order of the page; for each host
+# found whose folder was left out, why and which file to copy there; then the
+# hosts that are told which folder to add, and Affinity's copy and tick.
 finish_text() { sed -n '/^Start your image editor again/,/^Menus and steps for each editor:/p' <<<"$1"; }
 finish_lines() { finish_text "$1" | sed -n 's/^\(Photoshop[^:]*\|Paint\.NET\|PhotoPlus\|IrfanView\|Affinity\): .*/\1/p'; }
-told="Add C:\\${own//\//\\}\\x64 (32-bit editors: x86) as a plug-in folder in:"
+ownwin="C:\\${own//\//\\}"
+told="Add $ownwin\\x64 (32-bit editors: x86) as a plug-in folder in:"
 [ "$(finish_lines "$install_out" | tr '\n' '|')" = \
-  'Photoshop|Photoshop Elements (Expert mode)|Paint.NET|PhotoPlus|IrfanView|Affinity|' ] &&
-  grep -qxF "$told Affinity, PaintShop Pro, PhotoLine, XnView, GIMP (pspi)" <<<"$(finish_text "$install_out")" &&
-  grep -qxF 'IrfanView: Ctrl+K (Adobe 8BF filters)' <<<"$(finish_text "$install_out")" ||
-  fail "the finish page does not name each host found:
+  'Photoshop|Photoshop Elements (Expert mode)|Paint.NET|PhotoPlus|IrfanView|Photoshop Elements|PhotoPlus|IrfanView|Affinity|Affinity|' ] &&
+  grep -qxF "$told PaintShop Pro, PhotoLine, XnView, GIMP (pspi)" <<<"$(finish_text "$install_out")" &&
+  grep -qxF 'IrfanView: Ctrl+K (Adobe 8BF filters)' <<<"$(finish_text "$install_out")" &&
+  grep -qxF "Photoshop Elements: not placed, its folder is not in a Program Files folder. Copy $ownwin\\x64\\Velmora.8bf into C:\\Elements 2021\\Plug-Ins." <<<"$install_out" &&
+  grep -qxF "PhotoPlus: not placed, a link lies on the way to its folder. Copy $ownwin\\x64\\Velmora.8bf into C:\\Program Files\\Serif\\PhotoPlus X7\\Plugins." <<<"$install_out" &&
+  grep -qxF "IrfanView: not placed, a link lies on the way to its folder. Copy $ownwin\\x86\\Velmora.8bf into C:\\Program Files (x86)\\IrfanView\\Plugins\\Adobe 8BF." <<<"$install_out" &&
+  grep -qxF "Affinity: each user's copy comes at their next sign-in." <<<"$install_out" ||
+  fail "the finish page does not name each host found, what it did and what to do:
 $install_out"
 grep -qxF "Menus and steps for each editor: C:\\${own//\//\\}\\Install.txt" <<<"$install_out" ||
   fail "the finish page does not name the install text: $install_out"
@@ -525,7 +585,7 @@ grep -q 'QuietUninstallString' "$work/entry64.txt" || fail "no QuietUninstallStr
 # --- Each installed plug-in runs a round trip -----------------------------------
 # For Wine's user, who has no settings file: through the machine-wide setting.
 for arch in x86_64 i686; do
-  if [ "$arch" = x86_64 ]; then plugin="C:\\${ps64//\//\\}\\Velmora.8bf"; else plugin="C:\\${ps32//\//\\}\\Velmora.8bf"; fi
+  if [ "$arch" = x86_64 ]; then plugin="C:\\${cc64//\//\\}\\Velmora.8bf"; else plugin="C:\\${ps32//\//\\}\\Velmora.8bf"; fi
   result="$work/result-$arch.ppm"
   VELMORA_STANDIN_MODE=invert wine "$build/$arch/tools/VelmoraHost.exe" "$plugin" \
     "$(winpath "$src/samples/sample.ppm")" "$(winpath "$result")" >"$work/host-$arch.txt" 2>&1 ||
@@ -578,16 +638,33 @@ snapshot >"$work/after-step.txt"
 $(changes "$work/before-step.txt" "$work/after-step.txt")"
 cmp -s "$C/$affinity2/Velmora.8bf" "$x64" || fail "the per-user step's copy is not the 64-bit build"
 [ "$(cat "$C/AdminOnly3/Velmora.8bf")" = 'not the plug-in' ] || fail "the per-user step wrote through a link"
-rm -r "$C/$profile_rel/.affinity"
+# An earlier release wrote each user a plugin.ini naming the application's
+# folder of the time. Once that folder holds no Velmora.exe the step moves the
+# file aside, so that the machine-wide setting reaches the user; a file the
+# user edited stays as it is.
+mkdir -p "$(dirname "$settings")"
+printf '[General]\r\nApplicationPath=C:\\Old Velmora\r\n' >"$settings"
+cp "$settings" "$work/edited.ini"
+wine cmd /c "$(winpath "$work/step.cmd")" >"$work/step-edited.txt" 2>&1 || true
+cmp -s "$settings" "$work/edited.ini" && [ ! -e "$settings.old" ] ||
+  fail "the per-user step touched a plugin.ini the user edited: $(cat "$work/step-edited.txt")"
+printf '[General]\r\nApplicationPath=C:\\Old Velmora\\\r\n' >"$settings"
+cp "$settings" "$work/earlier.ini"
+wine cmd /c "$(winpath "$work/step.cmd")" >"$work/step-earlier.txt" 2>&1 || true
+wineserver -w
+[ ! -e "$settings" ] && cmp -s "$settings.old" "$work/earlier.ini" &&
+  grep -q 'moved aside, no Velmora.exe in its folder: .*plugin.ini' "$work/step-earlier.txt" ||
+  fail "the per-user step did not move aside an earlier release's plugin.ini: $(cat "$work/step-earlier.txt")"
+rm -r "$(dirname "$settings")" "$C/$profile_rel/.affinity"
 snapshot >"$work/installed.txt"
 
 # --- Reinstall while a host has a plug-in loaded ---------------------------------
-# An older build in the 64-bit Photoshop's folder, loaded by a host whose
-# application is still open: the file cannot be replaced now.
-printf 'older' >>"$C/$ps64/Velmora.8bf"
-cp "$C/$ps64/Velmora.8bf" "$work/older.8bf"
+# An older build in Adobe's shared folder, loaded by a host whose application
+# is still open: the file cannot be replaced now.
+printf 'older' >>"$C/$cc64/Velmora.8bf"
+cp "$C/$cc64/Velmora.8bf" "$work/older.8bf"
 VELMORA_STANDIN_MODE="until:$(winpath "$work/done")" VELMORA_STANDIN_LOG="$(winpath "$work/busy.log")" \
-  wine "$build/x86_64/tools/VelmoraHost.exe" "C:\\${ps64//\//\\}\\Velmora.8bf" \
+  wine "$build/x86_64/tools/VelmoraHost.exe" "C:\\${cc64//\//\\}\\Velmora.8bf" \
   "$(winpath "$src/samples/sample.ppm")" "$(winpath "$work/busy.ppm")" >"$work/busy.txt" 2>&1 &
 host_pid=$!
 for _ in $(seq 300); do
@@ -603,8 +680,8 @@ set -e
 touch "$work/done"  # the application's run ends, and with it the host
 # 3010, a restart is needed, as the low byte that Wine passes on.
 [ "$rc" = $((3010 % 256)) ] || fail "the install over a file in use gave exit code $rc, not 3010"
-cmp -s "$C/$ps64/Velmora.8bf" "$work/older.8bf" || fail "the file in use changed under the host"
-cmp -s "$C/$ps64/Velmora.8bf.new" "$x64" || fail "the new build does not wait beside the file in use"
+cmp -s "$C/$cc64/Velmora.8bf" "$work/older.8bf" || fail "the file in use changed under the host"
+cmp -s "$C/$cc64/Velmora.8bf.new" "$x64" || fail "the new build does not wait beside the file in use"
 [ "$(reg_value "$setting_key" ApplicationPath 64)" = 'C:\Elsewhere\' ] ||
   fail "the reinstall did not record its APPLICATIONPATH: $(reg_value "$setting_key" ApplicationPath 64)"
 wait "$host_pid" || fail "the host with the file in use failed: $(cat "$work/busy.txt")"
@@ -645,6 +722,15 @@ snapshot >"$work/reinstalled.txt"
 $(changes "$work/moved.txt" "$work/reinstalled.txt")"
 own="$moved"
 
+# --- A reinstall leaves an administrator's machine-wide setting as it is -----------
+wine reg add "$setting_key" /v ApplicationPath /t REG_EXPAND_SZ /d '%ProgramFiles%\Velmora\' /f /reg:64 >/dev/null ||
+  fail "could not set a REG_EXPAND_SZ setting"
+wine "$setup" /S >/dev/null || fail "the reinstall over a REG_EXPAND_SZ setting failed (exit code $?)"
+wineserver -w
+wine reg query "$setting_key" /v ApplicationPath /reg:64 >"$work/expand.txt" 2>&1
+grep -q 'ApplicationPath *REG_EXPAND_SZ *%ProgramFiles%\\Velmora\\'$'\r''*$' "$work/expand.txt" ||
+  fail "a reinstall without APPLICATIONPATH changed the REG_EXPAND_SZ setting: $(cat "$work/expand.txt")"
+
 # --- Silent uninstall ------------------------------------------------------------
 # Mallory points the Affinity link, which an earlier release's record names,
 # at a folder that holds an unrelated file of the plug-in's name.
@@ -658,19 +744,26 @@ wineserver -w
 uninstall_time="$(seconds "$start" "$(now)")"
 snapshot >"$work/uninstalled.txt"
 left="$(changes "$work/before.txt" "$work/uninstalled.txt")"
-# The copy that the per-user step made is the user's, and stays with them.
-[ "$left" = "+ $affinity2/Velmora.8bf" ] || fail "the uninstall left other changes than the user's own copy:
+# The copy that the per-user step made is the user's, and stays with them;
+# the earlier release's copy in Photoshop 2025's folder went with the install.
+[ "$left" = "$(printf '%s\n' "- $ps64/Velmora.8bf" "+ $affinity2/Velmora.8bf" | sort -k2)" ] ||
+  fail "the uninstall left other changes than the user's own copy:
 $left"
-[ "$(cat "$C/AdminOnly3/Velmora.8bf")" = 'not the plug-in' ] || fail "the uninstall deleted through mallory's link"
+[ "$(cat "$C/AdminOnly3/Velmora.8bf")" = 'not the plug-in' ] || fail "the uninstall deleted through mallory's or eve's link"
 run_cmd "reg query \"$uninstall_key\" /reg:64 > $(winpath "$work/entry64.txt") 2>nul" 'exit /b 0'
 ! grep -q DisplayName "$work/entry64.txt" || fail "the Apps and Features entry is still there"
 wineserver -w
 [ -z "$(reg_value "$setting_key" ApplicationPath 64)" ] || fail "the machine-wide setting is still there"
 [ -z "$(reg_value "$active_setup" StubPath 64)" ] || fail "the Active Setup entry is still there"
 
-# --- A machine with Photoshop and Affinity only ------------------------------------
+# --- A machine with only Affinity and a Photoshop outside Program Files ------------
+# No folder of Adobe's that Photoshop 2025 reads lies in a Program Files
+# folder: the filter is not announced as there, and the page says which file
+# to copy where.
 run_cmd \
-  'reg delete "HKLM\SOFTWARE\Adobe\Photoshop Elements" /f /reg:64 >nul' \
+  'reg delete "HKLM\SOFTWARE\Adobe" /f /reg:64 >nul' \
+  'reg delete "HKLM\SOFTWARE\Adobe" /f /reg:32 >nul' \
+  'reg add "HKLM\SOFTWARE\Adobe\Photoshop\190.0" /v PluginPath /d "C:\Adobe\Photoshop 2025\Plug-ins\\" /f /reg:64 >nul' \
   'reg delete "HKLM\SOFTWARE\Paint.NET" /f /reg:64 >nul' \
   'reg delete "HKLM\SOFTWARE\Serif" /f /reg:64 >nul' \
   'reg delete "HKLM\SOFTWARE\Serif" /f /reg:32 >nul' \
@@ -681,15 +774,19 @@ run_cmd \
   'reg delete "HKLM\SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall\GIMP-2_is1" /f /reg:64 >nul' \
   'reg delete "HKCU\Software\Computerinsel" /f >nul'
 wineserver -w
-wine "$setup" /S >"$work/two-hosts-out.txt" || fail "the install with two hosts failed (exit code $?)"
+rm -r "$C/Program Files/Common Files/Adobe" "$C/Program Files (x86)/Common Files/Adobe"
+mkdir -p "$C/Adobe/Photoshop 2025/Plug-ins"
+wine "$setup" /S >"$work/outside-out.txt" || fail "the install with a Photoshop outside Program Files failed (exit code $?)"
 wineserver -w
-two_hosts_out="$(tr -d '\r' <"$work/two-hosts-out.txt")"
-told="Add C:\\Program Files\\Velmora Plugin\\x64 (32-bit editors: x86) as a plug-in folder in:"
-[ "$(finish_lines "$two_hosts_out" | tr '\n' '|')" = 'Photoshop|Affinity|' ] &&
-  grep -qxF "$told Affinity" <<<"$(finish_text "$two_hosts_out")" &&
-  ! grep -qE 'Elements|Paint\.NET|PhotoPlus|IrfanView|PaintShop|PhotoLine|XnView|GIMP' <<<"$(finish_text "$two_hosts_out")" ||
-  fail "the finish page for a machine with Photoshop and Affinity names other hosts:
-$two_hosts_out"
+outside_out="$(tr -d '\r' <"$work/outside-out.txt")"
+[ -z "$(ls -A "$C/Adobe/Photoshop 2025/Plug-ins")" ] || fail "the install wrote into the Photoshop folder outside Program Files"
+! grep -qE 'Start your image editor again|^Photoshop: Filter|Elements|Paint\.NET|PhotoPlus|IrfanView|PaintShop|PhotoLine|XnView|GIMP' \
+  <<<"$outside_out" &&
+  grep -qxF 'Photoshop: not placed, its folder is not in a Program Files folder. Copy C:\Program Files\Velmora Plugin\x64\Velmora.8bf into C:\Adobe\Photoshop 2025\Plug-ins.' \
+    <<<"$outside_out" &&
+  grep -qxF "Affinity: each user's copy comes at their next sign-in." <<<"$outside_out" ||
+  fail "the install with a Photoshop outside Program Files does not say what it did and what to do:
+$outside_out"
 wine "C:\\Program Files\\Velmora Plugin\\Uninstall.exe" /S || fail "the second uninstall failed (exit code $?)"
 wineserver -w
 

@@ -2,6 +2,7 @@
 // file system of the test's own; tests/e2e/InstallerTest.sh runs the real
 // program under Wine as Active Setup would.
 #include "installer/peruser/AffinityCopies.h"
+#include "installer/peruser/EarlierSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -131,6 +132,28 @@ TEST(AffinityCopiesTest, AFailedCopyIsToldWithTheSystemsCode) {
   EXPECT_EQ(Outcomes(PlaceAffinityCopies(none, AffinityPluginFolders(UserFolders{}), kPlugin)),
             (std::vector<Outcome>(3, Outcome::kNoFolder)));
   EXPECT_TRUE(none.copies.empty());
+}
+
+// Only the exact bytes an earlier release wrote are its file; any edit
+// makes it the user's.
+TEST(EarlierSettingsTest, OnlyTheEarlierReleasesOwnBytesAreItsFile) {
+  std::string folder;
+  EXPECT_TRUE(
+      TryEarlierReleaseSettings("[General]\r\nApplicationPath=C:\\Old\\Velmora\\\r\n", folder));
+  EXPECT_EQ(folder, "C:\\Old\\Velmora");
+  EXPECT_TRUE(TryEarlierReleaseSettings("[General]\r\nApplicationPath=D:\\\\\r\n", folder));
+  EXPECT_EQ(folder, "D:\\");
+  for (const char* own :
+       {"[General]\r\nApplicationPath=C:\\Old\\Velmora\r\n",
+        "[General]\r\nApplicationPath=C:\\Old\\Velmora\\\r\n\r\n",
+        "[General]\nApplicationPath=C:\\Old\\Velmora\\\n",
+        "\xEF\xBB\xBF[General]\r\nApplicationPath=C:\\Old\\Velmora\\\r\n",
+        "[General]\r\nApplicationPath=C:\\Old\\\\\r\n",
+        "[General]\r\napplicationpath=C:\\Old\\\r\n", "[General]\r\nApplicationPath=\\\r\n",
+        "[General]\r\nApplicationPath=C:\\A\r\nApplicationPath=C:\\B\\\r\n", ""}) {
+    SCOPED_TRACE(own);
+    EXPECT_FALSE(TryEarlierReleaseSettings(own, folder));
+  }
 }
 
 }  // namespace
