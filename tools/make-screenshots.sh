@@ -38,7 +38,7 @@ if [ "${1:-}" != --inside ]; then
   done
   cmake --build "$build/x86_64" -j "$(nproc)" --target velmora_plugin velmora_standin \
     velmora_cmdhost velmora_windows velmora_peruser
-  cmake --build "$build/i686" -j "$(nproc)" --target velmora_plugin velmora_hostfolder
+  cmake --build "$build/i686" -j "$(nproc)" --target velmora_plugin velmora_files
   # The installer, from a build folder of links to the two builds.
   rm -rf "$work"
   mkdir -p "$work/builds/aarch64/plugin" "$work/dist"
