@@ -69,7 +69,6 @@ winpath() { printf 'Z:%s' "${1//\//\\}"; }
 windows="$build/x86_64/tools/VelmoraWindows.exe"
 host="$build/x86_64/tools/VelmoraHost.exe"
 plugin="$(winpath "$build/x86_64/plugin/Velmora.8bf")"
-sample="$(winpath "$root/samples/sample.ppm")"
 setup="$(ls "$work"/dist/VelmoraPlugin-*-setup.exe)"
 
 # A prefix of its own with a Wine desktop of 1024 x 768 pixels, which the
@@ -78,6 +77,11 @@ wineboot -i >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Velmora /f >/dev/null 2>&1
 wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Velmora /d 1024x768 /f >/dev/null 2>&1
 wineserver -w
+# The sample under a name a user might have, so that no build folder shows
+# in the host's title bar.
+mkdir -p "$WINEPREFIX/drive_c/Pictures"
+cp "$root/samples/sample.ppm" "$WINEPREFIX/drive_c/Pictures/Sample.ppm"
+sample='C:\Pictures\Sample.ppm'
 trap 'wineserver -k 2>/dev/null || true' EXIT
 
 profile="$WINEPREFIX/drive_c/users/$(id -un)"
