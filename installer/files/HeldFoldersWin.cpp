@@ -5,6 +5,7 @@
 #include <sddl.h>
 #include <winternl.h>
 #include <algorithm>
+#include <memory>
 
 namespace files {
 namespace {
@@ -85,6 +86,9 @@ Security SecurityOf(HANDLE handle) {
                       &dacl, nullptr, &descriptor) != ERROR_SUCCESS) {
     return security;
   }
+  // Owner and access list point into the descriptor: freed with it on every
+  // way out, an exception from the strings included.
+  const std::unique_ptr<void, decltype(&LocalFree)> held(descriptor, &LocalFree);
   security.known = true;
   security.owner = SidText(owner);
   security.hasDacl = dacl != nullptr;
@@ -118,7 +122,6 @@ Security SecurityOf(HANDLE handle) {
     }
     security.entries.push_back(entry);
   }
-  LocalFree(descriptor);
   return security;
 }
 
